@@ -1,0 +1,109 @@
+#include "app/application.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "app/command_line.h"
+#include "app/main_module.h"
+#include "app/tform1.h"
+#include "platform/headless_ui.h"
+#include "platform/single_instance.h"
+
+namespace kestrel {
+
+namespace {
+
+// SIGINT and SIGTERM end the program as closing the main window does. They
+// are blocked in every thread and read from a signalfd by the event loop, so
+// no handler runs in signal context.
+sigset_t TerminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+std::unique_ptr<QSocketNotifier> WatchTerminationSignals(const std::function<void()>& onSignal) {
+    const sigset_t set = TerminationSignals();
+    const int fd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0) return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [fd, onSignal] {
+        signalfd_siginfo info{};
+        while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        }
+        onSignal();
+    });
+    QObject::connect(notifier.get(), &QObject::destroyed, [fd] { ::close(fd); });
+    return notifier;
+}
+
+bool DisplayAvailable() {
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    // The offscreen and minimal platforms draw without a display.
+    const bool drawsAnyway = platform && (std::string(platform) == "offscreen" || std::string(platform) == "minimal");
+    return (x && *x) || (w && *w) || drawsAnyway;
+}
+
+int RunHeadless(const Options& options, ProductVariant variant, int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    StderrMessageBoxes messages;
+    MemoryStatusBar statusBar;
+    MainModule module(options, variant, UiPorts{messages, statusBar});
+    module.FormCreate();
+    auto notifier = WatchTerminationSignals([&module] {
+        module.FormClose();
+        QCoreApplication::quit();
+    });
+    app.exec();
+    module.FormClose();
+    return 0;
+}
+
+int RunWindow(const Options& options, ProductVariant variant, int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setApplicationDisplayName(QString());
+    auto form = std::make_unique<TForm1>(options, variant);
+    auto notifier = WatchTerminationSignals([&form] { form->close(); });
+    form->show();
+    app.exec();
+    form.reset();
+    return 0;
+}
+
+}  // namespace
+
+int Run(ProductVariant variant, int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    const ParseOutcome parsed = ParseCommandLine(args, variant, DisplayAvailable());
+    if (parsed.kind == ParseOutcome::Kind::Exit) {
+        if (!parsed.out.empty()) std::fputs(parsed.out.c_str(), stdout);
+        if (!parsed.err.empty()) std::fprintf(stderr, "%s\n", parsed.err.c_str());
+        return parsed.exitCode;
+    }
+
+    // Before any thread exists, so that every thread inherits the mask.
+    const sigset_t signals = TerminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    SingleInstance instance("KESTREL_GUI");
+    if (!instance.Acquire()) return 0;  // another copy runs: leave silently
+
+    QCoreApplication::setApplicationName(variant == ProductVariant::Hybrid ? "kestrel-hybrid-gui" : "kestrel-raid-gui");
+    QCoreApplication::setOrganizationName("kestrel");
+    const int code = parsed.options.headless ? RunHeadless(parsed.options, variant, argc, argv)
+                                             : RunWindow(parsed.options, variant, argc, argv);
+    instance.Release();
+    return code;
+}
+
+}  // namespace kestrel

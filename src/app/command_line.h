@@ -1,0 +1,37 @@
+#pragma once
+// The options this platform adds to the program. Without any of them the
+// program runs against the real devices with the default files.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/product_variant.h"
+
+namespace kestrel {
+
+struct Options {
+    bool simulate = false;
+    std::string scenarioFile;  // empty: the built-in demo scenario
+    bool headless = false;
+    std::string logDir;        // empty: beside the executable
+    std::string registryFile;  // empty: default under the configuration directory
+    double timeScale = 1.0;
+};
+
+struct ParseOutcome {
+    enum class Kind { Run, Exit } kind = Kind::Run;
+    Options options;
+    int exitCode = 0;
+    std::string out;  // text for standard output (help, version)
+    std::string err;  // one-line error for standard error
+};
+
+// args[0] is the program name. displayAvailable tells whether DISPLAY or
+// WAYLAND_DISPLAY is set; without one the program runs headless.
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVariant variant,
+                              bool displayAvailable);
+
+// Scales a timer interval or pause; never below 1 ms so a timer keeps ticking.
+int ScaledMs(int ms, double timeScale);
+
+}  // namespace kestrel

@@ -1,0 +1,123 @@
+#pragma once
+// The main window's behaviour without its widgets: page navigation, the two
+// device slots and the window-level state other subsystems change. TForm1
+// forwards its handlers here and mirrors the model; headless mode and the
+// tests drive the same object without a window.
+#include <array>
+#include <functional>
+#include <string>
+
+#include "app/product_variant.h"
+#include "device/drive_table.h"
+
+namespace kestrel {
+
+enum Page : int { kPageStatus = 0, kPageSetup = 1, kPageUpgrade = 2, kPageEmail = 3, kPageAbout = 4 };
+inline constexpr int kPageCount = 5;
+inline constexpr std::array<const char*, kPageCount> kPageCaptions = {"Status", "schedule_backup", "Upgrade",
+                                                                      "E-mail", "About"};
+
+// Bit i of a mask stands for page button i (Status, Setup, Upgrade, E-mail,
+// About). Returns, for each button, the layout slot it takes, or -1 when
+// hidden: shown buttons take the slots in order, leaving no gap.
+std::array<int, kPageCount> PageButtonSlots(unsigned mask);
+unsigned PageButtonMask(ProductVariant variant);
+
+struct ShellModel {
+    ProductVariant variant = ProductVariant::Raid;
+    std::string baseTitle;
+    std::string caption;         // window caption
+    std::string aboutText;       // Label63
+
+    int currentPage = kPageStatus;
+    int statusPageDevice = 0;    // D1/D2 on the Status page
+    int upgradePageDevice = 0;   // D1/D2 on the Upgrade page
+    bool firstStatusPending = true;
+
+    std::array<bool, 2> deviceChecked{};       // CheckBox1, CheckBox3
+    std::array<bool, 2> deviceBoxVisible{};
+    std::array<bool, 2> slotPicturesVisible{}; // Image0_Dn and Image2_Dn
+    std::array<std::string, 2> deviceHint;     // label of each slot
+
+    bool pageButtonsEnabled = false;
+    bool loadEnabled = false;      // Image2_Load
+    bool upgradeEnabled = false;   // Image2_Upgrade
+    bool logButtonVisible = false; // Image0_Log
+
+    std::string detectText = "Drive detecting";  // StaticText1
+    bool detectTextVisible = true;
+    bool slotSwitching = false;
+};
+
+// The window side: applies the model to the controls.
+class ShellView {
+public:
+    virtual ~ShellView() = default;
+    virtual void Sync(const ShellModel& model) = 0;
+};
+
+// Work of other subsystems that navigation triggers; each is set by the
+// composition root once its subsystem exists, and does nothing until then.
+struct ShellHooks {
+    std::function<void(bool force)> drawStatusPage;
+    std::function<void()> buildDeviceLabels;
+    std::function<void(int slot)> clearPollCounter;
+    std::function<void(int slot)> clearChangeMark;
+    std::function<void()> loadScheduleControls;
+    std::function<void()> showSetupSubPage;
+    std::function<void()> showEmailPage;
+    std::function<void(int slot)> showUpgradeFirmware;  // Label54 of the slot
+};
+
+class Shell {
+public:
+    Shell(ProductVariant variant, DriveTable& drives);
+
+    ShellModel& Model() { return model_; }
+    const ShellModel& Model() const { return model_; }
+    ShellHooks& Hooks() { return hooks_; }
+    void SetView(ShellView* view) { view_ = view; }
+    void Sync();
+
+    void ApplyProductVariant();
+    void ShowPageButtons();
+    void ShowStatusPageDevice();
+    void ShowUpgradePageDevice();
+
+    // Page buttons; ignored before the first status page and while an
+    // enclosure is locked for maintenance.
+    bool PageClicksAllowed() const;
+    void Image_StsClick();
+    void Image_SetupClick();
+    void Image_FWUpgClick();
+    void Image_EmailClick();
+    void Image_AboutClick();
+
+    // A device check box changed (by the user or by the program): the click
+    // handler of the slot runs, as the window framework does for both.
+    void SetDeviceChecked(int slot, bool checked);
+    void CheckBox1Click() { DeviceCheckBoxClick(0); }
+    void CheckBox3Click() { DeviceCheckBoxClick(1); }
+
+    void Image0_D1Click() { SelectStatusPageDevice(0); }
+    void Image0_D2Click() { SelectStatusPageDevice(1); }
+    void Image2_D1Click() { SelectUpgradePageDevice(0); }
+    void Image2_D2Click() { SelectUpgradePageDevice(1); }
+
+private:
+    void DeviceCheckBoxClick(int slot);
+    void SelectStatusPageDevice(int slot);
+    void SelectUpgradePageDevice(int slot);
+    void SetCurrentPage(int page);
+    template <typename... Args, typename F>
+    static void Call(const F& hook, Args... args) {
+        if (hook) hook(args...);
+    }
+
+    ShellModel model_;
+    DriveTable& drives_;
+    ShellView* view_ = nullptr;
+    ShellHooks hooks_;
+};
+
+}  // namespace kestrel

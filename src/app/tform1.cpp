@@ -1,0 +1,384 @@
+#include "app/tform1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+
+#include "app/skin.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr int kClientWidth = 760;
+constexpr int kClientHeight = 518;
+constexpr QRect kNotebookRect(14, 128, 732, 376);
+constexpr std::array<const char*, kPageCount> kPageButtonNames = {"Image_Sts", "Image_Setup", "Image_FWUpg",
+                                                                  "Image_Email", "Image_About"};
+constexpr std::array<const char*, kPageCount> kPageSkinNames = {"sts", "setup", "fwupg", "email", "about"};
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, int pointSize = 10,
+                  bool bold = false) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    QFont font = label->font();
+    font.setPointSize(pointSize);
+    font.setBold(bold);
+    label->setFont(font);
+    label->setStyleSheet("color: #1d2b3a; background: transparent;");
+    return label;
+}
+
+void SetTextColour(QLabel* label, const char* colour) {
+    label->setStyleSheet(QString("QLabel { color: %1; background: transparent; } QLabel:disabled { color: #9aa5b1; }")
+                             .arg(colour));
+}
+
+}  // namespace
+
+TForm1::TForm1(const Options& options, ProductVariant variant) {
+    setObjectName("Form1");
+    setWindowTitle("RAID GUI");
+    BuildWidgets();
+    LoadSkin();
+    statusBarPort_ = std::make_unique<WidgetStatusBar>(StatusBar1);
+    for (QLabel* panel : StatusBar1->findChildren<QLabel*>()) panel->installEventFilter(this);
+    messagePort_ = std::make_unique<WidgetMessageBoxes>(this);
+    module_ = std::make_unique<MainModule>(options, variant, UiPorts{*messagePort_, *statusBarPort_});
+    module_->shell().SetView(this);
+    ConnectHandlers();
+    // Fixed size, single border, minimise but no maximise.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    adjustSize();
+    setFixedSize(sizeHint());
+
+    // FormCreate, window side first: hide what starts hidden.
+    Panel1->hide();
+    Panel8->hide();
+    Panel11->hide();
+    for (PictureButton* holder : {Image_Background_RAID, Image_Background_HyBrid, Image0_D1_White, Image0_D1_Yellow,
+                                  Image0_D2_White, Image0_D2_Yellow, Image1_Initialize_White, Image1_Initialize_Yellow,
+                                  Image1_Schedule_White, Image1_Schedule_Yellow})
+        holder->hide();
+    for (int i = 0; i < kPageCount; ++i) {
+        pageWhite[static_cast<size_t>(i)]->hide();
+        pageYellow[static_cast<size_t>(i)]->hide();
+    }
+    Image_Background_OEM->hide();
+    Memo1->hide();
+    Memo2->hide();
+    Memo7->hide();
+    for (QLabel* label : {StaticText10, Label18, Label17, Label27, Label25, Label51, Label26, Label52, Label48})
+        label->clear();
+    CheckBox6->hide();
+    CheckBox7->hide();
+    Label65->setText(kVersionText);
+    module_->FormCreate();
+}
+
+TForm1::~TForm1() {
+    // The module outlives no widget it reports to.
+    module_->shell().SetView(nullptr);
+    module_.reset();
+}
+
+void TForm1::BuildWidgets() {
+    auto* client = new QWidget(this);
+    client->setObjectName("ClientArea");
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    auto holder = [&](const char* name) {
+        auto* h = new PictureButton(name, client);
+        h->hide();
+        return h;
+    };
+    Image_Background = new PictureButton("Image_Background", client);
+    Image_Background->setGeometry(0, 0, kClientWidth, kClientHeight);
+    Image_Background_RAID = holder("Image_Background_RAID");
+    Image_Background_HyBrid = holder("Image_Background_HyBrid");
+    Image_Background_OEM = holder("Image_Background_OEM");
+
+    for (int i = 0; i < kPageCount; ++i) {
+        const QString name = kPageButtonNames[static_cast<size_t>(i)];
+        auto* button = new PictureButton(name, client);
+        pageButtonSlots_[static_cast<size_t>(i)] = QPoint(22 + i * 144, 80);
+        button->setGeometry(QRect(pageButtonSlots_[static_cast<size_t>(i)], QSize(128, 40)));
+        button->setCursor(Qt::PointingHandCursor);
+        pageButtons[static_cast<size_t>(i)] = button;
+        pageWhite[static_cast<size_t>(i)] = holder((name + "_White").toLatin1().constData());
+        pageYellow[static_cast<size_t>(i)] = holder((name + "_Yellow").toLatin1().constData());
+    }
+
+    CheckBox1 = new QCheckBox("Device1", client);
+    CheckBox1->setObjectName("CheckBox1");
+    CheckBox1->setGeometry(560, 22, 90, 24);
+    CheckBox3 = new QCheckBox("Device2", client);
+    CheckBox3->setObjectName("CheckBox3");
+    CheckBox3->setGeometry(656, 22, 90, 24);
+    for (QCheckBox* box : {CheckBox1, CheckBox3}) {
+        box->setStyleSheet("QCheckBox { color: white; font-weight: bold; background: transparent; }");
+        box->hide();
+    }
+    CheckBox6 = new QCheckBox("Buzzer Mute", client);
+    CheckBox6->setObjectName("CheckBox6");
+    CheckBox7 = new QCheckBox("Auto Scan", client);
+    CheckBox7->setObjectName("CheckBox7");
+
+    Notebook1 = new QStackedWidget(client);
+    Notebook1->setObjectName("Notebook1");
+    Notebook1->setGeometry(kNotebookRect);
+    Notebook1->setStyleSheet("QStackedWidget { background: transparent; }");
+    for (int i = 0; i < kPageCount; ++i) {
+        auto* page = new QWidget;
+        page->setObjectName(kPageCaptions[static_cast<size_t>(i)]);
+        page->setWindowTitle(kPageCaptions[static_cast<size_t>(i)]);
+        Notebook1->addWidget(page);
+    }
+    BuildStatusPage(Notebook1->widget(kPageStatus));
+    BuildSetupPage(Notebook1->widget(kPageSetup));
+    BuildUpgradePage(Notebook1->widget(kPageUpgrade));
+    BuildAboutPage(Notebook1->widget(kPageAbout));
+
+    StaticText1 = MakeLabel(client, "StaticText1", "Drive detecting", QRect(14, 440, 732, 40), 16, true);
+    StaticText1->setAlignment(Qt::AlignCenter);
+    StaticText10 = MakeLabel(client, "StaticText10", "", QRect(14, 480, 300, 20));
+
+    Panel1 = new QFrame(client);
+    Panel1->setObjectName("Panel1");
+    Panel8 = new QFrame(client);
+    Panel8->setObjectName("Panel8");
+    Memo1 = new QPlainTextEdit(client);
+    Memo1->setObjectName("Memo1");
+    Memo2 = new QPlainTextEdit(client);
+    Memo2->setObjectName("Memo2");
+    Memo7 = new QPlainTextEdit(client);
+    Memo7->setObjectName("Memo7");
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->installEventFilter(this);
+    setStatusBar(StatusBar1);
+}
+
+void TForm1::BuildStatusPage(QWidget* page) {
+    Image0_D1 = new PictureButton("Image0_D1", page);
+    Image0_D1->setGeometry(16, 12, 52, 30);
+    Image0_D2 = new PictureButton("Image0_D2", page);
+    Image0_D2->setGeometry(74, 12, 52, 30);
+    Image0_D1_White = new PictureButton("Image0_D1_White", page);
+    Image0_D1_Yellow = new PictureButton("Image0_D1_Yellow", page);
+    Image0_D2_White = new PictureButton("Image0_D2_White", page);
+    Image0_D2_Yellow = new PictureButton("Image0_D2_Yellow", page);
+    Image0_Log = new PictureButton("Image0_Log", page);
+    Image0_Log->setGeometry(604, 12, 112, 32);
+
+    Label43 = MakeLabel(page, "Label43", "Mode:", QRect(150, 16, 60, 24), 11);
+    Label17 = MakeLabel(page, "Label17", "", QRect(204, 16, 170, 24), 11, true);
+    Label44 = MakeLabel(page, "Label44", "System Capacity:", QRect(376, 16, 130, 24), 11);
+    Label27 = MakeLabel(page, "Label27", "", QRect(506, 16, 96, 24), 11, true);
+
+    Label45 = MakeLabel(page, "Label45", "HDD1", QRect(16, 62, 220, 22), 12, true);
+    Label45->setAlignment(Qt::AlignCenter);
+    Image4 = new PictureButton("Image4", page);
+    Image4->setGeometry(90, 88, 72, 92);
+    Label25 = MakeLabel(page, "Label25", "", QRect(16, 186, 220, 40), 11, true);
+    Label25->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label51 = MakeLabel(page, "Label51", "", QRect(16, 214, 220, 44), 9);
+    Label51->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label51->setWordWrap(true);
+
+    Label46 = MakeLabel(page, "Label46", "HDD2", QRect(496, 62, 220, 22), 12, true);
+    Label46->setAlignment(Qt::AlignCenter);
+    Image5 = new PictureButton("Image5", page);
+    Image5->setGeometry(570, 88, 72, 92);
+    Label26 = MakeLabel(page, "Label26", "", QRect(496, 186, 220, 40), 11, true);
+    Label26->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label52 = MakeLabel(page, "Label52", "", QRect(496, 214, 220, 44), 9);
+    Label52->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label52->setWordWrap(true);
+
+    Label18 = MakeLabel(page, "Label18", "", QRect(246, 70, 240, 180), 20, true);
+    Label18->setAlignment(Qt::AlignCenter);
+
+    Label47 = MakeLabel(page, "Label47", "Firmware Version:", QRect(16, 326, 140, 24), 10);
+    Label48 = MakeLabel(page, "Label48", "", QRect(152, 326, 180, 24), 10, true);
+
+    Panel11 = new QFrame(page);
+    Panel11->setObjectName("Panel11");
+    Panel11->setGeometry(392, 300, 326, 66);
+    Panel11->setStyleSheet("QFrame#Panel11 { background: #dde4ec; border: 1px solid #b8c4d0; border-radius: 6px; }");
+    Image1 = new PictureButton("Image1", Panel11);
+    Image1->setGeometry(8, 9, 48, 48);
+    Label4 = MakeLabel(Panel11, "Label4", "Fan:", QRect(66, 8, 40, 22));
+    Label5 = MakeLabel(Panel11, "Label5", "", QRect(160, 8, 70, 22), 10, true);
+    Label5->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label15 = MakeLabel(Panel11, "Label15", "RPM", QRect(236, 8, 40, 22));
+    Label6 = MakeLabel(Panel11, "Label6", "Temperature:", QRect(66, 36, 96, 22));
+    Label7 = MakeLabel(Panel11, "Label7", "", QRect(160, 36, 70, 22), 10, true);
+    Label7->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    SetTextColour(Label5, "#0000ff");
+    SetTextColour(Label7, "#0000ff");
+}
+
+void TForm1::BuildSetupPage(QWidget* page) {
+    Image1_Initialize = new PictureButton("Image1_Initialize", page);
+    Image1_Initialize->setGeometry(16, 12, 140, 36);
+    Image1_Schedule = new PictureButton("Image1_Schedule", page);
+    Image1_Schedule->setGeometry(164, 12, 140, 36);
+    Image1_Initialize_White = new PictureButton("Image1_Initialize_White", page);
+    Image1_Initialize_Yellow = new PictureButton("Image1_Initialize_Yellow", page);
+    Image1_Schedule_White = new PictureButton("Image1_Schedule_White", page);
+    Image1_Schedule_Yellow = new PictureButton("Image1_Schedule_Yellow", page);
+    Image1_Set = new PictureButton("Image1_Set", page);
+    Image1_Set->setGeometry(604, 326, 112, 32);
+    Image3_OK = new PictureButton("Image3_OK", page);
+    Image3_OK->setGeometry(484, 326, 112, 32);
+    Image3_Ignore = new PictureButton("Image3_Ignore", page);
+    Image3_Ignore->setGeometry(364, 326, 112, 32);
+    Image3_OK->hide();
+    Image3_Ignore->hide();
+    ProgressBar2 = new QProgressBar(page);
+    ProgressBar2->setObjectName("ProgressBar2");
+    ProgressBar2->setGeometry(16, 290, 700, 20);
+}
+
+void TForm1::BuildUpgradePage(QWidget* page) {
+    Image2_D1 = new PictureButton("Image2_D1", page);
+    Image2_D1->setGeometry(16, 12, 52, 30);
+    Image2_D2 = new PictureButton("Image2_D2", page);
+    Image2_D2->setGeometry(74, 12, 52, 30);
+    MakeLabel(page, "Label53", "Current Firmware:", QRect(150, 16, 140, 24), 11);
+    Label54 = MakeLabel(page, "Label54", "", QRect(292, 16, 200, 24), 11, true);
+    Image2_Load = new PictureButton("Image2_Load", page);
+    Image2_Load->setGeometry(16, 326, 112, 32);
+    Image2_Upgrade = new PictureButton("Image2_Upgrade", page);
+    Image2_Upgrade->setGeometry(604, 326, 112, 32);
+    ProgressBar1 = new QProgressBar(page);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setGeometry(16, 290, 700, 20);
+}
+
+void TForm1::BuildAboutPage(QWidget* page) {
+    Label63 = MakeLabel(page, "Label63", "", QRect(0, 110, 732, 40), 20, true);
+    Label63->setAlignment(Qt::AlignCenter);
+    auto* versionCaption = MakeLabel(page, "Label64", "Version", QRect(0, 160, 362, 28), 13);
+    versionCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label65 = MakeLabel(page, "Label65", "", QRect(372, 160, 360, 28), 13, true);
+}
+
+void TForm1::LoadSkin() {
+    Image_Background_RAID->SetPicture(SkinPicture("background_raid"));
+    Image_Background_HyBrid->SetPicture(SkinPicture("background_hybrid"));
+    for (int i = 0; i < kPageCount; ++i) {
+        const std::string name = kPageSkinNames[static_cast<size_t>(i)];
+        pageWhite[static_cast<size_t>(i)]->SetPicture(SkinPicture("page_" + name + "_white"));
+        pageYellow[static_cast<size_t>(i)]->SetPicture(SkinPicture("page_" + name + "_yellow"));
+    }
+    Image0_D1_White->SetPicture(SkinPicture("slot_d1_white"));
+    Image0_D1_Yellow->SetPicture(SkinPicture("slot_d1_yellow"));
+    Image0_D2_White->SetPicture(SkinPicture("slot_d2_white"));
+    Image0_D2_Yellow->SetPicture(SkinPicture("slot_d2_yellow"));
+    Image1_Initialize_White->SetPicture(SkinPicture("setup_initialize_white"));
+    Image1_Initialize_Yellow->SetPicture(SkinPicture("setup_initialize_yellow"));
+    Image1_Schedule_White->SetPicture(SkinPicture("setup_schedule_white"));
+    Image1_Schedule_Yellow->SetPicture(SkinPicture("setup_schedule_yellow"));
+    Image1_Initialize->TakePicture(*Image1_Initialize_Yellow);
+    Image1_Schedule->TakePicture(*Image1_Schedule_White);
+    Image3_OK->SetPicture(SkinPicture("button_ok"));
+    Image3_Ignore->SetPicture(SkinPicture("button_ignore"));
+    Image0_Log->SetPicture(SkinPicture("button_log"));
+    Image2_Load->SetPicture(SkinPicture("button_load"));
+    Image2_Upgrade->SetPicture(SkinPicture("button_upgrade"));
+    Image1_Set->SetPicture(SkinPicture("button_set"));
+    Image4->SetPicture(SkinPicture("disk"));
+    Image5->SetPicture(SkinPicture("disk"));
+    Image1->SetPicture(SkinPicture("fan"));
+}
+
+void TForm1::AddPressedLook(PictureButton* button) {
+    connect(button, &PictureButton::pressed, this, [button] { button->move(button->pos() + QPoint(0, 2)); });
+    connect(button, &PictureButton::released, this, [button] { button->move(button->pos() - QPoint(0, 2)); });
+}
+
+void TForm1::ConnectHandlers() {
+    Shell& shell = module_->shell();
+    connect(pageButtons[kPageStatus], &PictureButton::clicked, this, [&shell] { shell.Image_StsClick(); });
+    connect(pageButtons[kPageSetup], &PictureButton::clicked, this, [&shell] { shell.Image_SetupClick(); });
+    connect(pageButtons[kPageUpgrade], &PictureButton::clicked, this, [&shell] { shell.Image_FWUpgClick(); });
+    connect(pageButtons[kPageEmail], &PictureButton::clicked, this, [&shell] { shell.Image_EmailClick(); });
+    connect(pageButtons[kPageAbout], &PictureButton::clicked, this, [&shell] { shell.Image_AboutClick(); });
+    connect(Image0_D1, &PictureButton::clicked, this, [&shell] { shell.Image0_D1Click(); });
+    connect(Image0_D2, &PictureButton::clicked, this, [&shell] { shell.Image0_D2Click(); });
+    connect(Image2_D1, &PictureButton::clicked, this, [&shell] { shell.Image2_D1Click(); });
+    connect(Image2_D2, &PictureButton::clicked, this, [&shell] { shell.Image2_D2Click(); });
+    connect(CheckBox1, &QCheckBox::clicked, this, [&shell](bool checked) { shell.SetDeviceChecked(0, checked); });
+    connect(CheckBox3, &QCheckBox::clicked, this, [&shell](bool checked) { shell.SetDeviceChecked(1, checked); });
+    for (PictureButton* button : {Image3_OK, Image3_Ignore, Image0_Log, Image2_Load, Image2_Upgrade, Image1_Set})
+        AddPressedLook(button);
+}
+
+void TForm1::Sync(const ShellModel& m) {
+    setWindowTitle(QString::fromLatin1(m.caption.c_str()));
+    QApplication::setApplicationDisplayName(QString::fromLatin1(m.baseTitle.c_str()));
+    Label63->setText(QString::fromLatin1(m.aboutText.c_str()));
+    Image_Background->TakePicture(m.variant == ProductVariant::Hybrid ? *Image_Background_HyBrid
+                                                                      : *Image_Background_RAID);
+
+    const auto slots = PageButtonSlots(PageButtonMask(m.variant));
+    for (int i = 0; i < kPageCount; ++i) {
+        PictureButton* button = pageButtons[static_cast<size_t>(i)];
+        const int slot = slots[static_cast<size_t>(i)];
+        button->setVisible(slot >= 0);
+        if (slot >= 0) button->move(pageButtonSlots_[static_cast<size_t>(slot)]);
+        button->TakePicture(i == m.currentPage ? *pageYellow[static_cast<size_t>(i)]
+                                               : *pageWhite[static_cast<size_t>(i)]);
+        button->setEnabled(m.pageButtonsEnabled);
+    }
+    Notebook1->setCurrentIndex(m.currentPage);
+
+    const std::array<QCheckBox*, 2> boxes = {CheckBox1, CheckBox3};
+    const std::array<PictureButton*, 2> statusSlots = {Image0_D1, Image0_D2};
+    const std::array<PictureButton*, 2> upgradeSlots = {Image2_D1, Image2_D2};
+    const std::array<PictureButton*, 2> white = {Image0_D1_White, Image0_D2_White};
+    const std::array<PictureButton*, 2> yellow = {Image0_D1_Yellow, Image0_D2_Yellow};
+    for (size_t s = 0; s < 2; ++s) {
+        const QSignalBlocker block(boxes[s]);
+        boxes[s]->setChecked(m.deviceChecked[s]);
+        boxes[s]->setVisible(m.deviceBoxVisible[s]);
+        boxes[s]->setToolTip(QString::fromLatin1(m.deviceHint[s].c_str()));
+        statusSlots[s]->setVisible(m.slotPicturesVisible[s]);
+        upgradeSlots[s]->setVisible(m.slotPicturesVisible[s]);
+        statusSlots[s]->TakePicture(static_cast<int>(s) == m.statusPageDevice ? *yellow[s] : *white[s]);
+        upgradeSlots[s]->TakePicture(static_cast<int>(s) == m.upgradePageDevice ? *yellow[s] : *white[s]);
+        statusSlots[s]->setToolTip(QString::fromLatin1(m.deviceHint[s].c_str()));
+        upgradeSlots[s]->setToolTip(QString::fromLatin1(m.deviceHint[s].c_str()));
+    }
+    Image2_Load->setEnabled(m.loadEnabled);
+    Image2_Upgrade->setEnabled(m.upgradeEnabled);
+    Image0_Log->setVisible(m.logButtonVisible);
+    StaticText1->setText(QString::fromLatin1(m.detectText.c_str()));
+    StaticText1->setVisible(m.detectTextVisible);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    module_->FormClose();
+    event->accept();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == StatusBar1 || watched->parent() == StatusBar1) && event->type() == QEvent::MouseButtonDblClick) {
+        module_->StatusBar1DblClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace kestrel

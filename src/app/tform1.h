@@ -1,0 +1,120 @@
+#pragma once
+// The main window: owns the widgets, named as the controls they stand for,
+// and forwards its handlers to the main module's widget-free behaviour.
+#include <QCheckBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QStackedWidget>
+#include <array>
+#include <memory>
+
+#include "app/main_module.h"
+#include "app/picture_button.h"
+#include "app/widget_ui.h"
+
+class QFrame;
+class QProgressBar;
+class QPlainTextEdit;
+
+namespace kestrel {
+
+class TForm1 : public QMainWindow, public ShellView {
+    Q_OBJECT
+public:
+    TForm1(const Options& options, ProductVariant variant);
+    ~TForm1() override;
+
+    MainModule& module() { return *module_; }
+    void Sync(const ShellModel& model) override;
+
+    // Controls, named as the window's design names them.
+    QStackedWidget* Notebook1 = nullptr;
+    PictureButton* Image_Background = nullptr;
+    PictureButton* Image_Background_RAID = nullptr;
+    PictureButton* Image_Background_HyBrid = nullptr;
+    PictureButton* Image_Background_OEM = nullptr;
+    std::array<PictureButton*, kPageCount> pageButtons{};   // Image_Sts … Image_About
+    std::array<PictureButton*, kPageCount> pageWhite{};     // Image_Sts_White …
+    std::array<PictureButton*, kPageCount> pageYellow{};    // Image_Sts_Yellow …
+    PictureButton* Image0_D1 = nullptr;
+    PictureButton* Image0_D2 = nullptr;
+    PictureButton* Image2_D1 = nullptr;
+    PictureButton* Image2_D2 = nullptr;
+    PictureButton* Image0_D1_White = nullptr;
+    PictureButton* Image0_D1_Yellow = nullptr;
+    PictureButton* Image0_D2_White = nullptr;
+    PictureButton* Image0_D2_Yellow = nullptr;
+    PictureButton* Image1_Initialize = nullptr;
+    PictureButton* Image1_Schedule = nullptr;
+    PictureButton* Image1_Initialize_White = nullptr;
+    PictureButton* Image1_Initialize_Yellow = nullptr;
+    PictureButton* Image1_Schedule_White = nullptr;
+    PictureButton* Image1_Schedule_Yellow = nullptr;
+    PictureButton* Image3_OK = nullptr;
+    PictureButton* Image3_Ignore = nullptr;
+    PictureButton* Image0_Log = nullptr;
+    PictureButton* Image2_Load = nullptr;
+    PictureButton* Image2_Upgrade = nullptr;
+    PictureButton* Image1_Set = nullptr;
+    PictureButton* Image4 = nullptr;
+    PictureButton* Image5 = nullptr;
+    PictureButton* Image1 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    QCheckBox* CheckBox6 = nullptr;
+    QCheckBox* CheckBox7 = nullptr;
+    QLabel* StaticText1 = nullptr;
+    QLabel* StaticText10 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QFrame* Panel8 = nullptr;
+    QFrame* Panel11 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label15 = nullptr;
+    QLabel* Label17 = nullptr;
+    QLabel* Label18 = nullptr;
+    QLabel* Label25 = nullptr;
+    QLabel* Label26 = nullptr;
+    QLabel* Label27 = nullptr;
+    QLabel* Label43 = nullptr;
+    QLabel* Label44 = nullptr;
+    QLabel* Label45 = nullptr;
+    QLabel* Label46 = nullptr;
+    QLabel* Label47 = nullptr;
+    QLabel* Label48 = nullptr;
+    QLabel* Label51 = nullptr;
+    QLabel* Label52 = nullptr;
+    QLabel* Label54 = nullptr;
+    QLabel* Label63 = nullptr;
+    QLabel* Label65 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QPlainTextEdit* Memo7 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QProgressBar* ProgressBar2 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildWidgets();
+    void BuildStatusPage(QWidget* page);
+    void BuildUpgradePage(QWidget* page);
+    void BuildSetupPage(QWidget* page);
+    void BuildAboutPage(QWidget* page);
+    void ConnectHandlers();
+    void LoadSkin();
+    // The pressed look: the picture moves 2 pixels down while held.
+    void AddPressedLook(PictureButton* button);
+
+    std::array<QPoint, kPageCount> pageButtonSlots_{};
+    std::unique_ptr<WidgetStatusBar> statusBarPort_;
+    std::unique_ptr<WidgetMessageBoxes> messagePort_;
+    std::unique_ptr<MainModule> module_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,38 @@
+#pragma once
+// The window implementations of the message box and status bar ports.
+#include <QPointer>
+#include <array>
+#include <mutex>
+
+#include "platform/user_interface.h"
+
+class QLabel;
+class QStatusBar;
+class QWidget;
+
+namespace kestrel {
+
+class WidgetMessageBoxes final : public MessageBoxes {
+public:
+    explicit WidgetMessageBoxes(QWidget* parent) : parent_(parent) {}
+    MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons) override;
+
+private:
+    QPointer<QWidget> parent_;
+};
+
+// Five panels of fixed widths. Text set from another thread is posted to the
+// user-interface thread; Panel() reads the last text set from any thread.
+class WidgetStatusBar final : public StatusBar {
+public:
+    explicit WidgetStatusBar(QStatusBar* bar);
+    void SetPanel(int index, const std::string& text) override;
+    std::string Panel(int index) const override;
+
+private:
+    std::array<QPointer<QLabel>, kPanelCount> labels_;
+    mutable std::mutex mutex_;
+    std::array<std::string, kPanelCount> texts_;
+};
+
+}  // namespace kestrel

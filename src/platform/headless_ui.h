@@ -1,0 +1,34 @@
+#pragma once
+// Message boxes and status bar for the window-less service mode: boxes are
+// written to standard error and take their safe default answer.
+#include <array>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/user_interface.h"
+
+namespace kestrel {
+
+class StderrMessageBoxes final : public MessageBoxes {
+public:
+    explicit StderrMessageBoxes(std::FILE* out = stderr) : out_(out) {}
+    MessageAnswer Show(const std::string& text, const std::string& caption,
+                       MessageButtons buttons) override;
+
+private:
+    std::FILE* out_;
+};
+
+// Keeps the panel texts so that the behaviour can read them back; thread-safe
+// because detection writes from its own thread.
+class MemoryStatusBar final : public StatusBar {
+public:
+    void SetPanel(int index, const std::string& text) override;
+    std::string Panel(int index) const override;
+
+private:
+    mutable std::mutex mutex_;
+    std::array<std::string, kPanelCount> panels_;
+};
+
+}  // namespace kestrel

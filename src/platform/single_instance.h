@@ -1,0 +1,31 @@
+#pragma once
+// Stands in for the named mutex that keeps a second copy of the program from
+// running. A lock file in the runtime directory: the operating system releases
+// it with the process, so a crashed instance does not lock the next one out.
+#include <QLockFile>
+#include <memory>
+#include <string>
+
+namespace kestrel {
+
+class SingleInstance {
+public:
+    // name: the mutex name ("KESTREL_GUI"); directory: where the lock lives
+    // (empty: the user's runtime directory).
+    explicit SingleInstance(const std::string& name, const std::string& directory = {});
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // True when this process now holds the lock; false when another running
+    // process holds it.
+    bool Acquire();
+    void Release();
+    std::string LockPath() const { return path_; }
+
+private:
+    std::string path_;
+    std::unique_ptr<QLockFile> lock_;
+};
+
+}  // namespace kestrel
