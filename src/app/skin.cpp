@@ -19,7 +19,10 @@ struct ErrorManager {
     std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
 }
 
-void OnMessage(j_common_ptr, int) {}  // warnings about damaged data are not printed
+// Warnings about damaged data are counted, not printed.
+void OnMessage(j_common_ptr info, int level) {
+    if (level < 0) ++info->err->num_warnings;
+}
 
 }  // namespace
 

@@ -1,0 +1,92 @@
+// The main window on the offscreen platform: the controls reflect the model.
+#include "app/tform1.h"
+
+#include <gtest/gtest.h>
+
+#include <QStatusBar>
+#include <QTest>
+
+namespace kestrel {
+namespace {
+
+TEST(MainWindow, RaidHidesSetupAndUpgradeTakesItsSlot) {
+    TForm1 raid(Options{}, ProductVariant::Raid);
+    TForm1 hybrid(Options{}, ProductVariant::Hybrid);
+    EXPECT_FALSE(raid.pageButtons[kPageSetup]->isVisibleTo(&raid));
+    EXPECT_EQ(raid.pageButtons[kPageUpgrade]->pos(), hybrid.pageButtons[kPageSetup]->pos());
+    EXPECT_EQ(raid.pageButtons[kPageAbout]->pos(), hybrid.pageButtons[kPageEmail]->pos());
+    for (PictureButton* b : hybrid.pageButtons) EXPECT_TRUE(b->isVisibleTo(&hybrid)) << b->objectName().toStdString();
+    EXPECT_EQ(raid.windowTitle(), "RAID GUI V0.23.6");
+    EXPECT_EQ(hybrid.windowTitle(), "HyBrid GUI V0.23.6");
+    EXPECT_EQ(hybrid.Label63->text(), "Hybrid Management Sofeware");
+    EXPECT_EQ(raid.Label65->text(), "V0.23.6");
+}
+
+TEST(MainWindow, StartsDetectingWithPageButtonsDisabled) {
+    TForm1 form(Options{}, ProductVariant::Raid);
+    EXPECT_EQ(form.StaticText1->text(), "Drive detecting");
+    for (PictureButton* b : form.pageButtons) EXPECT_FALSE(b->isEnabled());
+    EXPECT_FALSE(form.Image2_Load->isEnabled());
+    EXPECT_FALSE(form.Image2_Upgrade->isEnabled());
+    EXPECT_FALSE(form.CheckBox1->isVisibleTo(&form));
+    EXPECT_FALSE(form.CheckBox6->isVisibleTo(&form));
+    EXPECT_FALSE(form.Image0_Log->isVisibleTo(&form));
+    EXPECT_EQ(form.Notebook1->count(), 5);
+    EXPECT_EQ(form.Notebook1->widget(1)->windowTitle(), "schedule_backup");
+    EXPECT_EQ(form.Notebook1->currentIndex(), kPageStatus);
+    // The current page's button shows the yellow picture, the others white.
+    EXPECT_EQ(form.pageButtons[kPageStatus]->pixmap().cacheKey(), form.pageYellow[kPageStatus]->pixmap().cacheKey());
+    EXPECT_EQ(form.pageButtons[kPageAbout]->pixmap().cacheKey(), form.pageWhite[kPageAbout]->pixmap().cacheKey());
+}
+
+TEST(MainWindow, PageButtonsSwitchTheNotebookOnceAllowed) {
+    TForm1 form(Options{}, ProductVariant::Hybrid);
+    form.show();
+    ShellModel& m = form.module().shell().Model();
+    m.pageButtonsEnabled = true;
+    form.module().shell().Sync();
+    QTest::mouseClick(form.pageButtons[kPageAbout], Qt::LeftButton);
+    EXPECT_EQ(form.Notebook1->currentIndex(), kPageStatus) << "ignored before the first status page";
+    m.firstStatusPending = false;
+    QTest::mouseClick(form.pageButtons[kPageAbout], Qt::LeftButton);
+    EXPECT_EQ(form.Notebook1->currentIndex(), kPageAbout);
+    EXPECT_EQ(form.pageButtons[kPageAbout]->pixmap().cacheKey(), form.pageYellow[kPageAbout]->pixmap().cacheKey());
+}
+
+TEST(MainWindow, PictureButtonsMoveDownWhilePressed) {
+    TForm1 form(Options{}, ProductVariant::Hybrid);
+    form.show();
+    const QPoint rest = form.Image1_Set->pos();
+    QTest::mousePress(form.Image1_Set, Qt::LeftButton);
+    EXPECT_EQ(form.Image1_Set->pos(), rest + QPoint(0, 2));
+    QTest::mouseRelease(form.Image1_Set, Qt::LeftButton);
+    EXPECT_EQ(form.Image1_Set->pos(), rest);
+}
+
+TEST(MainWindow, DeviceCheckBoxClickRunsTheSlotLogic) {
+    TForm1 form(Options{}, ProductVariant::Raid);
+    form.show();
+    ShellModel& m = form.module().shell().Model();
+    m.deviceBoxVisible = {true, true};
+    m.deviceChecked = {true, true};
+    m.slotPicturesVisible = {true, true};
+    form.module().shell().Sync();
+    QTest::mouseClick(form.CheckBox1, Qt::LeftButton);
+    EXPECT_FALSE(m.deviceChecked[0]);
+    EXPECT_FALSE(form.Image0_D1->isVisible());
+    EXPECT_EQ(m.statusPageDevice, 1);
+    EXPECT_EQ(form.Image0_D2->pixmap().cacheKey(), form.Image0_D2_Yellow->pixmap().cacheKey());
+}
+
+TEST(MainWindow, StatusBarHasFivePanels) {
+    TForm1 form(Options{}, ProductVariant::Raid);
+    const auto panels = form.StatusBar1->findChildren<QLabel*>();
+    ASSERT_EQ(panels.size(), 5);
+    EXPECT_EQ(panels[0]->minimumWidth(), 100);
+    EXPECT_EQ(panels[4]->minimumWidth(), 250);
+    form.module().statusBar().SetPanel(4, "Error code 330");
+    EXPECT_EQ(panels[4]->text(), "Error code 330");
+}
+
+}  // namespace
+}  // namespace kestrel

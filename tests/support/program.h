@@ -1,0 +1,64 @@
+#pragma once
+// Runs the built program as a separate process, the way a user or a service
+// manager does, with its own runtime directory so that runs do not see each
+// other's single-instance lock.
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace kestrel::testing {
+
+class Program {
+public:
+    explicit Program(const char* executable = KESTREL_RAID_EXE) : executable_(executable) {
+        runtime_.setAutoRemove(true);
+        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("XDG_RUNTIME_DIR", runtime_.path());
+        env_.remove("DISPLAY");
+        env_.remove("WAYLAND_DISPLAY");
+        env_.insert("QT_QPA_PLATFORM", "offscreen");
+    }
+    QProcessEnvironment& env() { return env_; }
+    QString runtimeDir() const { return runtime_.path(); }
+
+    // Starts a process; the caller owns it.
+    QProcess* Start(const QStringList& args) {
+        auto* p = new QProcess;
+        p->setProcessEnvironment(env_);
+        p->start(executable_, args);
+        p->waitForStarted(5000);
+        return p;
+    }
+
+    struct Result {
+        int exitCode = -1;
+        bool finished = false;
+        QString out;
+        QString err;
+    };
+    Result RunToEnd(const QStringList& args, int timeoutMs = 10000) {
+        QProcess p;
+        p.setProcessEnvironment(env_);
+        p.start(executable_, args);
+        Result r;
+        r.finished = p.waitForFinished(timeoutMs);
+        if (!r.finished) {
+            p.kill();
+            p.waitForFinished();
+        }
+        r.exitCode = p.exitCode();
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+
+private:
+    QString executable_;
+    QTemporaryDir runtime_;
+    QProcessEnvironment env_;
+};
+
+}  // namespace kestrel::testing
