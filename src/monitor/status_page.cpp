@@ -1,0 +1,148 @@
+#include "monitor/status_page.h"
+
+#include "monitor/status_sector.h"
+
+namespace kestrel {
+
+namespace st = status;
+
+std::string Printable(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F) c = '?';
+    }
+    return out;
+}
+
+StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, Shell& shell, MessageBoxes& messages,
+                       StatusPageLinks links)
+    : variant_(variant), drives_(drives), shell_(shell), messages_(messages), links_(std::move(links)) {}
+
+StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
+    StatusPageUpdate u;
+    ShellModel& model = shell_.Model();
+    if (!model.deviceChecked[0] && !model.deviceChecked[1]) return u;
+    u.result = 0;
+    const Block512& s = drives_.StatusOfSlot(static_cast<unsigned>(model.statusPageDevice));
+
+    u.firmware = Printable(drives_.FirmwareRevision) + "." + st::FirmwareText(s);
+    const uint8_t env = s[st::kEnvFlags];
+    u.fanColour = (env & st::kFanFailure) ? TextColour::Red : TextColour::Blue;
+    u.temperatureColour = (env & st::kOverTemperature) ? TextColour::Red : TextColour::Blue;
+    u.fanSpeed = std::to_string(st::FanRpm(s));
+    u.temperature = std::to_string(s[st::kTemperature]);
+    u.environmentVisible = drives_.EnvironmentPanel && (env & 0xF0) == 0xA0 && env != 0xAA;
+
+    const uint8_t options = s[st::kOptionFlags];
+    const bool mute = !(options & st::kBuzzerEnabled);
+    const bool scan = (options & st::kAutoScan) != 0;
+    if (buzzerMute_ != mute) {
+        buzzerMute_ = mute;
+        if (links_.buzzerMuteClicked) links_.buzzerMuteClicked();
+    }
+    if (autoScan_ != scan) {
+        autoScan_ = scan;
+        if (links_.autoScanClicked) links_.autoScanClicked();
+    }
+
+    if (variant_ == ProductVariant::Hybrid)
+        u.mode = (options & st::kScheduledBackup) ? "Scheduling Sync" : "Real time Sync";
+    else
+        u.mode = st::ModeName(s[st::kRaidMode]);
+
+    model.firstStatusPending = false;
+
+    const uint8_t diskState = s[st::kDiskState];
+    if (force || diskState != shownDiskState_) {
+        shownDiskState_ = diskState;
+        u.disksRedrawn = true;
+        u.disks[0] = DrawDisk(s, 0);
+        u.disks[1] = DrawDisk(s, 1);
+        u.systemCapacity = std::to_string(st::Gigabytes(st::Sectors40(s, st::kConfiguredCapacity))) + " GB";
+    }
+
+    const uint8_t activity = s[st::kActivityFlags];
+    const uint8_t progress = s[st::kProgress];
+    if (activity & (st::kTargetHdd1 | st::kTargetHdd2)) {
+        if (shownProgress_ == 255 || shownProgress_ != progress) {
+            const bool hdd1 = (activity & st::kTargetHdd1) != 0;
+            const std::string percent = std::to_string(progress);
+            if (drives_.ScanReporting && (activity & st::kMediaScan))
+                u.stateText = percent + (hdd1 ? "%\nHDD1 Scan" : "%\nHDD2 Scan");
+            else
+                u.stateText = percent + (hdd1 ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
+            shownProgress_ = progress;
+        }
+        u.showLogButton = true;
+    } else {
+        const uint8_t present = diskState & st::kBothPresent;
+        u.stateText = present == st::kBothPresent ? "Normal" : present ? "Single HDD\nPresent" : "Failure";
+        shownProgress_ = 255;
+    }
+    return u;
+}
+
+DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk) {
+    DiskLabelUpdate d;
+    const uint8_t nibble = st::DiskNibble(s[st::kDiskState], disk);
+    const size_t modelAt = disk == 0 ? st::kDisk1Model : st::kDisk2Model;
+    const size_t capacityAt = disk == 0 ? st::kDisk1Capacity : st::kDisk2Capacity;
+    const std::string serial = st::AtaString(s, disk == 0 ? st::kDisk1Serial : st::kDisk2Serial, st::kSerialLength);
+    const std::string model = Printable(st::AtaString(s, modelAt, st::kModelLength));
+    const std::string capacity = std::to_string(st::Gigabytes(st::Sectors40(s, capacityAt))) + " GB\n";
+    const uint8_t activity = s[st::kActivityFlags];
+
+    if (nibble & st::kAbsent) {
+        if (!serial.empty()) {
+            d.capacity = capacity;
+            d.model = model;
+        }
+        d.capacityEnabled = false;
+        d.modelEnabled = false;
+        if (disk == 0) hdd1Prompted_ = false;
+    } else if (nibble & st::kPresent) {
+        d.capacityColour = TextColour::Navy;
+        d.capacity = capacity;
+        d.model = model;
+        d.capacityEnabled = true;
+        d.modelEnabled = true;
+        if (disk == 0) hdd1Prompted_ = false;
+    } else if (nibble & st::kFailed) {
+        d.capacityColour = TextColour::Red;
+        const std::string serialText = "\nThe Matched SSD's Serial# is " + Printable(serial);
+        if (disk == 0 && variant_ == ProductVariant::Hybrid && !hdd1Prompted_) {
+            hdd1Prompted_ = true;
+            if (activity & st::kMatchedReplacement) {
+                messages_.Show("Matched SSD is inserted.\nPlease power off this device or the system,"
+                               "\nand power on it to start rebuilding.",
+                               "Message");
+            } else if (activity & st::kMediaScan) {
+                messages_.Show("Unmatched small SSD is inserted." + serialText, "Message");
+            } else {
+                messages_.Show("Unmatched SSD is inserted." + serialText, "Message");
+                if (messages_.Show("Do you want to restore data from HDD to SSD?", "Message", MessageButtons::YesNo) ==
+                        MessageAnswer::Yes &&
+                    links_.startRebuild)
+                    links_.startRebuild();
+            }
+        } else if (disk == 1) {
+            if (activity & st::kMatchedReplacement)
+                messages_.Show("Matched SSD is inserted.\nPlease power off this device or the system,"
+                               "\nand power on it to start rebuilding.",
+                               "Message");
+            else if (!(activity & st::kMediaScan))
+                messages_.Show("Unmatched SSD is inserted." + serialText, "Message");
+        }
+        d.capacity = capacity;
+        d.model = model;
+        d.capacityEnabled = true;
+        d.modelEnabled = false;
+    } else if (!(nibble & st::kInserted)) {
+        d.capacity = std::string();
+        d.model = std::string();
+    }
+    return d;
+}
+
+}  // namespace kestrel

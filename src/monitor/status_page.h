@@ -1,0 +1,82 @@
+#pragma once
+// What the Status page shows for the current record of its slot, decided
+// without widgets. DrawStatusPage returns the changes to apply; fields left
+// empty are not touched, so unchanged disk information is not repainted.
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/product_variant.h"
+#include "app/shell.h"
+#include "device/drive_table.h"
+#include "platform/user_interface.h"
+
+namespace kestrel {
+
+enum class TextColour { Default, Red, Blue, Navy };
+
+struct DiskLabelUpdate {  // Label25/Label51 for HDD1, Label26/Label52 for HDD2
+    std::optional<std::string> capacity;
+    std::optional<std::string> model;
+    std::optional<bool> capacityEnabled;
+    std::optional<bool> modelEnabled;
+    std::optional<TextColour> capacityColour;
+};
+
+struct StatusPageUpdate {
+    int result = -1;                  // -1: no device box checked, nothing drawn
+    std::string firmware;             // Label48
+    std::string fanSpeed;             // Label5
+    std::string temperature;          // Label7
+    TextColour fanColour = TextColour::Blue;
+    TextColour temperatureColour = TextColour::Blue;
+    bool environmentVisible = false;  // Panel11
+    std::string mode;                 // Label17
+    bool disksRedrawn = false;
+    std::array<DiskLabelUpdate, 2> disks;
+    std::optional<std::string> systemCapacity;  // Label27
+    std::optional<std::string> stateText;       // Label18
+    bool showLogButton = false;                 // Image0_Log
+};
+
+struct StatusPageLinks {
+    // The hidden option boxes changed by the redraw run their click handler.
+    std::function<void()> buzzerMuteClicked;  // CheckBox6
+    std::function<void()> autoScanClicked;    // CheckBox7
+    // Yes to restoring data onto a new SSD.
+    std::function<void()> startRebuild;
+};
+
+class StatusPage {
+public:
+    StatusPage(ProductVariant variant, const DriveTable& drives, Shell& shell, MessageBoxes& messages,
+               StatusPageLinks links = {});
+
+    StatusPageUpdate DrawStatusPage(bool force);
+
+    // The hidden "Buzzer Mute" and "Auto Scan" boxes.
+    bool BuzzerMute() const { return buzzerMute_; }
+    bool AutoScan() const { return autoScan_; }
+    void SetBuzzerMute(bool on) { buzzerMute_ = on; }
+    void SetAutoScan(bool on) { autoScan_ = on; }
+
+private:
+    DiskLabelUpdate DrawDisk(const Block512& status, int disk);
+
+    ProductVariant variant_;
+    const DriveTable& drives_;
+    Shell& shell_;
+    MessageBoxes& messages_;
+    StatusPageLinks links_;
+    uint8_t shownDiskState_ = 255;
+    uint8_t shownProgress_ = 255;
+    bool hdd1Prompted_ = false;
+    bool buzzerMute_ = false;
+    bool autoScan_ = false;
+};
+
+// Display text of a status record text field: unprintable bytes become '?'.
+std::string Printable(const std::string& text);
+
+}  // namespace kestrel

@@ -1,0 +1,91 @@
+#include "monitor/status_poll.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "monitor/status_sector.h"
+
+namespace kestrel {
+
+void Timer2Tick(SchedulerFlags& flags) {
+    if (flags.DetectCountdown.load() || flags.Probing.load() || flags.MaintenanceBusy.load()) {
+        if (flags.MaintenanceBusy.load()) flags.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kMonitoring));
+        return;
+    }
+    if (flags.RefreshFlags.load() & refresh::kMonitoring) {
+        flags.RequestRefresh(refresh::kStatusPoll);
+    } else {
+        // Re-arm only; a pending configuration write is dropped with it.
+        flags.RefreshFlags.store(refresh::kMonitoring);
+    }
+}
+
+StatusPoll::StatusPoll(SchedulerFlags& flags, DriveTable& drives, Shell& shell, StatusBar& bar,
+                       StatusPollLinks links)
+    : flags_(flags), drives_(drives), shell_(shell), bar_(bar), links_(std::move(links)) {}
+
+void StatusPoll::Run() {
+    if (flags_.DetectCountdown.load() || flags_.Probing.load() || flags_.MaintenanceBusy.load()) return;
+    uint8_t refreshed = 0;
+    for (unsigned slot = 0; slot < 2; ++slot) {
+        if (flags_.MaintenanceBusy.load()) return;
+        if (slot >= drives_.EnclosureCount || !shell_.Model().deviceChecked[slot] || slot == drives_.LockedEnclosure)
+            continue;
+        drives_.SelectedEnclosure = slot;
+        uint8_t& backoff = flags_.PollBackoff[slot];
+        if (backoff & 1) {
+            ++backoff;
+            continue;
+        }
+        Block512 record{};
+        if (!links_.readStatus || !links_.readStatus(record)) {
+            ++backoff;
+            if (backoff > 10) {
+                // The slot drops out of monitoring: its box is unchecked,
+                // which runs the box's click handler like a user's click.
+                backoff = 0;
+                shell_.SetDeviceChecked(static_cast<int>(slot), false);
+            }
+            continue;
+        }
+        Accept(slot, record);
+        refreshed |= static_cast<uint8_t>(1u << slot);
+        backoff = 0;
+    }
+    if (links_.logStatusChanges) links_.logStatusChanges(refreshed);
+    if (refreshed && shell_.Model().currentPage == kPageStatus && links_.drawStatusPage)
+        links_.drawStatusPage(shell_.Model().firstStatusPending);
+}
+
+void StatusPoll::Accept(unsigned slot, Block512& record) {
+    Block512& current = drives_.CurrentStatus[drives_.DriveOfSlot(slot)];
+    const uint8_t diskState = record[status::kDiskState];
+    const uint8_t tracked = links_.lastProgress ? links_.lastProgress(static_cast<int>(slot)) : 255;
+    if (diskState == 0 && tracked != 255) {
+        char text[48];
+        std::snprintf(text, sizeof text, "HDD Status = 0x%02X, Err Count = 0x%02X", diskState, flags_.BadRecordCount);
+        bar_.SetPanel(4, text);
+        ++flags_.BadRecordCount;
+        return;
+    }
+    // A disk that has just left service keeps its identity, so that later
+    // texts can still name it.
+    struct Member {
+        uint8_t presentBit;
+        size_t model, capacity, serial;
+    };
+    for (const Member& m : {Member{status::kPresent, status::kDisk1Model, status::kDisk1Capacity, status::kDisk1Serial},
+                            Member{static_cast<uint8_t>(status::kPresent << 4), status::kDisk2Model,
+                                   status::kDisk2Capacity, status::kDisk2Serial}}) {
+        if ((current[status::kDiskState] & m.presentBit) && !(diskState & m.presentBit)) {
+            std::copy_n(current.begin() + static_cast<long>(m.model), status::kModelLength,
+                        record.begin() + static_cast<long>(m.model));
+            std::copy_n(current.begin() + static_cast<long>(m.capacity), 6, record.begin() + static_cast<long>(m.capacity));
+            std::copy_n(current.begin() + static_cast<long>(m.serial), status::kSerialLength,
+                        record.begin() + static_cast<long>(m.serial));
+        }
+    }
+    current = record;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+// The periodic status poll: reads the status record of each monitored slot,
+// rejects garbage, keeps the identity of a pulled disk, and hands the set of
+// refreshed slots to the change detection and the status page.
+#include <functional>
+
+#include "app/shell.h"
+#include "device/drive_table.h"
+#include "monitor/scheduler_flags.h"
+#include "platform/user_interface.h"
+
+namespace kestrel {
+
+struct StatusPollLinks {
+    // Reads the record of drives.SelectedEnclosure (the poll selects the slot).
+    std::function<bool(Block512&)> readStatus;
+    // Percent last logged for the slot's tracked activity; 255 = none tracked.
+    std::function<uint8_t(int slot)> lastProgress;
+    std::function<void(uint8_t mask)> logStatusChanges;
+    std::function<void(bool force)> drawStatusPage;
+};
+
+class StatusPoll {
+public:
+    StatusPoll(SchedulerFlags& flags, DriveTable& drives, Shell& shell, StatusBar& bar, StatusPollLinks links);
+
+    // One poll over slots 0 and 1; on the user-interface thread.
+    void Run();
+    // Reset a slot's back-off counter (its device box was clicked).
+    void ClearPollCounter(int slot) { flags_.PollBackoff[static_cast<size_t>(slot & 1)] = 0; }
+
+private:
+    // Step 7: keep the record unless it is garbage; returns nothing, the slot
+    // counts as refreshed either way.
+    void Accept(unsigned slot, Block512& record);
+
+    SchedulerFlags& flags_;
+    DriveTable& drives_;
+    Shell& shell_;
+    StatusBar& bar_;
+    StatusPollLinks links_;
+};
+
+// What Timer2 does on each tick.
+void Timer2Tick(SchedulerFlags& flags);
+
+}  // namespace kestrel

@@ -1,0 +1,192 @@
+#include "monitor/status_page.h"
+
+#include <gtest/gtest.h>
+
+#include "support/recording_ui.h"
+#include "support/status_builder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Record;
+
+struct Page {
+    explicit Page(ProductVariant variant = ProductVariant::Raid) : shell(variant, drives), page(variant, drives, shell, boxes, links()) {
+        shell.Model().deviceChecked = {true, false};
+        drives.EnclosureCount = 1;
+        drives.EnclosureFlags[0] = 0x42;
+        drives.FirmwareRevision = "100125.1";
+        drives.ScanReporting = true;
+        drives.EnvironmentPanel = true;
+    }
+    StatusPageLinks links() {
+        StatusPageLinks l;
+        l.startRebuild = [this] { ++rebuilds; };
+        l.autoScanClicked = [this] { ++autoScanClicks; };
+        return l;
+    }
+    StatusPageUpdate Draw(const Block512& record, bool force = false) {
+        drives.CurrentStatus[2] = record;
+        return page.DrawStatusPage(force);
+    }
+    DriveTable drives;
+    Shell shell;
+    testing::RecordingMessageBoxes boxes;
+    int rebuilds = 0;
+    int autoScanClicks = 0;
+    StatusPage page;
+};
+
+Record Healthy() {
+    return Record()
+        .diskState(0x22)
+        .mode(1)
+        .capacity(976773168)
+        .disk(0, "WDC WD5000AAKS", "WD-1", 976773168)
+        .disk(1, "ST3500418AS", "9VM1", 976773168)
+        .firmwareCode("C01")
+        .env(0xA0)
+        .fan(2980)
+        .temperature(41)
+        .options(0x01);
+}
+
+TEST(StatusPage, NothingIsDrawnWithoutACheckedDevice) {
+    Page p;
+    p.shell.Model().deviceChecked = {false, false};
+    EXPECT_EQ(p.Draw(Healthy()).result, -1);
+    EXPECT_TRUE(p.shell.Model().firstStatusPending);
+}
+
+TEST(StatusPage, StateTextFollowsThePresentBits) {
+    Page p;
+    EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x22)).stateText, "Normal");
+    EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x24)).stateText, "Single HDD\nPresent");
+    EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x44)).stateText, "Failure");
+    EXPECT_FALSE(p.shell.Model().firstStatusPending);
+}
+
+TEST(StatusPage, FirstDrawShowsEverythingOfTheRecord) {
+    Page p;
+    const StatusPageUpdate u = p.Draw(Healthy(), true);
+    EXPECT_EQ(u.result, 0);
+    EXPECT_EQ(u.firmware, "100125.1.C01");
+    EXPECT_EQ(u.mode, "Mirroring(RAID1)");
+    EXPECT_EQ(u.systemCapacity, "465 GB");
+    EXPECT_EQ(u.disks[0].capacity, "465 GB\n");
+    EXPECT_EQ(u.disks[0].model, "WDC WD5000AAKS                          ");
+    EXPECT_EQ(u.disks[0].capacityColour, TextColour::Navy);
+    EXPECT_EQ(u.disks[1].modelEnabled, true);
+    EXPECT_EQ(u.fanSpeed, "2980");
+    EXPECT_EQ(u.temperature, "41");
+    EXPECT_EQ(u.fanColour, TextColour::Blue);
+    EXPECT_TRUE(u.environmentVisible);
+}
+
+TEST(StatusPage, EnvironmentPanelNeedsCapabilityAndReportingFlags) {
+    Page p;
+    const StatusPageUpdate alarm = p.Draw(Record(Healthy()).env(0xA5));
+    EXPECT_TRUE(alarm.environmentVisible);
+    EXPECT_EQ(alarm.fanColour, TextColour::Red);
+    EXPECT_EQ(alarm.temperatureColour, TextColour::Red);
+    EXPECT_FALSE(p.Draw(Record(Healthy()).env(0xAA)).environmentVisible);
+    EXPECT_FALSE(p.Draw(Record(Healthy()).env(0x50)).environmentVisible);
+    p.drives.EnvironmentPanel = false;
+    EXPECT_FALSE(p.Draw(Record(Healthy()).env(0xA0)).environmentVisible);
+}
+
+TEST(StatusPage, DisksAreRedrawnOnlyWhenTheirStateChanges) {
+    Page p;
+    EXPECT_TRUE(p.Draw(Record(Healthy()).diskState(0x22).activity(0x02).progress(10)).disksRedrawn);
+    const StatusPageUpdate next = p.Draw(Record(Healthy()).diskState(0x22).activity(0x02).progress(11));
+    EXPECT_FALSE(next.disksRedrawn);
+    EXPECT_FALSE(next.systemCapacity.has_value());
+    EXPECT_EQ(next.stateText, "11%\n>>>>\nRebuilding");
+    // Same percent again: the state text is left as it is.
+    EXPECT_FALSE(p.Draw(Record(Healthy()).diskState(0x22).activity(0x02).progress(11)).stateText.has_value());
+    EXPECT_EQ(p.Draw(Record(Healthy()).activity(0x02).progress(100)).stateText, "100%\n>>>>\nRebuilding");
+    EXPECT_TRUE(p.Draw(Record(Healthy()), /*force=*/true).disksRedrawn);
+}
+
+TEST(StatusPage, ScansNeedScanReportingFirmware) {
+    Page p;
+    EXPECT_EQ(p.Draw(Record(Healthy()).activity(0x81).progress(5)).stateText, "5%\nHDD1 Scan");
+    EXPECT_TRUE(p.Draw(Record(Healthy()).activity(0x81).progress(6)).showLogButton);
+    p.drives.ScanReporting = false;
+    EXPECT_EQ(p.Draw(Record(Healthy()).activity(0x81).progress(7)).stateText, "7%\n<<<<\nRebuilding");
+}
+
+TEST(StatusPage, AbsentFailedAndEmptyDisks) {
+    Page p;
+    StatusPageUpdate u = p.Draw(Record(Healthy()).diskState(0x84), true);
+    EXPECT_EQ(u.disks[0].capacityEnabled, false);
+    EXPECT_EQ(u.disks[0].model, "WDC WD5000AAKS                          ");
+    EXPECT_EQ(u.disks[1].capacityColour, TextColour::Red);
+    EXPECT_EQ(u.disks[1].capacityEnabled, true);
+    EXPECT_EQ(u.disks[1].modelEnabled, false);
+
+    Record noSerial = Record(Healthy()).diskState(0x04);
+    std::fill_n(noSerial.b.begin() + status::kDisk1Serial, status::kSerialLength, 0);
+    u = p.Draw(noSerial, true);
+    EXPECT_FALSE(u.disks[0].model.has_value()) << "an absent disk without a serial keeps the old texts";
+    EXPECT_EQ(u.disks[1].model, "") << "HDD2 with no state bit is emptied";
+
+    u = p.Draw(Record(Healthy()).diskState(0x12), true);
+    EXPECT_FALSE(u.disks[1].capacity.has_value()) << "an inserted disk keeps its texts";
+}
+
+TEST(StatusPage, UnprintableModelBytesShowAsQuestionMarks) {
+    Page p;
+    Record r = Healthy();
+    testing::PutAta(r.b, status::kDisk1Model, 40, std::string("AB\x01\xff", 4));
+    EXPECT_EQ(p.Draw(r, true).disks[0].model->substr(0, 4), "AB??");
+}
+
+TEST(StatusPage, HybridAsksOncePerHdd1FailureAndStartsTheRebuildOnYes) {
+    Page p(ProductVariant::Hybrid);
+    p.boxes.answers = {MessageAnswer::Yes};
+    const StatusPageUpdate u = p.Draw(Record(Healthy()).diskState(0x28).options(0x04), true);
+    EXPECT_EQ(u.mode, "Scheduling Sync");
+    ASSERT_EQ(p.boxes.shown.size(), 2u);
+    EXPECT_EQ(p.boxes.shown[0].text, "Unmatched SSD is inserted.\nThe Matched SSD's Serial# is WD-1                ");
+    EXPECT_EQ(p.boxes.shown[0].caption, "Message");
+    EXPECT_EQ(p.boxes.shown[1].text, "Do you want to restore data from HDD to SSD?");
+    EXPECT_EQ(p.boxes.shown[1].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(p.rebuilds, 1);
+
+    p.Draw(Record(Healthy()).diskState(0x28), true);
+    EXPECT_EQ(p.boxes.shown.size(), 2u) << "same failure episode: no second prompt";
+    p.Draw(Record(Healthy()).diskState(0x22), true);
+    p.Draw(Record(Healthy()).diskState(0x28).activity(0x10), true);
+    ASSERT_EQ(p.boxes.shown.size(), 3u);
+    EXPECT_EQ(p.boxes.shown[2].text,
+              "Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it to start rebuilding.");
+}
+
+TEST(StatusPage, Hdd2FailurePromptsOnEveryRedrawInBothVariants) {
+    Page p(ProductVariant::Raid);
+    p.Draw(Record(Healthy()).diskState(0x82), true);
+    p.Draw(Record(Healthy()).diskState(0x82), true);
+    ASSERT_EQ(p.boxes.shown.size(), 2u);
+    EXPECT_EQ(p.boxes.shown[1].text.substr(0, 26), "Unmatched SSD is inserted.");
+    p.Draw(Record(Healthy()).diskState(0x82).activity(0x80), true);
+    EXPECT_EQ(p.boxes.shown.size(), 2u) << "a too-small disk on HDD2 gives no box";
+    p.Draw(Record(Healthy()).diskState(0x28), true);
+    EXPECT_EQ(p.boxes.shown.size(), 2u) << "the RAID variant does not prompt for HDD1";
+}
+
+TEST(StatusPage, OptionBoxesFollowTheRecordOnlyWhenTheyDiffer) {
+    Page p;
+    p.Draw(Record(Healthy()).options(0x03));
+    EXPECT_FALSE(p.page.BuzzerMute());
+    EXPECT_TRUE(p.page.AutoScan());
+    EXPECT_EQ(p.autoScanClicks, 1);
+    p.Draw(Record(Healthy()).options(0x03));
+    EXPECT_EQ(p.autoScanClicks, 1);
+    p.Draw(Record(Healthy()).options(0x00));
+    EXPECT_TRUE(p.page.BuzzerMute());
+    EXPECT_EQ(p.autoScanClicks, 2);
+}
+
+}  // namespace
+}  // namespace kestrel

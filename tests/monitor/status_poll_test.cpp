@@ -1,0 +1,149 @@
+#include "monitor/status_poll.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "monitor/status_sector.h"
+#include "platform/headless_ui.h"
+#include "support/status_builder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Record;
+
+struct Poll {
+    Poll() {
+        drives.EnclosureCount = 2;
+        drives.EnclosureFlags = {0x40, 0x23};
+        shell.Model().deviceChecked = {true, true};
+        StatusPollLinks links;
+        links.readStatus = [this](Block512& out) {
+            reads.push_back(drives.SelectedEnclosure);
+            if (!answers[drives.SelectedEnclosure]) return false;
+            out = records[drives.SelectedEnclosure];
+            return true;
+        };
+        links.lastProgress = [this](int slot) { return lastProgress[static_cast<size_t>(slot)]; };
+        links.logStatusChanges = [this](uint8_t mask) { masks.push_back(mask); };
+        links.drawStatusPage = [this](bool force) { draws.push_back(force); };
+        poll = std::make_unique<StatusPoll>(flags, drives, shell, bar, links);
+    }
+    SchedulerFlags flags;
+    DriveTable drives;
+    Shell shell{ProductVariant::Raid, drives};
+    MemoryStatusBar bar;
+    std::array<Block512, 2> records{Record().diskState(0x22), Record().diskState(0x22)};
+    std::array<bool, 2> answers{true, true};
+    std::array<uint8_t, 2> lastProgress{255, 255};
+    std::vector<unsigned> reads;
+    std::vector<uint8_t> masks;
+    std::vector<bool> draws;
+    std::unique_ptr<StatusPoll> poll;
+};
+
+TEST(StatusPoll, ReadsEachCheckedSlotAndReportsTheRefreshedOnes) {
+    Poll p;
+    p.poll->Run();
+    EXPECT_EQ(p.reads, (std::vector<unsigned>{0, 1}));
+    EXPECT_EQ(p.masks, (std::vector<uint8_t>{0x03}));
+    EXPECT_EQ(p.draws, (std::vector<bool>{true})) << "forced while the first status page is pending";
+    EXPECT_EQ(p.drives.CurrentStatus[3][status::kDiskState], 0x22);
+
+    p.shell.Model().firstStatusPending = false;
+    p.shell.Model().deviceChecked = {false, true};
+    p.shell.Model().currentPage = kPageAbout;
+    p.poll->Run();
+    EXPECT_EQ(p.reads.back(), 1u);
+    EXPECT_EQ(p.masks.back(), 0x02);
+    EXPECT_EQ(p.draws.size(), 1u) << "no redraw away from the Status page";
+}
+
+TEST(StatusPoll, SkipsEverythingWhileDetectingOrUnderMaintenance) {
+    Poll p;
+    for (auto* flag : {&p.flags.DetectCountdown, &p.flags.Probing, &p.flags.MaintenanceBusy}) {
+        flag->store(1);
+        p.poll->Run();
+        flag->store(0);
+    }
+    EXPECT_TRUE(p.reads.empty());
+    EXPECT_TRUE(p.masks.empty());
+    p.drives.LockedEnclosure = 0;
+    p.poll->Run();
+    EXPECT_EQ(p.reads, (std::vector<unsigned>{1}));
+}
+
+TEST(StatusPoll, FailingSlotIsReadEveryOtherPollAndDroppedAtTheSixthFailure) {
+    Poll p;
+    p.answers[0] = false;
+    std::vector<int> pollsThatReadSlot0;
+    for (int poll = 1; poll <= 14; ++poll) {
+        const size_t before = p.reads.size();
+        p.poll->Run();
+        for (size_t i = before; i < p.reads.size(); ++i)
+            if (p.reads[i] == 0) pollsThatReadSlot0.push_back(poll);
+        if (poll < 11) {
+            EXPECT_TRUE(p.shell.Model().deviceChecked[0]) << poll;
+        }
+    }
+    EXPECT_EQ(pollsThatReadSlot0, (std::vector<int>{1, 3, 5, 7, 9, 11}));
+    EXPECT_FALSE(p.shell.Model().deviceChecked[0]);
+    EXPECT_EQ(p.flags.PollBackoff[0], 0);
+    // The slot's box click handler ran: the Status page moved to slot 1.
+    EXPECT_EQ(p.shell.Model().statusPageDevice, 1);
+    EXPECT_EQ(p.masks.back(), 0x02);
+}
+
+TEST(StatusPoll, ZeroDiskStateIsRefusedOnlyWhileAnActivityIsTracked) {
+    Poll p;
+    p.shell.Model().deviceChecked = {true, false};
+    p.records[0] = Record().diskState(0);
+    p.poll->Run();
+    EXPECT_EQ(p.drives.CurrentStatus[0][status::kDiskState], 0) << "stored while nothing is tracked";
+
+    p.records[0] = Record().diskState(0x22).progress(40);
+    p.poll->Run();
+    p.lastProgress[0] = 40;
+    p.records[0] = Record().diskState(0);
+    p.poll->Run();
+    EXPECT_EQ(p.bar.Panel(4), "HDD Status = 0x00, Err Count = 0x00");
+    p.poll->Run();
+    EXPECT_EQ(p.bar.Panel(4), "HDD Status = 0x00, Err Count = 0x01");
+    EXPECT_EQ(p.drives.CurrentStatus[0][status::kDiskState], 0x22) << "the garbage record was not kept";
+    EXPECT_EQ(p.masks.back(), 0x01) << "the slot still counts as refreshed";
+}
+
+TEST(StatusPoll, PulledDiskKeepsItsIdentity) {
+    Poll p;
+    p.shell.Model().deviceChecked = {false, true};
+    p.records[1] = Record().diskState(0x22).disk(1, "ST3500418AS", "9VM1", 976773168);
+    p.poll->Run();
+    p.records[1] = Record().diskState(0x42);
+    p.poll->Run();
+    const Block512& kept = p.drives.CurrentStatus[3];
+    EXPECT_EQ(kept[status::kDiskState], 0x42);
+    EXPECT_EQ(status::TrimModel(status::AtaString(kept, status::kDisk2Model, 40)), "ST3500418AS");
+    EXPECT_EQ(status::AtaString(kept, status::kDisk2Serial, 20).substr(0, 4), "9VM1");
+    EXPECT_EQ(status::Sectors40(kept, status::kDisk2Capacity), 976773168u);
+}
+
+TEST(Timer2, ReArmsMonitoringAfterALockAndPollsOnTheNextTick) {
+    SchedulerFlags flags;
+    flags.RefreshFlags = refresh::kMonitoring | refresh::kConfigWrite;
+    flags.MaintenanceBusy = 1;
+    Timer2Tick(flags);
+    EXPECT_EQ(flags.RefreshFlags.load(), refresh::kConfigWrite);
+    flags.MaintenanceBusy = 0;
+    Timer2Tick(flags);
+    EXPECT_EQ(flags.RefreshFlags.load(), refresh::kMonitoring) << "re-armed, pending write dropped";
+    Timer2Tick(flags);
+    EXPECT_EQ(flags.RefreshFlags.load(), refresh::kMonitoring | refresh::kStatusPoll);
+    flags.RefreshFlags = refresh::kMonitoring;
+    flags.DetectCountdown = 20;
+    Timer2Tick(flags);
+    EXPECT_EQ(flags.RefreshFlags.load(), refresh::kMonitoring);
+}
+
+}  // namespace
+}  // namespace kestrel
