@@ -1,0 +1,92 @@
+#include "monitor/worker_threads.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace kestrel {
+namespace {
+
+// Serves the user-interface thread's events until cond holds or time is up.
+template <typename Cond>
+bool ServeUntil(Cond cond, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return cond();
+}
+
+TEST(TRaidThread, RunsOneJobAtATimeOnTheUserInterfaceThreadByPriority) {
+    SchedulerFlags flags;
+    QObject ui;
+    std::vector<std::string> jobs;
+    bool onUiThread = true;
+    TRaidThread worker(flags, &ui, [&] {
+        onUiThread = onUiThread && QThread::currentThread() == ui.thread();
+        if (flags.RefreshFlags & refresh::kStatusPoll) {
+            jobs.push_back("poll");
+            flags.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kStatusPoll));
+        } else if (flags.RefreshFlags & refresh::kConfigWrite) {
+            jobs.push_back("write");
+            flags.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kConfigWrite));
+        }
+    });
+    flags.RequestRefresh(refresh::kConfigWrite | refresh::kStatusPoll | refresh::kMonitoring);
+    ASSERT_TRUE(ServeUntil([&] { return jobs.size() == 2; }));
+    EXPECT_EQ(jobs, (std::vector<std::string>{"poll", "write"}));
+    EXPECT_TRUE(onUiThread);
+    EXPECT_EQ(flags.RefreshFlags.load(), refresh::kMonitoring);
+}
+
+TEST(TRaidThread, HandsNothingOverWhileADetectionIsPending) {
+    SchedulerFlags flags;
+    QObject ui;
+    int jobs = 0;
+    TRaidThread worker(flags, &ui, [&] {
+        ++jobs;
+        flags.RefreshFlags = 0;
+    });
+    flags.DetectPending = 1;
+    flags.RequestRefresh(refresh::kStatusPoll);
+    ServeUntil([] { return false; }, 500);  // half a second of chances
+    EXPECT_EQ(jobs, 0);
+    flags.DetectPending = 0;
+    flags.Wake();
+    EXPECT_TRUE(ServeUntil([&] { return jobs == 1; }));
+}
+
+TEST(DriveDetectThread, RunsTheDetectionOffTheUserInterfaceThreadAndSignalsDone) {
+    SchedulerFlags flags;
+    std::atomic<int> runs{0};
+    std::atomic<bool> offUiThread{false};
+    QThread* ui = QThread::currentThread();
+    DriveDetectThread worker(flags, [&] {
+        offUiThread = QThread::currentThread() != ui;
+        ++runs;
+    });
+    flags.DetectPending = 1;
+    flags.DetectRequest = 1;
+    flags.Wake();
+    ASSERT_TRUE(ServeUntil([&] { return flags.DetectDone.load() == 1; }));
+    EXPECT_EQ(runs.load(), 1);
+    EXPECT_TRUE(offUiThread.load());
+    EXPECT_EQ(flags.DetectPending.load(), 0);
+    EXPECT_EQ(flags.DetectRequest.load(), 0);
+}
+
+TEST(WorkerThread, StopsWhileAHandOverWaitsForTheUserInterface) {
+    SchedulerFlags flags;
+    QObject ui;
+    auto worker = std::make_unique<TRaidThread>(flags, &ui, [] {});
+    flags.RequestRefresh(refresh::kStatusPoll);  // never cleared: the worker keeps asking
+    QThread::msleep(100);                        // it now waits on the blocking call
+    QElapsedTimer t;
+    t.start();
+    worker.reset();
+    EXPECT_LT(t.elapsed(), 2000);
+}
+
+}  // namespace
+}  // namespace kestrel
