@@ -30,8 +30,18 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     font.setPointSize(pointSize);
     font.setBold(bold);
     label->setFont(font);
-    label->setStyleSheet("color: #1d2b3a; background: transparent;");
+    label->setStyleSheet("QLabel { color: #1d2b3a; background: transparent; } QLabel:disabled { color: #9aa5b1; }");
     return label;
+}
+
+const char* ColourName(TextColour colour) {
+    switch (colour) {
+        case TextColour::Red: return "#ff0000";
+        case TextColour::Blue: return "#0000ff";
+        case TextColour::Navy: return "#000080";
+        case TextColour::Default: break;
+    }
+    return "#1d2b3a";
 }
 
 void SetTextColour(QLabel* label, const char* colour) {
@@ -51,6 +61,7 @@ TForm1::TForm1(const Options& options, ProductVariant variant) {
     messagePort_ = std::make_unique<WidgetMessageBoxes>(this);
     module_ = std::make_unique<MainModule>(options, variant, UiPorts{*messagePort_, *statusBarPort_});
     module_->shell().SetView(this);
+    module_->SetStatusPageView([this](const StatusPageUpdate& u) { ApplyStatusPage(u); });
     ConnectHandlers();
     // Fixed size, single border, minimise but no maximise.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -85,6 +96,7 @@ TForm1::TForm1(const Options& options, ProductVariant variant) {
 TForm1::~TForm1() {
     // The module outlives no widget it reports to.
     module_->shell().SetView(nullptr);
+    module_->SetStatusPageView(nullptr);
     module_.reset();
 }
 
@@ -366,6 +378,32 @@ void TForm1::Sync(const ShellModel& m) {
     Image0_Log->setVisible(m.logButtonVisible);
     StaticText1->setText(QString::fromLatin1(m.detectText.c_str()));
     StaticText1->setVisible(m.detectTextVisible);
+}
+
+void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
+    if (u.result < 0) return;
+    auto text = [](const std::string& t) { return QString::fromLatin1(t.c_str()); };
+    Label48->setText(text(u.firmware));
+    SetTextColour(Label5, ColourName(u.fanColour));
+    SetTextColour(Label7, ColourName(u.temperatureColour));
+    Label5->setText(text(u.fanSpeed));
+    Label7->setText(text(u.temperature));
+    Panel11->setVisible(u.environmentVisible);
+    CheckBox6->setChecked(module_->statusPage().BuzzerMute());
+    CheckBox7->setChecked(module_->statusPage().AutoScan());
+    Label17->setText(text(u.mode));
+    const std::array<std::pair<QLabel*, QLabel*>, 2> disks = {std::pair{Label25, Label51}, std::pair{Label26, Label52}};
+    for (size_t i = 0; i < 2; ++i) {
+        const DiskLabelUpdate& d = u.disks[i];
+        if (d.capacityColour) SetTextColour(disks[i].first, ColourName(*d.capacityColour));
+        if (d.capacity) disks[i].first->setText(text(*d.capacity).trimmed());
+        if (d.model) disks[i].second->setText(text(*d.model).trimmed());
+        if (d.capacityEnabled) disks[i].first->setEnabled(*d.capacityEnabled);
+        if (d.modelEnabled) disks[i].second->setEnabled(*d.modelEnabled);
+    }
+    if (u.systemCapacity) Label27->setText(text(*u.systemCapacity));
+    if (u.stateText) Label18->setText(text(*u.stateText));
+    if (u.showLogButton) Image0_Log->show();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -11,6 +11,7 @@
 #include "app/main_module.h"
 #include "app/picture_button.h"
 #include "app/widget_ui.h"
+#include "monitor/status_page.h"
 
 class QFrame;
 class QProgressBar;
@@ -26,6 +27,8 @@ public:
 
     MainModule& module() { return *module_; }
     void Sync(const ShellModel& model) override;
+    // Applies what a status page redraw decided; untouched fields stay.
+    void ApplyStatusPage(const StatusPageUpdate& update);
 
     // Controls, named as the window's design names them.
     QStackedWidget* Notebook1 = nullptr;
