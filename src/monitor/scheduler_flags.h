@@ -6,9 +6,8 @@
 #include <QDateTime>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include "platform/wake_signal.h"
 
 namespace kestrel {
 
@@ -41,28 +40,9 @@ public:
         Wake();
     }
 
-    void Wake() {
-        { std::lock_guard lock(mutex_); ++generation_; }
-        changed_.notify_all();
-    }
+    void Wake() { wake.Wake(); }
+    WakeSignal wake;
 
-    // Blocks until Wake() is called after `seen`, or the timeout passes.
-    // Returns the generation to pass next time.
-    template <typename Rep, typename Period>
-    uint64_t WaitForChange(uint64_t seen, std::chrono::duration<Rep, Period> timeout) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, timeout, [&] { return generation_ != seen; });
-        return generation_;
-    }
-    uint64_t Generation() {
-        std::lock_guard lock(mutex_);
-        return generation_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    uint64_t generation_ = 0;
 };
 
 }  // namespace kestrel

@@ -6,42 +6,9 @@
 
 namespace kestrel {
 
-WorkerThread::~WorkerThread() = default;
-
-void WorkerThread::Start(SchedulerFlags& flags) {
-    flags_ = &flags;
-    thread_ = std::thread([this] { Loop(); });
-}
-
-void WorkerThread::Loop() {
-    uint64_t seen = flags_->Generation();
-    while (!stopping_.load()) {
-        if (Step()) continue;
-        // A safety net only: every flag a worker waits for is followed by a
-        // wake-up, so this time-out never delays a reaction.
-        seen = flags_->WaitForChange(seen, std::chrono::seconds(5));
-    }
-    finished_.store(true);
-}
-
-void WorkerThread::Stop() {
-    if (!thread_.joinable()) return;
-    stopping_.store(true);
-    flags_->Wake();
-    // The worker may be waiting for the user-interface thread to run a
-    // hand-over: keep serving events here until it has left its loop.
-    QCoreApplication* app = QCoreApplication::instance();
-    const bool onUiThread = app && app->thread() == QThread::currentThread();
-    while (!finished_.load()) {
-        if (onUiThread) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    thread_.join();
-}
-
 TRaidThread::TRaidThread(SchedulerFlags& flags, QObject* ui, std::function<void()> dispatch)
     : flags_(flags), ui_(ui), dispatch_(std::move(dispatch)) {
-    Start(flags);
+    Start(flags.wake);
 }
 
 bool TRaidThread::Step() {
@@ -58,7 +25,7 @@ bool TRaidThread::Step() {
 
 DriveDetectThread::DriveDetectThread(SchedulerFlags& flags, std::function<void()> redetect)
     : flags_(flags), redetect_(std::move(redetect)) {
-    Start(flags);
+    Start(flags.wake);
 }
 
 bool DriveDetectThread::Step() {

@@ -5,38 +5,11 @@
 // instead of waking every 50 or 100 ms, and still react at once.
 #include <QObject>
 #include <functional>
-#include <thread>
 
 #include "monitor/scheduler_flags.h"
+#include "platform/worker_thread.h"
 
 namespace kestrel {
-
-class WorkerThread {
-public:
-    WorkerThread() = default;
-    virtual ~WorkerThread();
-    WorkerThread(const WorkerThread&) = delete;
-    WorkerThread& operator=(const WorkerThread&) = delete;
-
-    // Ends the loop and joins. Must be called on the user-interface thread,
-    // which keeps serving a pending hand-over meanwhile.
-    void Stop();
-    bool Running() const { return thread_.joinable(); }
-
-protected:
-    void Start(SchedulerFlags& flags);
-    // One check of the loop; returns true when it did work.
-    virtual bool Step() = 0;
-    bool Stopping() const { return stopping_.load(); }
-
-private:
-    void Loop();
-
-    SchedulerFlags* flags_ = nullptr;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<bool> finished_{false};
-};
 
 class TRaidThread final : public WorkerThread {
 public:
