@@ -18,6 +18,8 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                   }),
       presenceWatch_(flags_, drives_, shell_, ports.statusBar,
                      PresenceLinks{
+                         .countLogicalDrives = nullptr,
+                         .countPhysicalDrives = nullptr,
                          .commitDetection = nullptr,
                          .buildDeviceLabels = nullptr,
                          .startMonitoring =

@@ -4,11 +4,21 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QStatusBar>
+#include <QThread>
+#include <QApplication>
 
 namespace kestrel {
 
 MessageAnswer WidgetMessageBoxes::Show(const std::string& text, const std::string& caption,
                                        MessageButtons buttons) {
+    // A box asked for by the detection thread is shown by the user-interface
+    // thread; the asking thread waits for the answer.
+    if (QThread::currentThread() != qApp->thread()) {
+        MessageAnswer answer = MessageAnswer::Ok;
+        QMetaObject::invokeMethod(
+            qApp, [&] { answer = Show(text, caption, buttons); }, Qt::BlockingQueuedConnection);
+        return answer;
+    }
     QMessageBox box(parent_);
     box.setWindowTitle(QString::fromLatin1(caption.c_str()));
     box.setText(QString::fromLatin1(text.c_str()));

@@ -12,6 +12,10 @@ PresenceWatch::PresenceWatch(SchedulerFlags& flags, DriveTable& drives, Shell& s
 
 void PresenceWatch::Timer4Timer() {
     ShellModel& m = shell_.Model();
+    if (flags_.DetectCountdown.load() != 0) {
+        CountDown();
+        return;
+    }
     if (!flags_.DetectDone.load()) {
         if (flags_.DetectPending.load() && m.detectText == kDetecting) {
             m.detectTextVisible = !m.detectTextVisible;
@@ -20,6 +24,42 @@ void PresenceWatch::Timer4Timer() {
         return;
     }
     CommitFinishedDetection();
+}
+
+void PresenceWatch::CountDown() {
+    ShellModel& m = shell_.Model();
+    const uint8_t count = flags_.DetectCountdown.load();
+    if (count < kCountdownEnd) {
+        flags_.DetectCountdown.store(static_cast<uint8_t>(count + 1));
+        return;
+    }
+    // A maintenance operation holds the enclosure: look again next tick.
+    m.upgradeEnabled = false;
+    if (flags_.MaintenanceBusy.load()) {
+        m.upgradeEnabled = true;
+        shell_.Sync();
+        return;
+    }
+    flags_.Probing.store(1);
+    flags_.DetectCountdown.store(0);
+    const int logical = links_.countLogicalDrives ? links_.countLogicalDrives() : drives_.LogicalDriveCount;
+    const int physical = links_.countPhysicalDrives ? links_.countPhysicalDrives() : drives_.PhysicalDriveCount;
+    if (logical == drives_.LogicalDriveCount && physical == drives_.PhysicalDriveCount) {
+        m.upgradeEnabled = true;
+        flags_.Probing.store(0);
+        shell_.Sync();
+        return;
+    }
+    drives_.LogicalDriveCount = logical;
+    drives_.PhysicalDriveCount = physical;
+    flags_.DetectPending.store(1);
+    flags_.DetectRequest.store(1);
+    flags_.Wake();
+    if (drives_.EnclosureCount == 0) {
+        m.detectText = kDetecting;
+        m.detectTextVisible = true;
+    }
+    shell_.Sync();
 }
 
 void PresenceWatch::CommitFinishedDetection() {

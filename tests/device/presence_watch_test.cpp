@@ -15,6 +15,11 @@ struct Watch {
             drives.EnclosureCount = drives.ProbeCount;
         };
         links.buildDeviceLabels = [this] { ++labels; };
+        links.countLogicalDrives = [this] {
+            ++counts;
+            return logical;
+        };
+        links.countPhysicalDrives = [this] { return physical; };
         links.startMonitoring = [this] { monitoring = true; };
         links.stopTimer3 = [this] { timer3Stopped = true; };
         watch = std::make_unique<PresenceWatch>(flags, drives, shell, bar, links);
@@ -23,7 +28,8 @@ struct Watch {
     DriveTable drives;
     Shell shell{ProductVariant::Raid, drives};
     MemoryStatusBar bar;
-    int commits = 0, labels = 0;
+    int commits = 0, labels = 0, counts = 0;
+    int logical = 0, physical = 0;
     bool monitoring = false, timer3Stopped = false;
     std::unique_ptr<PresenceWatch> watch;
 };
@@ -81,6 +87,60 @@ TEST(Timer4, CommitWithoutEnclosuresSaysSoAndNeverMonitors) {
     // Nothing blinks afterwards.
     w.watch->Timer4Timer();
     EXPECT_TRUE(m.detectTextVisible);
+}
+
+// Ticks Timer4 until a count check happened; returns the number of ticks.
+int TicksUntilCountCheck(Watch& w, int limit = 100) {
+    for (int tick = 1; tick <= limit; ++tick) {
+        const int before = w.counts;
+        w.watch->Timer4Timer();
+        if (w.counts != before) return tick;
+    }
+    return -1;
+}
+
+TEST(Timer4, ABurstOfDeviceChangesLeadsToOneCheckFiveSecondsAfterTheLast) {
+    Watch w;
+    w.watch->DeviceChanged();
+    for (int i = 0; i < 6; ++i) w.watch->Timer4Timer();
+    w.watch->DeviceChanged();  // the wait starts again
+    for (int i = 0; i < 3; ++i) w.watch->Timer4Timer();
+    w.watch->DeviceChanged();
+    EXPECT_EQ(TicksUntilCountCheck(w), 11) << "ten ticks of 500 ms to 26, then the check";
+    EXPECT_EQ(w.counts, 1);
+    EXPECT_EQ(TicksUntilCountCheck(w, 40), -1) << "one check only";
+}
+
+TEST(Timer4, ADeviceChangeThatChangesNoCountRunsNoDetection) {
+    Watch w;
+    w.drives.LogicalDriveCount = 3;
+    w.drives.PhysicalDriveCount = 2;
+    w.logical = 3;
+    w.physical = 2;
+    w.watch->DeviceChanged();
+    ASSERT_GT(TicksUntilCountCheck(w), 0);
+    EXPECT_EQ(w.flags.DetectRequest.load(), 0);
+    EXPECT_EQ(w.flags.Probing.load(), 0);
+    EXPECT_TRUE(w.shell.Model().upgradeEnabled);
+
+    w.physical = 3;  // a drive appeared
+    w.watch->DeviceChanged();
+    ASSERT_GT(TicksUntilCountCheck(w), 0);
+    EXPECT_EQ(w.flags.DetectRequest.load(), 1);
+    EXPECT_EQ(w.flags.DetectPending.load(), 1);
+    EXPECT_EQ(w.flags.Probing.load(), 1);
+    EXPECT_EQ(w.drives.PhysicalDriveCount, 3) << "the new counts are the baseline";
+}
+
+TEST(Timer4, ACheckWaitsWhileMaintenanceHoldsAnEnclosure) {
+    Watch w;
+    w.flags.MaintenanceBusy = 1;
+    w.watch->DeviceChanged();
+    EXPECT_EQ(TicksUntilCountCheck(w, 30), -1);
+    EXPECT_EQ(w.flags.DetectCountdown.load(), PresenceWatch::kCountdownEnd);
+    EXPECT_TRUE(w.shell.Model().upgradeEnabled);
+    w.flags.MaintenanceBusy = 0;
+    EXPECT_EQ(TicksUntilCountCheck(w), 1);
 }
 
 }  // namespace
