@@ -1,5 +1,5 @@
 #pragma once
-// A event log over a temporary directory, a drive table the test fills with
+// An event log over a temporary directory, a drive table the test fills with
 // records, a clock the test sets, and sinks that remember alerts and echoed
 // lines.
 #include <QDir>
