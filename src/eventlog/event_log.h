@@ -1,0 +1,104 @@
+#pragma once
+// The event log: today's lines in memory, mirrored into the day's log file,
+// and the pass that runs after every status poll to add what happened. The
+// pass is the only writer of the lines; the presence watch queues its device
+// lines here, and the viewer reads the lines.
+//
+// Everything here runs on the user-interface thread.
+#include <QDateTime>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device/drive_table.h"
+#include "eventlog/log_clock.h"
+#include "eventlog/status_events.h"
+#include "notify/alert_sink.h"
+#include "platform/user_interface.h"
+
+namespace kestrel {
+
+struct EventLogConfig {
+    std::string logDir;                        // empty: the executable's directory
+    std::string baseTitle;                     // "RAID GUI V0.23.6" or "HyBrid GUI V0.23.6"
+    std::function<bool()> firstStatusPending;  // true until the status page is first drawn
+    LogClock clock;                            // empty: the system clock
+    // Receives every line as it is added (the headless service echoes them
+    // to standard output); lines loaded from an earlier run are not repeated.
+    std::function<void(const std::string& line)> echo;
+};
+
+// An echo that writes each line and a line feed to out, flushed at once.
+std::function<void(const std::string&)> LineEchoTo(std::FILE* out);
+
+class EventLog {
+public:
+    EventLog(const DriveTable& drives, AlertSink& alerts, StatusBar& statusBar, EventLogConfig config);
+
+    // The pass: bit i of mask is set for each enclosure index whose status
+    // the poll has just refreshed.
+    void LogStatusChanges(uint8_t mask);
+
+    // Device presence lines, stamped and written by the next pass after the
+    // start-up phase.
+    void QueueDeviceLine(const std::string& text);
+    bool DeviceChangePending() const { return deviceChangePending_; }
+    const std::vector<std::string>& PendingEventLines() const { return pending_; }
+
+    // Reading the lines. Revision changes whenever the lines change; Epoch
+    // changes when earlier indexes no longer hold the same lines (a new day,
+    // or an earlier run's file merged in front), so a reader that follows
+    // the log re-reads everything when it moves and only the tail otherwise.
+    size_t LineCount() const { return lines_.size(); }
+    const std::string& Line(size_t index) const;
+    const std::vector<std::string>& Lines() const { return lines_; }
+    uint64_t Revision() const { return revision_; }
+    uint64_t Epoch() const { return epoch_; }
+    // Called at the end of a pass that changed the lines.
+    void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+
+    // Percent last logged for an enclosure's scan or rebuild; 255 = none
+    // tracked (the poll rejects a DiskState of 0 only while one is).
+    uint8_t LastProgress(unsigned enclosure) const { return events_.LastProgress(enclosure); }
+    const StatusEvents& Events() const { return events_; }
+
+    const QDateTime& PassTime() const { return passTime_; }
+    std::string LogFilePath(const QDateTime& time) const;
+    // True while lines exist only in memory because the file could not be
+    // written (or read, and so must not be overwritten).
+    bool HasUnsavedLines() const { return !unsavedPath_.empty(); }
+    // Writes unsaved lines now (e.g. when the program closes).
+    bool Flush();
+
+private:
+    void Append(std::string line);
+    void ClearLines();
+    void LoadFile(const std::string& path);
+    bool Save(const std::string& path);
+    void ReportFileProblem(const std::string& path, const std::string& text);
+    const Block512* StatusOf(unsigned index) const;
+    const Block512* IdentifyOf(unsigned index) const;
+    void RememberDiskStates(unsigned limit);
+
+    const DriveTable& drives_;
+    StatusBar& statusBar_;
+    EventLogConfig config_;
+    StatusEvents events_;
+
+    std::vector<std::string> lines_;
+    std::vector<std::string> pending_;
+    bool deviceChangePending_ = false;
+    QDateTime passTime_;
+
+    uint64_t revision_ = 0;
+    uint64_t epoch_ = 0;
+    std::function<void()> listener_;
+
+    std::string unsavedPath_;   // file whose newest lines are only in memory
+    std::string blockedPath_;   // existing file that could not be read: never replaced
+    std::string reportedPath_;  // file whose problem the status bar already shows
+};
+
+}  // namespace kestrel

@@ -1,0 +1,55 @@
+#pragma once
+// The rules that turn successive status records of an enclosure into event
+// lines and alerts: member disk state changes, sensor alerts, scan and
+// rebuild progress and results, bad sectors. Holds what the rules remember
+// between records; lives as long as the program.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "device/drive_table.h"
+#include "notify/alert_sink.h"
+
+namespace kestrel {
+
+struct EnclosureMemory {
+    static constexpr uint8_t kNoActivity = 0xFF;
+    uint8_t LastDiskState = 0xFF;            // compares as 0 until first set
+    uint8_t LastProgress = kNoActivity;      // percent last logged; 0xFF: nothing tracked
+    bool ScanInProgress = false;             // tracked activity is a media scan
+    uint8_t ActivityTarget = 0;              // 0 HDD1, 1 HDD2
+    uint8_t LastBadSectorCount = 0;
+};
+
+class StatusEvents {
+public:
+    static constexpr unsigned kEnclosures = 4;
+    using Emit = std::function<void(std::string line)>;
+
+    explicit StatusEvents(AlertSink& alerts) : alerts_(alerts) {}
+
+    // Applies the rules to enclosure index's current record, in order; lines
+    // go to emit. diskStateRules is false in a pass that wrote device blocks.
+    // Returns true when anything changed that the day's file must record.
+    bool Apply(unsigned index, const Block512& status, bool scanReporting, bool diskStateRules,
+               const std::string& timestamp, const Emit& emit);
+
+    void SetLastDiskState(unsigned index, uint8_t diskState);
+    const EnclosureMemory& Memory(unsigned index) const { return memory_[index % kEnclosures]; }
+    uint8_t LastProgress(unsigned index) const { return Memory(index).LastProgress; }
+    uint8_t LastEnvFlags() const { return lastEnvFlags_; }
+
+private:
+    bool DiskStateChanges(unsigned index, const Block512& s, const std::string& ts, const Emit& emit);
+    void SensorAlerts(unsigned index, const Block512& s);
+    bool ActivityProgress(unsigned index, const Block512& s, bool scanReporting, const std::string& ts,
+                          const Emit& emit);
+    bool BadSectors(unsigned index, const Block512& s, const std::string& ts, const Emit& emit);
+
+    AlertSink& alerts_;
+    std::array<EnclosureMemory, kEnclosures> memory_{};
+    uint8_t lastEnvFlags_ = 0;  // one for all enclosures
+};
+
+}  // namespace kestrel
