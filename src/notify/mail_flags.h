@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/wake_signal.h"
+
 namespace kestrel {
 
 namespace mail_flag {
@@ -15,13 +17,19 @@ inline constexpr uint8_t kSendPending = 0x02;     // a composed alert waits to b
 class MailFlags {
 public:
     // Read-modify-write: user-interface thread only.
-    void Set(uint8_t bits) { value_.fetch_or(bits); }
+    // Setting a bit wakes TEmailThread.
+    void Set(uint8_t bits) {
+        value_.fetch_or(bits);
+        wake.Wake();
+    }
     void Clear(uint8_t bits) { value_.fetch_and(static_cast<uint8_t>(~bits)); }
     void Reset() { value_.store(0); }
 
     // Any thread.
     bool Test(uint8_t bits) const { return (value_.load() & bits) != 0; }
     uint8_t Value() const { return value_.load(); }
+
+    WakeSignal wake;
 
 private:
     std::atomic<uint8_t> value_{0};

@@ -1,0 +1,91 @@
+#include "notify/mail_delivery.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+namespace kestrel {
+
+std::string LoginName(const std::string& address) { return address.substr(0, address.find('@')); }
+
+class MailDelivery::TEmailThread final : public WorkerThread {
+public:
+    TEmailThread(MailDelivery& owner, WakeSignal& wake) : owner_(owner) { Start(wake); }
+    ~TEmailThread() override { Stop(); }
+
+private:
+    bool Step() override { return !Stopping() && owner_.ThreadStep(); }
+    MailDelivery& owner_;
+};
+
+MailDelivery::MailDelivery(QObject* ui, MailFlags& flags, MailSettingsStore& settings, AlertComposer& composer,
+                           StatusBar& bar, SmtpSend send)
+    : ui_(ui), flags_(flags), settings_(settings), composer_(composer), bar_(bar), send_(std::move(send)) {}
+
+MailDelivery::~MailDelivery() { Stop(); }
+
+void MailDelivery::Start() {
+    if (!thread_) thread_ = std::make_unique<TEmailThread>(*this, flags_.wake);
+}
+
+void MailDelivery::Stop() { thread_.reset(); }
+
+void MailDelivery::Post(std::function<void()> onUi) {
+    QMetaObject::invokeMethod(ui_, std::move(onUi), Qt::QueuedConnection);
+}
+
+bool MailDelivery::ThreadStep() {
+    if (flags_.Value() == 0) return false;
+    std::optional<std::pair<SmtpServer, SmtpMessage>> mail;
+    QMetaObject::invokeMethod(ui_, [&] { mail = MailStep(); }, Qt::BlockingQueuedConnection);
+    if (!mail) return true;
+
+    // The client's events reach the window in the order they happen.
+    SmtpEvents events;
+    events.connected = [this] {
+        sendState_ = send_state::kConnected;
+        Post([this] { bar_.SetPanel(2, "Connect"); });
+    };
+    events.workBegin = [this] {
+        sendState_ = send_state::kTransferring;
+        Post([this] { bar_.SetPanel(3, "Mail is Sending..."); });
+    };
+    events.workEnd = [this] {
+        sendState_ = send_state::kTransferred;
+        Post([this] { bar_.SetPanel(3, "Send mail Success!"); });
+    };
+    events.disconnected = [this] { sendState_ = send_state::kNotConnected; };
+    sendState_ = send_state::kNotConnected;
+    const SmtpOutcome outcome = send_(mail->first, mail->second, events);
+    if (!outcome.sent) Post([this, text = outcome.error] { bar_.SetPanel(3, text); });
+    return true;
+}
+
+std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::MailStep() {
+    bar_.SetPanel(2, "Email=" + std::to_string(flags_.Value()));
+    if (flags_.Test(mail_flag::kReloadSettings)) settings_.LoadMailSettings();
+    if (!flags_.Test(mail_flag::kSendPending)) return std::nullopt;
+    std::optional<std::pair<SmtpServer, SmtpMessage>> result;
+    if (settings_.SettingsLoaded() && settings_.ToAddrCount() != 0 && !settings_.RecipientList().empty()) {
+        const AlertMail built = composer_.BuildAlertMail();
+        SmtpServer server;
+        server.host = settings_.MailSetting(kSmtpSetting);
+        server.port = settings_.MailSetting(kPortSetting);
+        server.loginAuth = (settings_.AuthSwitch() & 1) != 0;
+        server.login = LoginName(settings_.MailSetting(kAddrSetting));
+        server.password = settings_.MailSetting(kPasswordSetting);
+        server.connectTimeoutMs = connectMs_;
+        server.transferTimeoutMs = transferMs_;
+        SmtpMessage message;
+        message.fromName = settings_.MailSetting(kUserNameSetting);
+        message.fromAddress = settings_.MailSetting(kAddrSetting);
+        message.recipients = settings_.RecipientList();
+        message.subject = built.subject;
+        message.bodyLines = built.body;
+        result.emplace(std::move(server), std::move(message));
+    }
+    // Served or dropped: an unsent alert is not kept.
+    flags_.Clear(mail_flag::kSendPending);
+    return result;
+}
+
+}  // namespace kestrel

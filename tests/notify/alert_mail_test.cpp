@@ -1,0 +1,220 @@
+// Alert composition, and delivery through TEmailThread to a real SMTP server.
+#include "notify/alert_mail.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QTcpServer>
+#include <QThread>
+#include <QTimer>
+
+#include "notify/mail_delivery.h"
+#include "platform/headless_ui.h"
+#include "support/recording_ui.h"
+#include "support/smtp_server.h"
+#include "support/status_builder.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Record;
+
+const std::vector<std::string> kSystemInfo = {"\n=========== [System Information] ==============",
+                                              "\nMotherBoard : ACME - B1", "\nSystem Name : nas",
+                                              "\nIP Address  : 192.0.2.7",
+                                              "\n==============================================="};
+
+// Settings stored as the E-mail page would store them, then loaded.
+struct Mail {
+    explicit Mail(int port = 25, std::vector<std::string> recipients = {"ops@example.com"}, bool muteRemoved = false) {
+        key = std::make_unique<RegistryKey>((dir.path() + "/settings.ini").toStdString());
+        store = std::make_unique<MailSettingsStore>(*key, flags, bar, boxes, [] {});
+        store->Startup();
+        MailPageFields page;
+        page.fields = {std::to_string(port), "127.0.0.1", "RAID box", "raid@example.com", "", "pw"};
+        page.fieldChanged = 0x3F;
+        page.dontSend = {false, muteRemoved};
+        page.addresses = std::move(recipients);
+        page.subjects = {"Disk failure", "Enclosure gone"};
+        page.contents = {std::vector<std::string>{"Replace the disk."}, std::vector<std::string>{"Check the cable."}};
+        EXPECT_TRUE(store->SaveMailSettings(page).ok);
+        store->LoadMailSettings();
+        flags.Reset();
+
+        drives.EnclosureCount = 1;
+        drives.EnclosureFlags[0] = 0x41;
+        drives.KnownIdentify[1] = testing::IdentifyBlock("KESTREL DUAL BAY", "100126.1");
+        drives.CurrentStatus[1] = Record()
+                                      .diskState(0x42)
+                                      .mode(1)
+                                      .firmwareCode("C01")
+                                      .capacity(2000000000)
+                                      .speed(0x32)
+                                      .disk(0, "WDC WD10EZEX", "WD-A1", 1953525168)
+                                      .disk(1, "ST1000DM003", "Z1D2", 1953525168);
+        composer = std::make_unique<AlertComposer>(drives, *store, flags, "RAID GUI V0.23.6",
+                                                   [] { return kSystemInfo; });
+    }
+    QTemporaryDir dir;
+    std::unique_ptr<RegistryKey> key;
+    MailFlags flags;
+    MemoryStatusBar bar;
+    testing::RecordingMessageBoxes boxes;
+    std::unique_ptr<MailSettingsStore> store;
+    DriveTable drives;
+    std::unique_ptr<AlertComposer> composer;
+};
+
+TEST(AlertComposer, HddFailReportListsBothMembersWithDetails) {
+    Mail m;
+    m.composer->ComposeAlert(1, 0, 1);
+    EXPECT_EQ(m.composer->DeviceInfo(),
+              (std::vector<std::string>{
+                  "Device1 P1 Hard Disk Drive fail.",
+                  "Device1 information :",
+                  "Model# KESTREL DUAL BAY",
+                  "Mirroring(RAID1), F/W Rev. 100126.1.C01",
+                  "Configured Capacity : 953 GB(2000000000 Sectors)",
+                  "  HDD1 is present.(SATA3G)",
+                  "    Model no.: WDC WD10EZEX",
+                  "    Serial no.: \"WD-A1               \"",
+                  "    Capacity : 931 GB(1953525168 Sectors)",
+                  "  HDD2 is absent. ",
+                  "    Model no.: ST1000DM003",
+                  "    Serial no.: \"Z1D2                \"",
+                  "    Capacity : 931 GB(1953525168 Sectors)",
+              }));
+    EXPECT_TRUE(m.flags.Test(mail_flag::kSendPending));
+    EXPECT_EQ(m.composer->PendingKind(), 1);
+
+    const AlertMail mail = m.composer->BuildAlertMail();
+    EXPECT_EQ(mail.subject, "[RAID GUI V0.23.6 Message] Disk failure");
+    ASSERT_EQ(mail.body.size(), 13u + 5u + 1u);
+    EXPECT_EQ(mail.body[13], kSystemInfo[0]);
+    EXPECT_EQ(mail.body.back(), "Replace the disk.");
+}
+
+TEST(AlertComposer, OtherKindsAddDetailsOnlyForPresentOrFailedDisks) {
+    Mail m;
+    m.drives.CurrentStatus[1][status::kRaidMode] = 5;
+    m.drives.CurrentStatus[1][status::kFirmwareCode] = 'c';
+    m.composer->ComposeAlert(3, 0, 0);
+    const auto& info = m.composer->DeviceInfo();
+    EXPECT_EQ(info.front(), "Device1 over heat.");
+    EXPECT_EQ(info[3], "Undefine, F/W Rev. 100126.1.C00");
+    EXPECT_EQ(info.back(), "  HDD2 is absent. ");
+    EXPECT_EQ(info.size(), 10u);
+}
+
+TEST(AlertComposer, MutedKindsRaiseNothingAndUnknownEnclosuresMailWithoutAReport) {
+    Mail m(25, {"ops@example.com"}, /*muteRemoved=*/true);
+    m.composer->ComposeAlert(2, 0, 0);
+    EXPECT_TRUE(m.composer->DeviceInfo().empty());
+    EXPECT_FALSE(m.flags.Test(mail_flag::kSendPending));
+    m.composer->ComposeAlert(4, 0, 0);
+    EXPECT_EQ(m.composer->DeviceInfo().front(), "Device1 fan fail.");
+    m.flags.Reset();
+    m.composer->ComposeAlert(1, 5, 0);
+    EXPECT_TRUE(m.composer->DeviceInfo().empty());
+    EXPECT_TRUE(m.flags.Test(mail_flag::kSendPending));
+    EXPECT_EQ(m.composer->BuildAlertMail().body.size(), 5u + 1u);
+}
+
+TEST(MailDelivery, LoginNameIsTheAddressUpToItsFirstAtSign) {
+    EXPECT_EQ(LoginName("raid@example.com"), "raid");
+    EXPECT_EQ(LoginName("a@b@c"), "a");
+    EXPECT_EQ(LoginName("plain"), "plain");
+}
+
+bool ServeUntil(const std::function<bool()>& cond, int ms = 15000) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return cond();
+}
+
+TEST(MailDelivery, SendsTheLastAlertToEveryRecipientInOrder) {
+    testing::SmtpTestServer server;
+    Mail m(server.port(), {"a@example.com", "b@example.com", "c@example.com"});
+    QObject ui;
+    MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar);
+    // Two alerts within one pass of the user-interface thread: one mail.
+    m.composer->ComposeAlert(3, 0, 0);
+    m.composer->ComposeAlert(1, 0, 0);
+    delivery.Start();
+    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Send mail Success!"; })) << m.bar.Panel(3);
+    ASSERT_TRUE(server.WaitForMails(1));
+    QThread::msleep(300);
+    EXPECT_EQ(server.MailCount(), 1);
+    const QJsonObject mail = server.Mail(1);
+    EXPECT_EQ(mail["rcpt_tos"].toArray(), (QJsonArray{"a@example.com", "b@example.com", "c@example.com"}));
+    const QString data = mail["data"].toString();
+    EXPECT_TRUE(data.contains("Subject: [RAID GUI V0.23.6 Message] Disk failure\r\n"));
+    EXPECT_TRUE(data.contains("From: \"RAID box\" <raid@example.com>\r\n"));
+    EXPECT_TRUE(data.contains("\r\n\r\nDevice1 P0 Hard Disk Drive fail.\r\nDevice1 information :\r\n"));
+    EXPECT_TRUE(data.contains("\r\n\r\n=========== [System Information] ==============\r\n"));
+    EXPECT_TRUE(data.endsWith("Replace the disk.\r\n"));
+    EXPECT_EQ(m.bar.Panel(2), "Connect");
+    EXPECT_EQ(delivery.SendState(), send_state::kNotConnected);
+    EXPECT_EQ(m.flags.Value(), 0);
+}
+
+TEST(MailDelivery, NoRecipientsDropsTheAlertSilently) {
+    Mail m(25, {});
+    QObject ui;
+    int sends = 0;
+    MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar,
+                          [&](const SmtpServer&, const SmtpMessage&, const SmtpEvents&) {
+                              ++sends;
+                              return SmtpOutcome{true, {}};
+                          });
+    delivery.Start();
+    m.composer->ComposeAlert(1, 0, 0);
+    ASSERT_TRUE(ServeUntil([&] { return m.flags.Value() == 0; }));
+    EXPECT_EQ(sends, 0);
+    EXPECT_EQ(m.bar.Panel(2), "Email=2");
+}
+
+TEST(MailDelivery, ADeadServerIsReportedAndTheNextAlertGoesOutOnceItIsUp) {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    Mail m(port);
+    QObject ui;
+    MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar);
+    delivery.Start();
+    m.composer->ComposeAlert(4, 0, 0);
+    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Mail server refused the connection"; }))
+        << m.bar.Panel(3);
+
+    // The window keeps running while a mail waits on a server that never
+    // answers: the exchange is not on this thread.
+    testing::SmtpTestServer mute({"--mute"});
+    MailPageFields page;
+    page.fields = {std::to_string(mute.port()), "127.0.0.1", "RAID box", "raid@example.com", "", "pw"};
+    page.fieldChanged = 0x01;
+    page.addresses = {"ops@example.com"};
+    ASSERT_TRUE(m.store->SaveMailSettings(page).ok);
+    delivery.SetTimeouts(1500, 1500);
+    m.composer->ComposeAlert(4, 0, 0);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(50);
+    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Mail server did not answer in time"; })) << m.bar.Panel(3);
+    EXPECT_GT(ticks, 20) << "the user-interface thread kept serving its timers";
+
+    testing::SmtpTestServer up;
+    page.fields[0] = std::to_string(up.port());
+    ASSERT_TRUE(m.store->SaveMailSettings(page).ok);
+    m.composer->ComposeAlert(1, 0, 0);
+    ASSERT_TRUE(ServeUntil([&] { return up.MailCount() == 1; }));
+    EXPECT_TRUE(up.Mail(1)["data"].toString().contains("Device1 P0 Hard Disk Drive fail."));
+}
+
+}  // namespace
+}  // namespace kestrel
