@@ -70,6 +70,8 @@ public:
     // end of flash); statusRead tells whether the read was of the newest
     // status record.
     bool BridgeRead(uint32_t address, std::span<uint8_t> out, bool probe, bool& statusRead);
+    // True when a bridge read of this address would answer the status.
+    bool IsStatusRecord(uint32_t address) const { return currentRecord_ && *currentRecord_ == address; }
     bool BridgeProgram(uint32_t address, std::span<const uint8_t> data);
     bool BridgeErase(uint32_t address);
 

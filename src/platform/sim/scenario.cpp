@@ -54,6 +54,7 @@ public:
         if (root.contains("host") && !Host(root["host"], "host", out.host)) return false;
         if (!List(root, "enclosures", [&](const QJsonValue& v, const std::string& w) {
                 EnclosureSpec e;
+                e.identity.serial = "KSIM" + std::to_string(100001 + out.enclosures.size());
                 if (!Enclosure(v, w, e)) return false;
                 for (const EnclosureSpec& other : out.enclosures)
                     if (other.name == e.name) return Fail(Member(w, "name"), "expected a name no other enclosure has");

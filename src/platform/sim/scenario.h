@@ -56,7 +56,7 @@ struct FieldSetting {
 struct IdentitySpec {
     std::string model = "KESTREL RAID";
     std::string firmwareRevision = "100126.1";
-    std::string serial = "KS0000000001";
+    std::string serial;  // a scenario without one gets "KSIM" + a number of its own
 };
 
 struct EnclosureSpec {

@@ -293,16 +293,12 @@ SimulatedPc::Outcome SimulatedPc::Bridge(const Drive& d, Controller& c, const pa
             break;
         case 0x85: {
             const bool probe = tail[6] == 1;
-            if (!shaped(true, 512) || tail[6] > 1) {
-                out.kind = probe ? RequestKind::Probe : RequestKind::FlashRead;
-                break;
-            }
-            // The kind is decided before reading: a probe of 0x78000 may write a new record.
-            out.kind = probe ? RequestKind::Probe : RequestKind::FlashRead;
-            if (c.ConsumeFailure(out.kind)) break;
+            out.kind = probe ? RequestKind::Probe
+                       : c.IsStatusRecord(address) ? RequestKind::Status
+                                                   : RequestKind::FlashRead;
+            if (!shaped(true, 512) || tail[6] > 1 || c.ConsumeFailure(out.kind)) break;
             bool statusRead = false;
             out.ok = c.BridgeRead(address, std::span<uint8_t>(r.data, 512), probe, statusRead);
-            if (statusRead) out.kind = RequestKind::Status;
             break;
         }
         case 0x89:
@@ -367,7 +363,7 @@ void SimulatedPc::StatusServed(int enclosure, Hooks& hooks) {
 void SimulatedPc::Fire(const Step& step, Hooks& hooks) {
     switch (step.action) {
         case Action::Quit: hooks.quit = true; return;
-        case Action::UsbEvent: hooks.change = true; return;
+        case Action::UsbEvent: ++hooks.changes; return;
         case Action::Fail:
             if (step.enclosure.empty()) {
                 for (Controller& c : controllers_) c.SetFailure(step.request, step.times);
@@ -375,7 +371,7 @@ void SimulatedPc::Fire(const Step& step, Hooks& hooks) {
             }
             break;
         case Action::Unplug:
-        case Action::Plug: hooks.change = true; break;
+        case Action::Plug: ++hooks.changes; break;
         default: break;
     }
     if (Controller* c = ControllerOf(step.enclosure)) c->Apply(step);
@@ -385,10 +381,10 @@ void SimulatedPc::RunHooks(const Hooks& hooks) {
     std::function<void()> change, quit;
     {
         std::lock_guard lock(mutex_);
-        if (hooks.change) change = changeHook_;
+        if (hooks.changes) change = changeHook_;
         if (hooks.quit) quit = quitHook_;
     }
-    if (change) change();
+    for (int i = 0; change && i < hooks.changes; ++i) change();
     if (quit) quit();
 }
 

@@ -83,7 +83,7 @@ private:
         char letter = 0;
     };
     struct Hooks {
-        bool change = false;
+        int changes = 0;  // one call per device change
         bool quit = false;
     };
     struct Outcome {
