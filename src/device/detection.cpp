@@ -61,15 +61,16 @@ void DriveDetection::BuildVolumeTable() {
     }
 }
 
-bool DriveDetection::TryBridge(uint8_t shift, Block512& identifyBuffer) {
+DriveDetection::BridgeAnswer DriveDetection::TryBridge(uint8_t shift, Block512& identifyBuffer) {
     transport_.SetCdbShift(shift);
     transport_.Bar().SetPanel(kStagePanel, shift ? "Mode 3" : "Mode 4");
     if (transport_.BridgeCommand(BridgeKind::Identify, identifyBuffer, 0) &&
         status::HasControllerSignature(identifyBuffer))
-        return true;
+        return BridgeAnswer::Identify;
     Block512& reply = transport_.Response();
     reply[0] = 0;
-    return transport_.BridgeFixedCommand() && reply[0] == 'P' && reply[1] == 0x8B;
+    if (transport_.BridgeFixedCommand() && reply[0] == 'P' && reply[1] == 0x8B) return BridgeAnswer::Fixed;
+    return BridgeAnswer::None;
 }
 
 unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
@@ -103,14 +104,21 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
         Block512& identify = mailbox ? slot : transport_.Response();
         transport_.Bar().SetPanel(kStagePanel, "Mode 2");
 
+        // Whether the controller's own block (with its signature) arrived
+        // in the buffer from this drive.
+        bool controllerBlock = mailbox;
         AtaRegisters registers{0, 0, 0, 0, 0, 0xE0, kAtaIdentifyDevice};
-        if (transport_.AtaCommand(handle, registers, identify, 1) && status::HasControllerSignature(identify))
+        if (transport_.AtaCommand(handle, registers, identify, 1) && status::HasControllerSignature(identify)) {
             flags |= access::kAtaPassThrough;
+            controllerBlock = true;
+        }
 
         if (!(flags & access::kAnyPath) && transport_.ScsiInquiry(handle, identify) &&
             identify[4] == kInquiryAdditionalLength) {
-            if (TryBridge(1, identify)) flags |= access::kBridgeCdb | access::kCdbShift1;
-            if (!(flags & access::kBridgeCdb) && TryBridge(0, identify)) flags |= access::kBridgeCdb;
+            BridgeAnswer answer = TryBridge(1, identify);
+            if (answer != BridgeAnswer::None) flags |= access::kBridgeCdb | access::kCdbShift1;
+            else if ((answer = TryBridge(0, identify)) != BridgeAnswer::None) flags |= access::kBridgeCdb;
+            controllerBlock = answer == BridgeAnswer::Identify;
         }
         transport_.CloseDevice();
 
@@ -119,7 +127,7 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
             // slot, whichever path carried it, so that the labels, the
             // firmware revision and the presence comparison see the
             // controller's block rather than disk data of block 58.
-            if (&identify != &slot && status::HasControllerSignature(identify)) slot = identify;
+            if (controllerBlock && &identify != &slot) slot = identify;
             t.ProbingFlags = flags;
             reader_.ReadFor(flags, t.ProbeStatus[k]);
             bool member = false;

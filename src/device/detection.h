@@ -48,7 +48,8 @@ public:
     void CommitDetection(bool firstStatusPending, const std::function<void()>& reportPresenceChanges);
 
 private:
-    bool TryBridge(uint8_t shift, Block512& identifyBuffer);
+    enum class BridgeAnswer { None, Identify, Fixed };
+    BridgeAnswer TryBridge(uint8_t shift, Block512& identifyBuffer);
 
     DriveTable& drives_;
     Transport& transport_;

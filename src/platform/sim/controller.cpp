@@ -60,13 +60,13 @@ std::vector<uint8_t> MakeDefaultFlashImage() {
     return image;
 }
 
-Controller::Controller(const EnclosureSpec& spec)
-    : name_(spec.name), paths_(spec.paths), plugged_(spec.plugged),
-      flash_(spec.flashImage.size() == kFlashBytes ? spec.flashImage : MakeDefaultFlashImage()) {
-    identify_ = MakeIdentifyBlock(spec.identity, true);
+Controller::Controller(const EnclosureConfig& config)
+    : name_(config.name), paths_(config.paths), plugged_(config.plugged),
+      flash_(config.flashImage.size() == kFlashBytes ? config.flashImage : MakeDefaultFlashImage()) {
+    identify_ = MakeIdentifyBlock(config.identity, true);
     // The status begins with the controller's copy of its configuration record.
     std::copy_n(flash_.begin() + kRecordArea, kRecordBytes, status_.begin());
-    for (const FieldSetting& setting : spec.status) SetField(setting);
+    for (const FieldSetting& setting : config.status) SetField(setting);
     StatusChanged();
 }
 
@@ -170,15 +170,12 @@ bool Controller::Erase(uint32_t address, bool gated) {
     return true;
 }
 
-bool Controller::BridgeRead(uint32_t address, std::span<uint8_t> out, bool probe, bool& statusRead) {
-    statusRead = false;
+bool Controller::BridgeRead(uint32_t address, std::span<uint8_t> out, bool probe) {
     if (address >= kFlashBytes || out.size() < 512) return false;
     if (probe && address == kRecordArea) PublishRecord();
     for (size_t i = 0; i < 512; ++i) out[i] = address + i < kFlashBytes ? flash_[address + i] : 0xFF;
-    if (!probe && currentRecord_ && *currentRecord_ == address) {
+    if (!probe && IsStatusRecord(address))
         std::copy(status_.begin() + kRecordBytes, status_.end(), out.begin() + kRecordBytes);
-        statusRead = true;
-    }
     return true;
 }
 

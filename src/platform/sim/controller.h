@@ -49,7 +49,7 @@ struct ControllerModes {
 
 class Controller {
 public:
-    explicit Controller(const EnclosureSpec& spec);
+    explicit Controller(const EnclosureConfig& config);
 
     const std::string& Name() const { return name_; }
     const PathSet& Paths() const { return paths_; }
@@ -67,9 +67,8 @@ public:
     const Block512& FlashResult() const { return flashResult_; }
 
     // Bridge flash access. Read and Probe answer 512 bytes (0xFF past the
-    // end of flash); statusRead tells whether the read was of the newest
-    // status record.
-    bool BridgeRead(uint32_t address, std::span<uint8_t> out, bool probe, bool& statusRead);
+    // end of flash).
+    bool BridgeRead(uint32_t address, std::span<uint8_t> out, bool probe);
     // True when a bridge read of this address would answer the status.
     bool IsStatusRecord(uint32_t address) const { return currentRecord_ && *currentRecord_ == address; }
     bool BridgeProgram(uint32_t address, std::span<const uint8_t> data);

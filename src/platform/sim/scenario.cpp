@@ -53,24 +53,24 @@ public:
         if (!Keys(root, "", {"host", "drives", "volumes", "enclosures", "timeline"})) return false;
         if (root.contains("host") && !Host(root["host"], "host", out.host)) return false;
         if (!List(root, "enclosures", [&](const QJsonValue& v, const std::string& w) {
-                EnclosureSpec e;
+                EnclosureConfig e;
                 e.identity.serial = "KSIM" + std::to_string(100001 + out.enclosures.size());
                 if (!Enclosure(v, w, e)) return false;
-                for (const EnclosureSpec& other : out.enclosures)
+                for (const EnclosureConfig& other : out.enclosures)
                     if (other.name == e.name) return Fail(Member(w, "name"), "expected a name no other enclosure has");
                 out.enclosures.push_back(std::move(e));
                 return true;
             }))
             return false;
         if (!List(root, "drives", [&](const QJsonValue& v, const std::string& w) {
-                DriveSpec d;
+                DriveConfig d;
                 if (!Drive(v, w, out, d)) return false;
                 out.drives.push_back(std::move(d));
                 return true;
             }))
             return false;
         if (!List(root, "volumes", [&](const QJsonValue& v, const std::string& w) {
-                VolumeSpec s;
+                VolumeConfig s;
                 if (!Volume(v, w, out, s)) return false;
                 out.volumes.push_back(s);
                 return true;
@@ -231,7 +231,7 @@ private:
         return true;
     }
 
-    bool Enclosure(const QJsonValue& value, const std::string& where, EnclosureSpec& e) {
+    bool Enclosure(const QJsonValue& value, const std::string& where, EnclosureConfig& e) {
         QJsonObject o;
         if (!Object(value, where, o)) return false;
         if (!Keys(o, where, {"name", "paths", "bridgeShifts", "bridgeIdentify", "identity", "status", "flashImage", "plugged"}))
@@ -275,7 +275,7 @@ private:
         return true;
     }
 
-    bool Drive(const QJsonValue& value, const std::string& where, const Scenario& s, DriveSpec& d) {
+    bool Drive(const QJsonValue& value, const std::string& where, const Scenario& s, DriveConfig& d) {
         QJsonObject o;
         if (!Object(value, where, o) || !Keys(o, where, {"number", "enclosure", "paths", "bridgeShifts", "bridgeIdentify", "model"}))
             return false;
@@ -283,11 +283,11 @@ private:
         if (!o.contains("number")) return Fail(Member(where, "number"), "expected a drive number 0-9 (missing)");
         if (!Number(o["number"], Member(where, "number"), 9, number)) return false;
         d.number = static_cast<int>(number);
-        for (const DriveSpec& other : s.drives)
+        for (const DriveConfig& other : s.drives)
             if (other.number == d.number) return Fail(Member(where, "number"), "expected a drive number not used before");
         if (o.contains("enclosure")) {
             if (!Text(o["enclosure"], Member(where, "enclosure"), d.enclosure)) return false;
-            const EnclosureSpec* e = FindEnclosure(s, d.enclosure);
+            const EnclosureConfig* e = FindEnclosure(s, d.enclosure);
             if (!e) return Fail(Member(where, "enclosure"), "expected the name of an enclosure");
             if (o.contains("paths") || o.contains("bridgeShifts") || o.contains("bridgeIdentify")) {
                 PathSet own = e->paths;
@@ -301,7 +301,7 @@ private:
         return true;
     }
 
-    bool Volume(const QJsonValue& value, const std::string& where, const Scenario& s, VolumeSpec& v) {
+    bool Volume(const QJsonValue& value, const std::string& where, const Scenario& s, VolumeConfig& v) {
         QJsonObject o;
         if (!Object(value, where, o) || !Keys(o, where, {"letter", "type", "disk", "offset", "length"})) return false;
         std::string letter;
@@ -309,7 +309,7 @@ private:
         if (!Text(o["letter"], Member(where, "letter"), letter) || letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z')
             return Fail(Member(where, "letter"), "expected one upper-case drive letter A-Z");
         v.letter = letter[0];
-        for (const VolumeSpec& other : s.volumes)
+        for (const VolumeConfig& other : s.volumes)
             if (other.letter == v.letter) return Fail(Member(where, "letter"), "expected a letter not used before");
         if (o.contains("type")) {
             const QJsonValue t = o["type"];
@@ -329,7 +329,7 @@ private:
             uint64_t disk = 0;
             if (!Number(o["disk"], Member(where, "disk"), 9, disk)) return false;
             bool declared = false;
-            for (const DriveSpec& d : s.drives) declared = declared || d.number == static_cast<int>(disk);
+            for (const DriveConfig& d : s.drives) declared = declared || d.number == static_cast<int>(disk);
             if (!declared) return Fail(Member(where, "disk"), "expected the number of a drive in \"drives\"");
             v.disk = static_cast<int>(disk);
         }
@@ -427,8 +427,8 @@ private:
         }
     }
 
-    static const EnclosureSpec* FindEnclosure(const Scenario& s, const std::string& name) {
-        for (const EnclosureSpec& e : s.enclosures)
+    static const EnclosureConfig* FindEnclosure(const Scenario& s, const std::string& name) {
+        for (const EnclosureConfig& e : s.enclosures)
             if (e.name == name) return &e;
         return nullptr;
     }

@@ -53,29 +53,29 @@ struct FieldSetting {
     FieldValue value;
 };
 
-struct IdentitySpec {
+struct IdentityConfig {
     std::string model = "KESTREL RAID";
     std::string firmwareRevision = "100126.1";
     std::string serial;  // a scenario without one gets "KSIM" + a number of its own
 };
 
-struct EnclosureSpec {
+struct EnclosureConfig {
     std::string name;
     PathSet paths;
-    IdentitySpec identity;
+    IdentityConfig identity;
     std::vector<FieldSetting> status;
     std::vector<uint8_t> flashImage;  // 512 KiB; empty: the built-in image
     bool plugged = true;
 };
 
-struct DriveSpec {
+struct DriveConfig {
     int number = 0;
     std::string enclosure;           // empty: a plain disk
     std::optional<PathSet> paths;    // this drive number's own paths
     std::string model = "SIM DISK";  // plain disks
 };
 
-struct VolumeSpec {
+struct VolumeConfig {
     char letter = 'C';
     unsigned type = 3;
     std::optional<int> disk;  // physical drive of the first extent; none: cannot be opened
@@ -115,9 +115,9 @@ struct HostInfo {
 struct Scenario {
     std::string source;  // file name, or "built-in demo"
     HostInfo host;
-    std::vector<DriveSpec> drives;
-    std::vector<VolumeSpec> volumes;
-    std::vector<EnclosureSpec> enclosures;
+    std::vector<DriveConfig> drives;
+    std::vector<VolumeConfig> volumes;
+    std::vector<EnclosureConfig> enclosures;
     std::vector<Step> timeline;
 };
 

@@ -41,19 +41,19 @@ std::array<uint8_t, 36> InquiryData(bool enclosure) {
 
 SimulatedPc::SimulatedPc(const Scenario& scenario)
     : host_(scenario.host), volumes_(scenario.volumes), timeline_(scenario.timeline), fired_(scenario.timeline.size()) {
-    for (const EnclosureSpec& e : scenario.enclosures) controllers_.emplace_back(e);
-    for (const DriveSpec& spec : scenario.drives) {
-        if (spec.number < 0 || spec.number >= DriveTable::kPhysicalDrives) continue;
+    for (const EnclosureConfig& e : scenario.enclosures) controllers_.emplace_back(e);
+    for (const DriveConfig& config : scenario.drives) {
+        if (config.number < 0 || config.number >= DriveTable::kPhysicalDrives) continue;
         Drive d;
         for (size_t i = 0; i < scenario.enclosures.size(); ++i)
-            if (scenario.enclosures[i].name == spec.enclosure) d.enclosure = static_cast<int>(i);
-        if (d.enclosure >= 0) d.paths = spec.paths.value_or(scenario.enclosures[static_cast<size_t>(d.enclosure)].paths);
-        IdentitySpec plain;
-        plain.model = spec.model;
+            if (scenario.enclosures[i].name == config.enclosure) d.enclosure = static_cast<int>(i);
+        if (d.enclosure >= 0) d.paths = config.paths.value_or(scenario.enclosures[static_cast<size_t>(d.enclosure)].paths);
+        IdentityConfig plain;
+        plain.model = config.model;
         plain.firmwareRevision = "1.0";
-        plain.serial = "SIMDISK" + std::to_string(spec.number);
+        plain.serial = "SIMDISK" + std::to_string(config.number);
         d.identify = MakeIdentifyBlock(plain, false);
-        drives_[static_cast<size_t>(spec.number)] = d;
+        drives_[static_cast<size_t>(config.number)] = d;
     }
 }
 
@@ -73,8 +73,8 @@ bool SimulatedPc::DriveVisible(int number) const {
     return e < 0 || controllers_[static_cast<size_t>(e)].Plugged();
 }
 
-const VolumeSpec* SimulatedPc::VisibleVolume(char letter) const {
-    for (const VolumeSpec& v : volumes_)
+const VolumeConfig* SimulatedPc::VisibleVolume(char letter) const {
+    for (const VolumeConfig& v : volumes_)
         if (v.letter == letter) return !v.disk || DriveVisible(*v.disk) ? &v : nullptr;
     return nullptr;
 }
@@ -110,7 +110,7 @@ DeviceHandle SimulatedPc::Open(const std::string& path) {
             if (e >= 0 && controllers_[static_cast<size_t>(e)].ConsumeFailure(RequestKind::Open)) ok = false;
         }
     } else if (ParseVolumePath(path, letter)) {
-        const VolumeSpec* v = VisibleVolume(letter);
+        const VolumeConfig* v = VisibleVolume(letter);
         target.letter = letter;
         target.drive = v && v->disk ? *v->disk : -1;
         ok = v && v->disk;  // a volume without a disk (an empty DVD drive) does not open
@@ -130,7 +130,7 @@ void SimulatedPc::Close(DeviceHandle handle) {
 uint32_t SimulatedPc::LogicalDrives() {
     std::lock_guard lock(mutex_);
     uint32_t mask = 0;
-    for (const VolumeSpec& v : volumes_)
+    for (const VolumeConfig& v : volumes_)
         if (VisibleVolume(v.letter)) mask |= 1u << (v.letter - 'A');
     return mask;
 }
@@ -138,7 +138,7 @@ uint32_t SimulatedPc::LogicalDrives() {
 unsigned SimulatedPc::DriveType(const std::string& rootPath) {
     std::lock_guard lock(mutex_);
     const char letter = RootPathLetter(rootPath);
-    const VolumeSpec* v = letter ? VisibleVolume(letter) : nullptr;
+    const VolumeConfig* v = letter ? VisibleVolume(letter) : nullptr;
     return v ? v->type : drive_type::kNoRootDir;
 }
 
@@ -164,7 +164,7 @@ bool SimulatedPc::Control(DeviceHandle handle, uint32_t code, std::span<uint8_t>
             result = outcome.ok;
         } else if (code == ioctl::kVolumeDiskExtents) {
             outcome.kind = RequestKind::Extents;
-            const VolumeSpec* v = h.letter ? VisibleVolume(h.letter) : nullptr;
+            const VolumeConfig* v = h.letter ? VisibleVolume(h.letter) : nullptr;
             if (v && v->disk && inLength == 0 &&
                 passthrough::EncodeExtent({static_cast<uint32_t>(*v->disk), v->offset, v->length}, buffer)) {
                 returned = passthrough::extents::kSize;
@@ -297,8 +297,7 @@ SimulatedPc::Outcome SimulatedPc::Bridge(const Drive& d, Controller& c, const pa
                        : c.IsStatusRecord(address) ? RequestKind::Status
                                                    : RequestKind::FlashRead;
             if (!shaped(true, 512) || tail[6] > 1 || c.ConsumeFailure(out.kind)) break;
-            bool statusRead = false;
-            out.ok = c.BridgeRead(address, std::span<uint8_t>(r.data, 512), probe, statusRead);
+            out.ok = c.BridgeRead(address, std::span<uint8_t>(r.data, 512), probe);
             break;
         }
         case 0x89:

@@ -92,7 +92,7 @@ private:
     };
 
     bool DriveVisible(int number) const;
-    const VolumeSpec* VisibleVolume(char letter) const;
+    const VolumeConfig* VisibleVolume(char letter) const;
     Controller* ControllerOf(const std::string& name);
     const Controller* ControllerOf(const std::string& name) const;
     Outcome Scsi(const OpenHandle& h, std::span<uint8_t> buffer, size_t inLength, bool& malformed, Hooks& hooks);
@@ -107,7 +107,7 @@ private:
     HostInfo host_;
     std::vector<Controller> controllers_;
     std::array<std::optional<Drive>, DriveTable::kPhysicalDrives> drives_;
-    std::vector<VolumeSpec> volumes_;
+    std::vector<VolumeConfig> volumes_;
     std::map<DeviceHandle, OpenHandle> handles_;
     DeviceHandle nextHandle_ = 1;
     std::deque<RequestRecord> log_;

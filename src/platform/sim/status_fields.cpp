@@ -122,7 +122,7 @@ void PutAtaString(uint8_t* field, size_t length, std::string_view text) {
     }
 }
 
-Block512 MakeIdentifyBlock(const IdentitySpec& identity, bool controller) {
+Block512 MakeIdentifyBlock(const IdentityConfig& identity, bool controller) {
     Block512 block{};
     bytes::PutLe16(block.data(), 0x0040);  // fixed device
     PutAtaString(block.data() + 20, 20, identity.serial);

@@ -39,6 +39,6 @@ void WriteField(Block512& block, const StatusField& field, const FieldValue& val
 void PutAtaString(uint8_t* field, size_t length, std::string_view text);
 
 // An IdentifyBlock of a controller (signature '3' 'X') or of a plain disk.
-Block512 MakeIdentifyBlock(const IdentitySpec& identity, bool controller);
+Block512 MakeIdentifyBlock(const IdentityConfig& identity, bool controller);
 
 }  // namespace kestrel::sim
