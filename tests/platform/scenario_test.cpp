@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "platform/device_io_choice.h"
 #include "platform/sim/scenario.h"
 #include "platform/sim/simulated_pc.h"
 
@@ -30,6 +31,16 @@ TEST(ScenarioTest, DocumentedExampleAndDemoLoad) {
     EXPECT_EQ(load.scenario->timeline[4].lbas, (std::vector<uint32_t>{12345, 0x1F00}));
     EXPECT_EQ(load.scenario->timeline[9].times, 3);
     EXPECT_FALSE(load.scenario->enclosures[1].paths.shift1);
+    EXPECT_EQ(load.scenario->drives[2].paths->mailbox, true);
+    EXPECT_EQ(load.scenario->drives[2].paths->ata, false);
+
+    const ScenarioLoad numbers = ParseScenario(
+        R"({"enclosures": [{"name": "x", "status": {"diskState": "0x2A", "progress": "010", "fanRpm": 65535}}]})", "n", ".");
+    ASSERT_TRUE(numbers.scenario) << numbers.error;
+    const auto& fields = numbers.scenario->enclosures[0].status;
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(std::get<uint64_t>(fields[0].value), 0x2Au);
+    EXPECT_EQ(std::get<uint64_t>(fields[2].value), 10u) << "decimal, not octal";
 
     const ScenarioLoad demo = BuiltInScenario();
     ASSERT_TRUE(demo.scenario) << demo.error;
@@ -51,7 +62,7 @@ TEST(ScenarioTest, MalformedScenariosSayWhereAndWhat) {
     EXPECT_EQ(Error(R"({"volumes": [{"letter": "E", "disk": 4}]})"),
               "lab.json: volumes[0].disk: expected the number of a drive in \"drives\"");
     EXPECT_EQ(Error(R"({"enclosures": [{"name": "x", "status": {"diskState": 300}}]})"),
-              "lab.json: enclosures[0].status.diskState: expected a number from 0 to 255");
+              "lab.json: enclosures[0].status.diskState: expected a whole number from 0 to 255");
     EXPECT_EQ(Error(R"({"enclosures": [{"name": "x", "status": {"firmwareCode": "AB"}}]})"),
               "lab.json: enclosures[0].status.firmwareCode: expected a text of exactly 3 characters");
     EXPECT_EQ(Error(R"({"enclosures": [{"name": "x", "status": {"speed": 1}}]})"),
@@ -111,3 +122,22 @@ TEST(ScenarioTest, DefaultImageIsAValidFirmwareImage) {
 
 }  // namespace
 }  // namespace kestrel::sim
+
+namespace kestrel {
+namespace {
+
+TEST(DeviceIoChoiceTest, SimulatedRealOrRefused) {
+    const DeviceIoChoice demo = ChooseDeviceIo(true, "");
+    ASSERT_TRUE(demo.io);
+    ASSERT_NE(demo.simulated, nullptr);
+    EXPECT_EQ(demo.simulated->Host().systemName, "DEMO-PC");
+    const DeviceIoChoice refused = ChooseDeviceIo(true, "/nonexistent/lab.json");
+    EXPECT_FALSE(refused.io);
+    EXPECT_EQ(refused.error, "/nonexistent/lab.json: cannot open the scenario file");
+    const DeviceIoChoice real = ChooseDeviceIo(false, "");
+    EXPECT_TRUE(real.io);
+    EXPECT_EQ(real.simulated, nullptr);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -122,8 +122,11 @@ private:
             return true;
         }
         if (value.isString()) {
+            // Decimal, or hexadecimal with 0x; a leading zero does not mean octal.
+            const QString text = value.toString();
+            const bool hex = text.startsWith("0x", Qt::CaseInsensitive);
             bool ok = false;
-            const qulonglong n = value.toString().toULongLong(&ok, 0);
+            const qulonglong n = (hex ? text.mid(2) : text).toULongLong(&ok, hex ? 16 : 10);
             if (!ok || n > max) return Fail(where, expected);
             out = n;
             return true;
@@ -221,7 +224,7 @@ private:
                 setting.value = text;
             } else {
                 uint64_t n = 0;
-                if (!Number(v, w, 0xFFFFFFFFFFull, n)) return false;
+                if (!Number(v, w, FieldLimit(*field), n)) return false;
                 setting.value = n;
             }
             const std::string problem = CheckFieldValue(*field, setting.value);

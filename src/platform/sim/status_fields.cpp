@@ -42,7 +42,7 @@ constexpr std::array kFields = {
     StatusField{"badSectorList", st::kBadSectorList, FieldKind::SectorList, 40},
 };
 
-uint64_t Limit(FieldKind kind) {
+uint64_t KindLimit(FieldKind kind) {
     switch (kind) {
         case FieldKind::Byte: return 0xFF;
         case FieldKind::Word16: return 0xFFFF;
@@ -54,6 +54,8 @@ uint64_t Limit(FieldKind kind) {
 }  // namespace
 
 std::span<const StatusField> StatusFields() { return kFields; }
+
+uint64_t FieldLimit(const StatusField& field) { return KindLimit(field.kind); }
 
 const StatusField* FindStatusField(std::string_view name) {
     for (const StatusField& f : kFields)
@@ -67,7 +69,7 @@ std::string CheckFieldValue(const StatusField& field, const FieldValue& value) {
         case FieldKind::Word16:
         case FieldKind::Sectors40: {
             const auto* n = std::get_if<uint64_t>(&value);
-            if (!n || *n > Limit(field.kind)) return "a number from 0 to " + std::to_string(Limit(field.kind));
+            if (!n || *n > KindLimit(field.kind)) return "a whole number from 0 to " + std::to_string(KindLimit(field.kind));
             return {};
         }
         case FieldKind::Ata: {

@@ -28,6 +28,8 @@ struct StatusField {
 };
 
 std::span<const StatusField> StatusFields();
+// Largest value of a numeric field.
+uint64_t FieldLimit(const StatusField& field);
 const StatusField* FindStatusField(std::string_view name);
 // Empty when the value suits the field, else what was expected.
 std::string CheckFieldValue(const StatusField& field, const FieldValue& value);
