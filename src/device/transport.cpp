@@ -1,0 +1,188 @@
+#include "device/transport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <random>
+#include <thread>
+
+#include "platform/byte_order.h"
+#include "platform/pass_through.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr uint32_t kBlockBytes = 512;
+constexpr uint32_t kTimeout = 2;
+constexpr uint32_t kInquiryTimeout = 200;
+constexpr uint32_t kInquiryLength = 36;
+constexpr uint32_t kFixedReplyLength = 20;
+constexpr unsigned kMaxAtaSectors = 256;
+
+struct BridgeShape {
+    uint8_t opcode;
+    bool dataIn;
+    uint32_t length;
+    uint8_t probeFlag;
+};
+
+BridgeShape ShapeOf(BridgeKind kind) {
+    switch (kind) {
+        case BridgeKind::Read: return {0x85, true, 512, 0};
+        case BridgeKind::Probe: return {0x85, true, 512, 1};
+        case BridgeKind::Write: return {0x89, false, 256, 0};
+        case BridgeKind::Erase: return {0x81, true, 8, 0};
+        case BridgeKind::Identify: return {0x8B, true, 512, 0};
+    }
+    return {0, true, 0, 0};
+}
+
+std::function<uint32_t()> ClockSeededRandom() {
+    auto engine = std::make_shared<std::minstd_rand>(
+        static_cast<std::minstd_rand::result_type>(std::chrono::system_clock::now().time_since_epoch().count()));
+    return [engine] { return static_cast<uint32_t>((*engine)()); };
+}
+
+}  // namespace
+
+std::string MailboxErrorText(uint32_t block, bool write) {
+    return "Error code " + std::to_string(block) + (write ? "1" : "0");
+}
+
+Transport::Transport(DeviceIo& io, MessageBoxes& boxes, StatusBar& bar, TransportOptions options)
+    : io_(io), boxes_(boxes), bar_(bar), options_(std::move(options)) {
+    if (!options_.pause) options_.pause = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+    if (!options_.random) options_.random = ClockSeededRandom();
+}
+
+DeviceHandle Transport::OpenDevice(int driveNumberOrLetter) {
+    std::string path;
+    if (driveNumberOrLetter < 'C') {
+        if (driveNumberOrLetter >= 0 && driveNumberOrLetter < DriveTable::kPhysicalDrives)
+            path = PhysicalDrivePath(static_cast<unsigned>(driveNumberOrLetter));
+    } else if (driveNumberOrLetter <= 'Z') {
+        path = VolumePath(static_cast<char>(driveNumberOrLetter));
+    }
+    handle_ = path.empty() ? kInvalidHandle : io_.Open(path);
+    return handle_;
+}
+
+bool Transport::OpenOrReport(int driveNumberOrLetter) {
+    if (OpenDevice(driveNumberOrLetter) != kInvalidHandle) return true;
+    boxes_.Show("Invalid Drive", "");
+    return false;
+}
+
+void Transport::CloseDevice() {
+    if (handle_ != kInvalidHandle) io_.Close(handle_);
+    handle_ = kInvalidHandle;
+}
+
+bool Transport::ScsiRequest(DeviceHandle handle, const std::array<uint8_t, 16>& cdb, bool dataIn, uint8_t* data,
+                            uint32_t length, uint32_t timeoutSeconds) {
+    if (handle == kInvalidHandle) return false;
+    passthrough::ScsiRequest request;
+    request.cdb = cdb;
+    request.cdbLength = 10;  // every CDB, INQUIRY included, goes as ten bytes
+    request.direction = dataIn ? passthrough::scsi::kDirectionIn : passthrough::scsi::kDirectionOut;
+    request.transferLength = length;
+    request.timeoutSeconds = timeoutSeconds;
+    request.data = data;
+    std::array<uint8_t, passthrough::scsi::kBlockSize> block{};
+    passthrough::EncodeScsi(request, block);
+    size_t returned = 0;
+    if (!io_.Control(handle, ioctl::kScsiPassThroughDirect, block, block.size(), returned)) return false;
+    return passthrough::TransferredLength(block) == length;
+}
+
+bool Transport::ScsiRead10(DeviceHandle handle, uint32_t lba, std::span<uint8_t> buffer, unsigned count) {
+    if (count == 0 || count > 0xFF || buffer.size() < size_t{count} * kBlockBytes) return false;
+    std::array<uint8_t, 16> cdb{};
+    cdb[0] = 0x28;
+    bytes::PutBe32(cdb.data() + 2, lba);
+    cdb[8] = static_cast<uint8_t>(count);
+    return ScsiRequest(handle, cdb, true, buffer.data(), count * kBlockBytes, kTimeout);
+}
+
+bool Transport::ScsiWrite10(DeviceHandle handle, uint32_t lba, std::span<const uint8_t> buffer, unsigned count) {
+    if (count == 0 || count > 0xFF || buffer.size() < size_t{count} * kBlockBytes) return false;
+    std::array<uint8_t, 16> cdb{};
+    cdb[0] = 0x2A;
+    bytes::PutBe32(cdb.data() + 2, lba);
+    cdb[8] = static_cast<uint8_t>(count);
+    // The device only reads an outgoing buffer.
+    return ScsiRequest(handle, cdb, false, const_cast<uint8_t*>(buffer.data()), count * kBlockBytes, kTimeout);
+}
+
+bool Transport::ScsiInquiry(DeviceHandle handle, std::span<uint8_t> buffer36) {
+    if (buffer36.size() < kInquiryLength) return false;
+    std::array<uint8_t, 16> cdb{};
+    cdb[0] = 0x12;
+    cdb[4] = kInquiryLength;
+    return ScsiRequest(handle, cdb, true, buffer36.data(), kInquiryLength, kInquiryTimeout);
+}
+
+bool Transport::BridgeCommand(BridgeKind kind, std::span<uint8_t> buffer, uint32_t address) {
+    const BridgeShape shape = ShapeOf(kind);
+    if (buffer.size() < shape.length) return false;
+    std::array<uint8_t, 16> cdb{};
+    cdb[0] = 0xFE;
+    cdb[1] = 0xFE;
+    // The eight-byte tail starts at byte 2 - shift; with shift 1 the opcode
+    // takes the place of the second 0xFE.
+    uint8_t* tail = cdb.data() + 2 - cdbShift_;
+    tail[0] = shape.opcode;
+    tail[1] = 0;
+    bytes::PutBe24(tail + 2, address);
+    tail[5] = 0;
+    tail[6] = shape.probeFlag;
+    tail[7] = 0;
+    return ScsiRequest(handle_, cdb, shape.dataIn, buffer.data(), shape.length, kTimeout);
+}
+
+bool Transport::BridgeFixedCommand() {
+    std::array<uint8_t, 16> cdb{};
+    cdb[0] = 0xFE;
+    cdb[1] = 0xFE;
+    cdb[2 - cdbShift_] = 0x78;
+    return ScsiRequest(handle_, cdb, true, response_.data(), kFixedReplyLength, kTimeout);
+}
+
+bool Transport::AtaCommand(DeviceHandle handle, AtaRegisters& registers, std::span<uint8_t> buffer, unsigned sectors) {
+    if (sectors > kMaxAtaSectors || buffer.size() < size_t{sectors} * kBlockBytes) return false;
+    const size_t dataSize = size_t{sectors} * kBlockBytes;
+    const size_t size = dataSize + passthrough::ide::kSlack;
+    std::unique_ptr<uint8_t[]> request(new (std::nothrow) uint8_t[size]);
+    if (!request) {
+        boxes_.Show("Menory Alloc Error!!", "");
+        return false;
+    }
+    std::span<uint8_t> block(request.get(), size);
+    std::fill(block.begin(), block.end(), uint8_t{0});
+    std::copy(registers.begin(), registers.end(), block.begin());
+    bytes::PutLe32(block.data() + passthrough::ide::kDataBufferSize, static_cast<uint32_t>(dataSize));
+    block[passthrough::ide::kData] = 1;
+
+    if (registers[passthrough::ide::kCommand] == kAtaIdentifyDevice && handle != kInvalidHandle) {
+        size_t ignored = 0;
+        io_.Control(handle, ioctl::kScsiRescanBus, {}, 0, ignored);
+        options_.pause(options_.identifyPause);
+    }
+    size_t returned = 0;
+    const bool ok = handle != kInvalidHandle && io_.Control(handle, ioctl::kIdePassThrough, block, size, returned) &&
+                    returned >= passthrough::ide::kData + dataSize;
+    std::copy_n(block.begin(), registers.size(), registers.begin());
+    if (ok) std::copy_n(block.begin() + passthrough::ide::kData, dataSize, buffer.begin());
+    return ok;
+}
+
+bool Transport::SendCommandSector(uint32_t lba) {
+    command_.Seal();
+    return ScsiWrite10(handle_, lba, command_.bytes, 1);
+}
+
+uint32_t Transport::NextMailboxBlock() { return mailbox::kFirstNumbered + (options_.random() & 0x7F); }
+
+}  // namespace kestrel

@@ -1,0 +1,53 @@
+#pragma once
+// How the Linux block devices appear as the physical drives and drive
+// letters the program expects, read from sysfs and the mount table under a
+// root directory ("/" normally; tests give a fake tree).
+//
+// Physical drives: the whole disks of <root>/sys/block that are real
+// devices (they have a "device" entry; loop, ram, zram, dm-, md, sr, fd and
+// nbd devices are left out), the sd* disks first in kernel order (sda, sdb,
+// ..., sdz, sdaa), then the others by length and name (nvme0n1, vda, ...).
+// Physical drive n is the n-th of them.
+//
+// Drive letters: every block device of those disks that is mounted (a
+// partition, or a whole disk without partitions), once however often it is
+// mounted, ordered by physical drive number and then by start sector, takes
+// the letters C:, D:, ... in turn, at most 24. The letter's drive type is
+// removable when the disk says so, else fixed.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::linuxio {
+
+struct WholeDisk {
+    std::string name;  // as under /sys/block and /dev
+    bool removable = false;
+    uint64_t sectors = 0;
+};
+
+struct MountedVolume {
+    char letter = 0;
+    std::string device;  // partition or disk name under /dev
+    unsigned disk = 0;   // physical drive number
+    uint64_t startBytes = 0;
+    uint64_t lengthBytes = 0;
+    bool removable = false;
+};
+
+class DiskMap {
+public:
+    static DiskMap Scan(const std::string& root);
+    const std::vector<WholeDisk>& Disks() const { return disks_; }
+    const std::vector<MountedVolume>& Volumes() const { return volumes_; }
+    const MountedVolume* VolumeOf(char letter) const;
+    // Disk order used for physical drive numbers.
+    static bool DiskBefore(const std::string& a, const std::string& b);
+
+private:
+    std::vector<WholeDisk> disks_;
+    std::vector<MountedVolume> volumes_;
+};
+
+}  // namespace kestrel::linuxio

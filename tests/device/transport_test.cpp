@@ -1,0 +1,237 @@
+// Request bytes as the transport builds them, checked against a recording
+// device layer.
+#include <gtest/gtest.h>
+
+#include "device/command_sector.h"
+#include "device/transport.h"
+#include "platform/byte_order.h"
+#include "support/recording_device.h"
+#include "support/recording_ui.h"
+
+namespace kestrel {
+namespace {
+
+using testing::CompleteWhole;
+using testing::IoCall;
+namespace scsi = passthrough::scsi;
+
+class TransportTest : public ::testing::Test {
+protected:
+    TransportTest() : transport_(io_, boxes_, bar_, Options()) {
+        io_.reply = [](const IoCall&, std::span<uint8_t> block, size_t&) { return CompleteWhole(block); };
+    }
+    TransportOptions Options() {
+        TransportOptions o;
+        o.pause = [this](std::chrono::milliseconds d) { io_.events.push_back("pause " + std::to_string(d.count())); };
+        o.random = [this] { return nextRandom_; };
+        return o;
+    }
+    std::array<uint8_t, 10> Cdb10(const IoCall& call) {
+        std::array<uint8_t, 10> c{};
+        for (size_t i = 0; i < 10; ++i) c[i] = call.Cdb(i);
+        return c;
+    }
+
+    testing::RecordingDeviceIo io_;
+    testing::RecordingMessageBoxes boxes_;
+    MemoryStatusBar bar_;
+    uint32_t nextRandom_ = 0;
+    Transport transport_;
+};
+
+TEST_F(TransportTest, Read10AndWrite10FillThePassThroughBlock) {
+    Block512 data{};
+    ASSERT_TRUE(transport_.ScsiRead10(7, 0x01020304, data, 1));
+    ASSERT_TRUE(transport_.ScsiWrite10(7, 33, data, 1));
+    ASSERT_EQ(io_.calls.size(), 2u);
+    for (const IoCall& call : io_.calls) {
+        EXPECT_EQ(call.code, ioctl::kScsiPassThroughDirect);
+        EXPECT_EQ(call.block.size(), 80u);
+        EXPECT_EQ(call.inLength, 80u);
+        const uint8_t* b = call.block.data();
+        EXPECT_EQ(bytes::GetLe16(b + scsi::kLength), 44);
+        EXPECT_EQ(b[scsi::kScsiStatus], 0);
+        EXPECT_EQ(b[scsi::kPathId], 0);
+        EXPECT_EQ(b[scsi::kTargetId], 1);
+        EXPECT_EQ(b[scsi::kLun], 0);
+        EXPECT_EQ(b[scsi::kCdbLength], 10);
+        EXPECT_EQ(b[scsi::kSenseInfoLength], 24);
+        EXPECT_EQ(bytes::GetLe32(b + scsi::kDataTransferLength), 512u);
+        EXPECT_EQ(bytes::GetLe32(b + scsi::kTimeOutValue), 2u);
+        EXPECT_EQ(bytes::GetLe32(b + scsi::kSenseInfoOffset), 48u);
+        EXPECT_EQ(call.Scsi().data, data.data());
+        for (size_t i = 10; i < 16; ++i) EXPECT_EQ(call.Cdb(i), 0);
+    }
+    EXPECT_EQ(io_.calls[0].block[scsi::kDataIn], 1);
+    EXPECT_EQ(Cdb10(io_.calls[0]), (std::array<uint8_t, 10>{0x28, 0, 1, 2, 3, 4, 0, 0, 1, 0}));
+    EXPECT_EQ(io_.calls[1].block[scsi::kDataIn], 0);
+    EXPECT_EQ(Cdb10(io_.calls[1]), (std::array<uint8_t, 10>{0x2A, 0, 0, 0, 0, 33, 0, 0, 1, 0}));
+}
+
+TEST_F(TransportTest, InquiryGoesAsTenByteCdbWithLongTimeout) {
+    std::array<uint8_t, 36> reply{};
+    ASSERT_TRUE(transport_.ScsiInquiry(7, reply));
+    const IoCall& call = io_.calls.at(0);
+    EXPECT_EQ(call.block[scsi::kCdbLength], 10);
+    EXPECT_EQ(Cdb10(call), (std::array<uint8_t, 10>{0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bytes::GetLe32(call.block.data() + scsi::kTimeOutValue), 200u);
+    EXPECT_EQ(bytes::GetLe32(call.block.data() + scsi::kDataTransferLength), 36u);
+    EXPECT_EQ(call.block[scsi::kDataIn], 1);
+}
+
+TEST_F(TransportTest, BridgeCommandsWithEitherShift) {
+    struct Case {
+        BridgeKind kind;
+        uint8_t opcode, dataIn, probe;
+        uint32_t length;
+    };
+    const Case cases[] = {{BridgeKind::Read, 0x85, 1, 0, 512},  {BridgeKind::Probe, 0x85, 1, 1, 512},
+                          {BridgeKind::Write, 0x89, 0, 0, 256}, {BridgeKind::Erase, 0x81, 1, 0, 8},
+                          {BridgeKind::Identify, 0x8B, 1, 0, 512}};
+    transport_.OpenDevice(2);
+    Block512 buffer{};
+    for (const Case& c : cases) {
+        for (uint8_t shift : {0, 1}) {
+            io_.calls.clear();
+            transport_.SetCdbShift(shift);
+            ASSERT_TRUE(transport_.BridgeCommand(c.kind, buffer, 0x07ABCD));
+            const IoCall& call = io_.calls.at(0);
+            EXPECT_EQ(call.handle, 7);
+            const std::array<uint8_t, 10> expected =
+                shift ? std::array<uint8_t, 10>{0xFE, c.opcode, 0, 0x07, 0xAB, 0xCD, 0, c.probe, 0, 0}
+                      : std::array<uint8_t, 10>{0xFE, 0xFE, c.opcode, 0, 0x07, 0xAB, 0xCD, 0, c.probe, 0};
+            EXPECT_EQ(Cdb10(call), expected) << "opcode " << int(c.opcode) << " shift " << int(shift);
+            EXPECT_EQ(call.block[scsi::kDataIn], c.dataIn);
+            EXPECT_EQ(bytes::GetLe32(call.block.data() + scsi::kDataTransferLength), c.length);
+            EXPECT_EQ(bytes::GetLe32(call.block.data() + scsi::kTimeOutValue), 2u);
+            EXPECT_EQ(call.block[scsi::kTargetId], 1);
+        }
+    }
+    io_.calls.clear();
+    transport_.SetCdbShiftFromFlags(0xA2);
+    ASSERT_TRUE(transport_.BridgeFixedCommand());
+    transport_.SetCdbShiftFromFlags(0x22);
+    ASSERT_TRUE(transport_.BridgeFixedCommand());
+    EXPECT_EQ(Cdb10(io_.calls[0]), (std::array<uint8_t, 10>{0xFE, 0x78, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Cdb10(io_.calls[1]), (std::array<uint8_t, 10>{0xFE, 0xFE, 0x78, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(io_.calls[1].Scsi().data, transport_.Response().data());
+    EXPECT_EQ(io_.calls[1].Scsi().transferLength, 20u);
+}
+
+TEST_F(TransportTest, AtaCommandBuildsTheIdeBufferAndRescansOnlyBeforeIdentify) {
+    io_.reply = [](const IoCall&, std::span<uint8_t> buffer, size_t& returned) {
+        returned = buffer.size();
+        return true;
+    };
+    Block512 data{};
+    AtaRegisters identify{0, 0, 0, 0, 0, 0xE0, 0xEC};
+    ASSERT_TRUE(transport_.AtaCommand(7, identify, data, 1));
+    AtaRegisters vendor{0x03, 0, 0, 0, 0, 0, 0x88};
+    ASSERT_TRUE(transport_.AtaCommand(7, vendor, {}, 0));
+    EXPECT_EQ(io_.events, (std::vector<std::string>{"rescan", "pause 500", "ide", "ide"}));
+
+    const IoCall& rescan = io_.calls.at(0);
+    EXPECT_EQ(rescan.code, ioctl::kScsiRescanBus);
+    EXPECT_TRUE(rescan.block.empty());
+    const IoCall& ide = io_.calls.at(1);
+    EXPECT_EQ(ide.code, ioctl::kIdePassThrough);
+    ASSERT_EQ(ide.block.size(), 512u + 16u);
+    EXPECT_EQ(std::vector<uint8_t>(ide.block.begin(), ide.block.begin() + 8),
+              (std::vector<uint8_t>{0, 0, 0, 0, 0, 0xE0, 0xEC, 0}));
+    EXPECT_EQ(bytes::GetLe32(ide.block.data() + 8), 512u);
+    EXPECT_EQ(ide.block[12], 1);
+    const IoCall& mode = io_.calls.at(2);
+    ASSERT_EQ(mode.block.size(), 16u);
+    EXPECT_EQ(mode.block[0], 0x03);
+    EXPECT_EQ(mode.block[6], 0x88);
+    EXPECT_EQ(bytes::GetLe32(mode.block.data() + 8), 0u);
+    EXPECT_EQ(mode.block[12], 1);
+}
+
+TEST_F(TransportTest, FailedAtaCommandUpdatesRegistersButNotData) {
+    io_.reply = [](const IoCall& call, std::span<uint8_t> buffer, size_t&) {
+        if (call.code == ioctl::kScsiRescanBus) return true;
+        buffer[0] = 0x04;  // error: aborted
+        buffer[6] = 0x51;  // status: error
+        std::fill(buffer.begin() + 12, buffer.end(), uint8_t{0xAB});
+        return false;
+    };
+    Block512 data{};
+    data.fill(0x11);
+    AtaRegisters registers{0, 0, 0, 0, 0, 0xE0, 0xEC};
+    EXPECT_FALSE(transport_.AtaCommand(7, registers, data, 1));
+    EXPECT_EQ(registers, (AtaRegisters{0x04, 0, 0, 0, 0, 0xE0, 0x51}));
+    EXPECT_EQ(data[0], 0x11);
+    EXPECT_EQ(data[511], 0x11);
+
+    // Claiming success with fewer bytes than asked for is a failure too.
+    io_.reply = [](const IoCall&, std::span<uint8_t>, size_t& returned) {
+        returned = 100;
+        return true;
+    };
+    EXPECT_FALSE(transport_.AtaCommand(7, registers, data, 1));
+    EXPECT_EQ(data[0], 0x11);
+}
+
+TEST_F(TransportTest, ShortOrOversizedRequestsFail) {
+    io_.reply = [](const IoCall&, std::span<uint8_t> block, size_t&) {
+        passthrough::CompleteScsi(block, 0, 100);  // the device moved 100 bytes only
+        return true;
+    };
+    Block512 data{};
+    EXPECT_FALSE(transport_.ScsiRead10(7, 58, data, 1));
+    io_.calls.clear();
+    // Buffers too small for what the request would move are never sent.
+    std::array<uint8_t, 100> small{};
+    EXPECT_FALSE(transport_.ScsiRead10(7, 0, small, 1));
+    EXPECT_FALSE(transport_.ScsiRead10(7, 0, data, 2));
+    EXPECT_FALSE(transport_.ScsiInquiry(7, std::span<uint8_t>(small.data(), 35)));
+    EXPECT_FALSE(transport_.BridgeCommand(BridgeKind::Read, small, 0));
+    AtaRegisters registers{};
+    EXPECT_FALSE(transport_.AtaCommand(7, registers, small, 1));
+    EXPECT_TRUE(io_.calls.empty());
+}
+
+TEST_F(TransportTest, OpenDeviceTakesNumbersBelowCAndLetters) {
+    EXPECT_EQ(transport_.OpenDevice(5), 7);
+    EXPECT_EQ(transport_.OpenDevice('E'), 7);
+    EXPECT_EQ(io_.opened, (std::vector<std::string>{"\\\\.\\PhysicalDrive5", "\\\\.\\E:"}));
+    for (int refused : {-1, 10, int{'A'}, int{'B'}, int{'['}, 0x1234}) EXPECT_EQ(transport_.OpenDevice(refused), kInvalidHandle);
+    EXPECT_EQ(io_.opened.size(), 2u);
+    EXPECT_EQ(transport_.Handle(), kInvalidHandle);
+
+    io_.openSucceeds = false;
+    EXPECT_FALSE(transport_.OpenOrReport(3));
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, "Invalid Drive");
+    EXPECT_EQ(boxes_.shown[0].caption, "");
+}
+
+TEST_F(TransportTest, CommandSectorChecksumAndMailboxBlocks) {
+    CommandSector& sector = transport_.Command();
+    sector.bytes.fill(0xFF);  // bytes 0-6 and 510-511 stay out of the sum
+    sector.Seal();
+    EXPECT_EQ(sector.bytes[0], '3');
+    EXPECT_EQ(sector.bytes[1], 'X');
+    EXPECT_EQ(sector.bytes[510], (503 * 255) & 0xFF);
+    EXPECT_EQ(sector.bytes[511], ((503 * 255) >> 8) & 0xFF);
+    EXPECT_TRUE(IsValidCommandSector(sector.bytes));
+    sector.bytes[300] ^= 1;
+    EXPECT_FALSE(IsValidCommandSector(sector.bytes));
+    sector.bytes[2] = 0x10;  // outside the sum: re-sealing gives the same sum
+    sector.SetAddress(0x123456);
+    EXPECT_EQ(sector.bytes[4], 0x12);
+    EXPECT_EQ(sector.bytes[6], 0x56);
+
+    for (auto [random, block] : {std::pair<uint32_t, uint32_t>{0, 3}, {0x7F, 130}, {0x80, 3}, {0xFFFFFFFF, 130}}) {
+        nextRandom_ = random;
+        EXPECT_EQ(transport_.NextMailboxBlock(), block);
+    }
+    transport_.OpenDevice(1);
+    ASSERT_TRUE(transport_.SendCommandSector(20));
+    EXPECT_EQ(io_.calls.back().outData, std::vector<uint8_t>(sector.bytes.begin(), sector.bytes.end()));
+    EXPECT_TRUE(IsValidCommandSector(sector.bytes));
+}
+
+}  // namespace
+}  // namespace kestrel
