@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/main_module.h"
 #include "app/tform1.h"
+#include "platform/device_io_choice.h"
 #include "platform/headless_ui.h"
 #include "platform/single_instance.h"
 
@@ -54,11 +55,16 @@ bool DisplayAvailable() {
     return (x && *x) || (w && *w) || drawsAnyway;
 }
 
-int RunHeadless(const Options& options, ProductVariant variant, int argc, char** argv) {
+int RunHeadless(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices) {
     QCoreApplication app(argc, argv);
     StderrMessageBoxes messages;
     MemoryStatusBar statusBar;
-    MainModule module(options, variant, UiPorts{messages, statusBar});
+    MainModule module(options, variant, UiPorts{messages, statusBar}, std::move(devices));
+    if (!module.ComReady()) return 0;
+    module.SetCloseRequest([&module] {
+        module.FormClose();
+        QCoreApplication::quit();
+    });
     module.FormCreate();
     auto notifier = WatchTerminationSignals([&module] {
         module.FormClose();
@@ -69,10 +75,11 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     return 0;
 }
 
-int RunWindow(const Options& options, ProductVariant variant, int argc, char** argv) {
+int RunWindow(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices) {
     QApplication app(argc, argv);
     app.setApplicationDisplayName(QString());
-    auto form = std::make_unique<TForm1>(options, variant);
+    auto form = std::make_unique<TForm1>(options, variant, std::move(devices));
+    if (!form->Started()) return 0;
     auto notifier = WatchTerminationSignals([&form] { form->close(); });
     form->show();
     app.exec();
@@ -98,10 +105,17 @@ int Run(ProductVariant variant, int argc, char** argv) {
     SingleInstance instance("KESTREL_GUI");
     if (!instance.Acquire()) return 0;  // another copy runs: leave silently
 
+    // A scenario is checked whole before anything starts.
+    DeviceIoChoice devices = ChooseDeviceIo(parsed.options.simulate, parsed.options.scenarioFile);
+    if (!devices.io) {
+        std::fprintf(stderr, "%s\n", devices.error.c_str());
+        return 2;
+    }
+
     QCoreApplication::setApplicationName(variant == ProductVariant::Hybrid ? "kestrel-hybrid-gui" : "kestrel-raid-gui");
     QCoreApplication::setOrganizationName("kestrel");
-    const int code = parsed.options.headless ? RunHeadless(parsed.options, variant, argc, argv)
-                                             : RunWindow(parsed.options, variant, argc, argv);
+    const int code = parsed.options.headless ? RunHeadless(parsed.options, variant, argc, argv, std::move(devices))
+                                             : RunWindow(parsed.options, variant, argc, argv, std::move(devices));
     instance.Release();
     return code;
 }

@@ -1,46 +1,123 @@
 #include "app/main_module.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <cstdio>
+
+#include "device/device_labels.h"
+#include "device/presence_report.h"
+#include "monitor/status_sector.h"
+#include "platform/linux/linux_management_query.h"
+#include "platform/sim/fixed_management_query.h"
+
 namespace kestrel {
 
-MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts ports)
+namespace {
+
+TransportOptions ScaledTransport(double timeScale) {
+    TransportOptions t;
+    t.identifyPause = std::chrono::milliseconds(ScaledMs(500, timeScale));
+    return t;
+}
+
+std::unique_ptr<ManagementQuery> HostQuery(const DeviceIoChoice& devices) {
+    if (devices.simulated) {
+        const sim::HostInfo& h = devices.simulated->Host();
+        return std::make_unique<sim::FixedManagementQuery>(
+            sim::HostAnswers{h.boardVendor, h.boardName, h.systemName, h.ipAddresses});
+    }
+    return std::make_unique<linuxio::LinuxManagementQuery>();
+}
+
+EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& shell, SchedulerFlags& flags) {
+    EventLogConfig c;
+    c.logDir = options.logDir;
+    c.baseTitle = BaseTitleFor(variant);
+    c.firstStatusPending = [&shell] { return shell.Model().firstStatusPending; };
+    // The pass stamps its lines with the time it takes, and keeps it as the
+    // last tick as Timer3 does.
+    c.clock = [&flags] {
+        flags.LastTick = QDateTime::currentDateTime();
+        return flags.LastTick;
+    };
+    if (options.headless) c.echo = LineEchoTo(stdout);
+    return c;
+}
+
+}  // namespace
+
+MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts ports, DeviceIoChoice devices,
+                       ComSetup::Security security)
     : options_(options),
       variant_(variant),
       ports_(ports),
+      devices_(std::move(devices)),
+      com_(security),
       shell_(variant, drives_),
       timers_(options.timeScale),
-      statusPage_(variant, drives_, shell_, ports.messages, StatusPageLinks{}),
+      transport_(*devices_.io, ports.messages, ports.statusBar, ScaledTransport(options.timeScale)),
+      reader_(transport_),
+      detection_(drives_, transport_, *devices_.io, reader_),
+      registryKey_(options.registryFile),
+      mailSettings_(registryKey_, mailFlags_, ports.statusBar, ports.messages),
+      managementQuery_(HostQuery(devices_)),
+      composer_(drives_, mailSettings_, mailFlags_, BaseTitleFor(variant),
+                [this] { return std::vector<std::string>(systemInfo_.lines.begin(), systemInfo_.lines.end()); }),
+      eventLog_(drives_, composer_, ports.statusBar, LogConfig(options, variant, shell_, flags_)),
+      statusPage_(variant, drives_, shell_, ports.messages,
+                  StatusPageLinks{
+                      .buzzerMuteClicked = nullptr,
+                      .autoScanClicked = nullptr,
+                      // The rebuild arrives with the initialise-and-rebuild work;
+                      // until then Yes starts nothing.
+                      .startRebuild = nullptr,
+                  }),
       statusPoll_(flags_, drives_, shell_, ports.statusBar,
                   StatusPollLinks{
-                      .readStatus = nullptr,
-                      .lastProgress = nullptr,
-                      .logStatusChanges = nullptr,
+                      .readStatus =
+                          [this](Block512& record) {
+                              return reader_.ReadStatus(drives_, {false, flags_.MaintenanceBusy.load() != 0}, record);
+                          },
+                      .lastProgress = [this](int slot) { return eventLog_.LastProgress(static_cast<unsigned>(slot)); },
+                      .logStatusChanges = [this](uint8_t mask) { eventLog_.LogStatusChanges(mask); },
                       .drawStatusPage = [this](bool force) { DrawStatusPage(force); },
                   }),
       presenceWatch_(flags_, drives_, shell_, ports.statusBar,
                      PresenceLinks{
-                         .countLogicalDrives = nullptr,
-                         .countPhysicalDrives = nullptr,
-                         .commitDetection = nullptr,
-                         .buildDeviceLabels = nullptr,
+                         .countLogicalDrives =
+                             [this] {
+                                 const int n = detection_.EnumerateLogicalDrives();
+                                 return n;
+                             },
+                         .countPhysicalDrives = [this] { return detection_.CountPhysicalDrives(); },
+                         .commitDetection = [this] { CommitDetection(); },
+                         .buildDeviceLabels = [this] { BuildDeviceLabels(); },
                          .startMonitoring =
                              [this] {
                                  timers_.Timer2.start();
                                  timers_.Timer3.start();
                              },
                          .stopTimer3 = [this] { timers_.Timer3.stop(); },
-                     }) {
+                     }),
+      mailDelivery_(&timers_, mailFlags_, mailSettings_, composer_, ports.statusBar) {
     ShellHooks& hooks = shell_.Hooks();
     hooks.drawStatusPage = [this](bool force) { DrawStatusPage(force); };
+    hooks.buildDeviceLabels = [this] { BuildDeviceLabels(); };
     hooks.clearPollCounter = [this](int slot) { statusPoll_.ClearPollCounter(slot); };
+    hooks.showUpgradeFirmware = [this](int slot) { ShowUpgradeFirmware(slot); };
     ConnectTimers();
 }
 
 MainModule::~MainModule() {
     FormClose();
-    // The workers end before the state they read goes away.
-    raidThread_.reset();
-    driveDetectThread_.reset();
+    StopWorkers();
+    if (devices_.simulated) {
+        devices_.simulated->SetDeviceChangeHook(nullptr);
+        devices_.simulated->SetQuitHook(nullptr);
+    }
 }
+
+bool MainModule::ComReady() { return InitializeComSecurity(com_, ports_.messages); }
 
 void MainModule::ConnectTimers() {
     QObject::connect(&timers_.Timer2, &QTimer::timeout, &timers_, [this] { Timer2Tick(flags_); });
@@ -49,14 +126,40 @@ void MainModule::ConnectTimers() {
     QObject::connect(&timers_.Timer4, &QTimer::timeout, &timers_, [this] { presenceWatch_.Timer4Timer(); });
 }
 
+void MainModule::WatchDeviceChanges() {
+    // Any device change restarts the quiet wait of the presence watch; the
+    // notification may come from the detection thread, so it is posted.
+    auto changed = [this] {
+        QMetaObject::invokeMethod(&timers_, [this] { presenceWatch_.DeviceChanged(); }, Qt::QueuedConnection);
+    };
+    if (devices_.simulated) {
+        devices_.simulated->SetDeviceChangeHook(changed);
+        devices_.simulated->SetQuitHook([this] {
+            QMetaObject::invokeMethod(&timers_, [this] { if (closeRequest_) closeRequest_(); }, Qt::QueuedConnection);
+        });
+        return;
+    }
+    notifier_ = CreateUdevNotifier([this] { presenceWatch_.DeviceChanged(); });
+    if (!notifier_->Active())
+        ports_.statusBar.SetPanel(4, "No hot-plug: " + notifier_->Error());
+}
+
 void MainModule::FormCreate() {
     ShellModel& m = shell_.Model();
-    // Detection state starts empty: nothing selected but slot 0, nothing locked.
-    drives_ = DriveTable{};
+    // Device notifications, then an empty detection state.
+    WatchDeviceChanges();
     flags_.DetectCountdown = 0;
     flags_.MaintenanceBusy = 0;
+    drives_.SelectedEnclosure = 0;
+    drives_.LockedEnclosure = DriveTable::kNoEnclosure;
+    drives_.EnclosureCount = 0;
+    drives_.ProbeCount = 0;
+    drives_.ResponderCount = 0;
     m.detectText = "Drive detecting";
     m.detectTextVisible = true;
+    // The baseline for recognising a device change.
+    drives_.LogicalDriveCount = detection_.EnumerateLogicalDrives();
+    drives_.PhysicalDriveCount = detection_.CountPhysicalDrives();
 
     // The first detection is requested before the workers start.
     flags_.DetectRequest = 1;
@@ -64,8 +167,10 @@ void MainModule::FormCreate() {
     flags_.DetectDone = 0;
     flags_.Probing = 1;
     flags_.RefreshFlags = 0;
-    driveDetectThread_ = std::make_unique<DriveDetectThread>(flags_, [] {});
+    mailFlags_.Reset();
+    driveDetectThread_ = std::make_unique<DriveDetectThread>(flags_, [this] { Redetect(); });
     raidThread_ = std::make_unique<TRaidThread>(flags_, &timers_, [this] { Dispatch(); });
+    mailDelivery_.Start();
     timers_.Timer3.start();
     timers_.Timer4.start();
 
@@ -78,17 +183,57 @@ void MainModule::FormCreate() {
     m.logButtonVisible = false;
     m.deviceBoxVisible = {false, false};
     m.firstStatusPending = true;
+    statusPageDrawn_ = false;
     shell_.ApplyProductVariant();
     flags_.PollBackoff = {0, 0};
+    // The system information is gathered once, before the settings load.
+    systemInfo_ = BuildSystemInfoBlock(*managementQuery_);
+    mailSettings_.Startup();
     m.slotPicturesVisible = {false, false};
     m.currentPage = kPageStatus;
     shell_.ShowPageButtons();
     m.statusPageDevice = 0;
     m.upgradePageDevice = 0;
     shell_.ShowUpgradePageDevice();
+    if (devices_.simulated) {
+        simClock_ = std::make_unique<sim::SimClock>(*devices_.simulated, options_.timeScale);
+        simClock_->Start();
+    }
+}
+
+void MainModule::Redetect() { detection_.Redetect(!statusPageDrawn_.load()); }
+
+void MainModule::CommitDetection() {
+    detection_.CommitDetection(shell_.Model().firstStatusPending, [this] { ReportPresenceChanges(); });
+}
+
+void MainModule::ReportPresenceChanges() {
+    const PresenceChanges changes = ComparePresence(drives_);
+    if (changes.lines.empty()) return;
+    for (const std::string& line : changes.lines) eventLog_.QueueDeviceLine(line);
+    eventLog_.QueueDeviceLine("    Device had changed.");
+    for (int slot : changes.removed) composer_.ComposeAlert(static_cast<int>(NotificationEvent::DeviceRemoved), slot, 0);
+}
+
+void MainModule::BuildDeviceLabels() {
+    ShellModel& m = shell_.Model();
+    const LabelResult r = kestrel::BuildDeviceLabels(
+        drives_, LabelInputs{m.currentPage, m.statusPageDevice, m.upgradePageDevice, m.deviceChecked, m.baseTitle});
+    if (!r.applied) return;
+    m.deviceHint = r.hints;
+    m.caption = r.caption;
+    shell_.Sync();
+}
+
+void MainModule::ShowUpgradeFirmware(int slot) {
+    const unsigned s = static_cast<unsigned>(slot);
+    if (s >= drives_.EnclosureCount) return;
+    shell_.Model().upgradeFirmware = Printable(status::IdentifyRevision(drives_.IdentifyOfSlot(s))) + "." +
+                                     status::FirmwareText(drives_.StatusOfSlot(s));
 }
 
 void MainModule::Dispatch() {
+    if (closed_) return;
     const uint8_t pending = flags_.RefreshFlags.load();
     if (pending & refresh::kStatusPoll) {
         statusPoll_.Run();
@@ -100,7 +245,17 @@ void MainModule::Dispatch() {
 
 void MainModule::DrawStatusPage(bool force) {
     const StatusPageUpdate update = statusPage_.DrawStatusPage(force);
+    if (!shell_.Model().firstStatusPending) statusPageDrawn_ = true;
     if (statusPageView_) statusPageView_(update);
+}
+
+void MainModule::StatusBar1DblClick() { ShowSystemInfo(ports_.messages, systemInfo_); }
+
+void MainModule::StopWorkers() {
+    // Mail first: an alert not yet sent is not sent once the window closed.
+    mailDelivery_.Stop();
+    raidThread_.reset();
+    driveDetectThread_.reset();
 }
 
 void MainModule::FormClose() {
@@ -108,8 +263,10 @@ void MainModule::FormClose() {
     closed_ = true;
     timers_.Timer3.stop();
     flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kMonitoring));
+    if (simClock_) simClock_.reset();
+    StopWorkers();
+    eventLog_.Flush();
+    registryKey_.Close();
 }
-
-void MainModule::StatusBar1DblClick() {}
 
 }  // namespace kestrel

@@ -1,22 +1,39 @@
 #pragma once
-// The main window's module: owns the state the subsystems share and runs the
-// start-up and close sequences. Created by the composition root; the window
-// (or the headless service) hands it the user-interface ports.
+// The main window's module: owns the state the subsystems share, wires them
+// together and runs the start-up and close sequences. Created by the
+// composition root; the window (or the headless service) hands it the
+// user-interface ports.
 #include <QObject>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/shell.h"
+#include "device/detection.h"
 #include "device/drive_table.h"
 #include "device/presence_watch.h"
+#include "device/transport.h"
+#include "eventlog/event_log.h"
 #include "monitor/main_timers.h"
 #include "monitor/scheduler_flags.h"
 #include "monitor/status_page.h"
 #include "monitor/status_poll.h"
+#include "monitor/status_reader.h"
 #include "monitor/worker_threads.h"
+#include "notify/alert_mail.h"
+#include "notify/mail_delivery.h"
+#include "notify/mail_flags.h"
+#include "notify/mail_settings_store.h"
+#include "platform/com_setup.h"
+#include "platform/device_io_choice.h"
+#include "platform/device_notifier.h"
+#include "platform/management_query.h"
+#include "platform/registry_key.h"
+#include "platform/sim/sim_clock.h"
 #include "platform/user_interface.h"
+#include "sysinfo/system_info_block.h"
 
 namespace kestrel {
 
@@ -27,15 +44,22 @@ struct UiPorts {
 
 class MainModule {
 public:
-    MainModule(const Options& options, ProductVariant variant, UiPorts ports);
+    // devices: the simulated PC or the real devices, already chosen.
+    MainModule(const Options& options, ProductVariant variant, UiPorts ports, DeviceIoChoice devices,
+               ComSetup::Security security = ComSetup::Security::Succeeds);
     ~MainModule();
     MainModule(const MainModule&) = delete;
     MainModule& operator=(const MainModule&) = delete;
 
+    // The security set-up that precedes the creation handler; false after
+    // it has said "CoInitializeSecurity error!": the program then ends.
+    bool ComReady();
     // The creation handler's steps, in order; then the first detection runs.
     void FormCreate();
     // Releases what the module holds and stops the periodic work.
     void FormClose();
+    // How the program closes when a scenario asks it to quit.
+    void SetCloseRequest(std::function<void()> close) { closeRequest_ = std::move(close); }
 
     const Options& options() const { return options_; }
     ProductVariant variant() const { return variant_; }
@@ -46,32 +70,60 @@ public:
     StatusPage& statusPage() { return statusPage_; }
     StatusPoll& statusPoll() { return statusPoll_; }
     PresenceWatch& presenceWatch() { return presenceWatch_; }
+    EventLog& eventLog() { return eventLog_; }
+    MailSettingsStore& mailSettings() { return mailSettings_; }
+    MailDelivery& mailDelivery() { return mailDelivery_; }
+    const SystemInfoBlock& systemInfo() const { return systemInfo_; }
+    sim::SimulatedPc* simulatedPc() { return devices_.simulated; }
     MessageBoxes& messages() { return ports_.messages; }
     StatusBar& statusBar() { return ports_.statusBar; }
 
     // The window applies status page redraws; headless mode leaves it unset.
     void SetStatusPageView(std::function<void(const StatusPageUpdate&)> view) { statusPageView_ = std::move(view); }
     void DrawStatusPage(bool force);
-
-    // Status bar double click: the system information block, when built.
+    void BuildDeviceLabels();
+    // Status bar double click: the system information block.
     void StatusBar1DblClick();
 
 private:
-    // TRaidThread's job, on the user-interface thread.
-    void Dispatch();
+    void Dispatch();  // TRaidThread's job, on the user-interface thread
     void ConnectTimers();
+    void WatchDeviceChanges();
+    void Redetect();  // on DriveDetectThread
+    void CommitDetection();
+    void ReportPresenceChanges();
+    void ShowUpgradeFirmware(int slot);
+    void StopWorkers();
 
     Options options_;
     ProductVariant variant_;
     UiPorts ports_;
+    DeviceIoChoice devices_;
+    ComSetup com_;
     DriveTable drives_;
     Shell shell_;
     SchedulerFlags flags_;
     MainTimers timers_;
+    Transport transport_;
+    StatusReader reader_;
+    DriveDetection detection_;
+    RegistryKey registryKey_;
+    MailFlags mailFlags_;
+    MailSettingsStore mailSettings_;
+    std::unique_ptr<ManagementQuery> managementQuery_;
+    SystemInfoBlock systemInfo_;
+    AlertComposer composer_;
+    EventLog eventLog_;
     StatusPage statusPage_;
     StatusPoll statusPoll_;
     PresenceWatch presenceWatch_;
+    MailDelivery mailDelivery_;
+    std::unique_ptr<DeviceNotifier> notifier_;
+    std::unique_ptr<sim::SimClock> simClock_;
     std::function<void(const StatusPageUpdate&)> statusPageView_;
+    std::function<void()> closeRequest_;
+    // The detection thread reads this instead of the window's flag.
+    std::atomic<bool> statusPageDrawn_{false};
     std::unique_ptr<DriveDetectThread> driveDetectThread_;
     std::unique_ptr<TRaidThread> raidThread_;
     bool closed_ = false;

@@ -38,6 +38,7 @@ struct ShellModel {
     std::array<bool, 2> deviceBoxVisible{};
     std::array<bool, 2> slotPicturesVisible{}; // Image0_Dn and Image2_Dn
     std::array<std::string, 2> deviceHint;     // label of each slot
+    std::string upgradeFirmware;               // Label54
 
     bool pageButtonsEnabled = false;
     bool loadEnabled = false;      // Image2_Load

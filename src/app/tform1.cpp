@@ -51,7 +51,7 @@ void SetTextColour(QLabel* label, const char* colour) {
 
 }  // namespace
 
-TForm1::TForm1(const Options& options, ProductVariant variant) {
+TForm1::TForm1(const Options& options, ProductVariant variant, DeviceIoChoice devices, ComSetup::Security security) {
     setObjectName("Form1");
     setWindowTitle("RAID GUI");
     BuildWidgets();
@@ -59,7 +59,8 @@ TForm1::TForm1(const Options& options, ProductVariant variant) {
     statusBarPort_ = std::make_unique<WidgetStatusBar>(StatusBar1);
     for (QLabel* panel : StatusBar1->findChildren<QLabel*>()) panel->installEventFilter(this);
     messagePort_ = std::make_unique<WidgetMessageBoxes>(this);
-    module_ = std::make_unique<MainModule>(options, variant, UiPorts{*messagePort_, *statusBarPort_});
+    module_ = std::make_unique<MainModule>(options, variant, UiPorts{*messagePort_, *statusBarPort_},
+                                           std::move(devices), security);
     module_->shell().SetView(this);
     module_->SetStatusPageView([this](const StatusPageUpdate& u) { ApplyStatusPage(u); });
     ConnectHandlers();
@@ -90,7 +91,10 @@ TForm1::TForm1(const Options& options, ProductVariant variant) {
     CheckBox6->hide();
     CheckBox7->hide();
     Label65->setText(kVersionText);
+    if (!module_->ComReady()) return;
+    module_->SetCloseRequest([this] { close(); });
     module_->FormCreate();
+    started_ = true;
 }
 
 TForm1::~TForm1() {
@@ -376,6 +380,7 @@ void TForm1::Sync(const ShellModel& m) {
     Image2_Load->setEnabled(m.loadEnabled);
     Image2_Upgrade->setEnabled(m.upgradeEnabled);
     Image0_Log->setVisible(m.logButtonVisible);
+    Label54->setText(QString::fromLatin1(m.upgradeFirmware.c_str()));
     StaticText1->setText(QString::fromLatin1(m.detectText.c_str()));
     StaticText1->setVisible(m.detectTextVisible);
 }

@@ -22,7 +22,12 @@ namespace kestrel {
 class TForm1 : public QMainWindow, public ShellView {
     Q_OBJECT
 public:
-    TForm1(const Options& options, ProductVariant variant);
+    // security: tests may make the start-up security call fail.
+    TForm1(const Options& options, ProductVariant variant, DeviceIoChoice devices,
+           ComSetup::Security security = ComSetup::Security::Succeeds);
+    // False when start-up failed ("CoInitializeSecurity error!" was shown):
+    // the program ends without running.
+    bool Started() const { return started_; }
     ~TForm1() override;
 
     MainModule& module() { return *module_; }
@@ -118,6 +123,7 @@ private:
     std::unique_ptr<WidgetStatusBar> statusBarPort_;
     std::unique_ptr<WidgetMessageBoxes> messagePort_;
     std::unique_ptr<MainModule> module_;
+    bool started_ = false;
 };
 
 }  // namespace kestrel

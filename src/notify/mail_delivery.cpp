@@ -24,10 +24,17 @@ MailDelivery::MailDelivery(QObject* ui, MailFlags& flags, MailSettingsStore& set
 MailDelivery::~MailDelivery() { Stop(); }
 
 void MailDelivery::Start() {
-    if (!thread_) thread_ = std::make_unique<TEmailThread>(*this, flags_.wake);
+    if (thread_) return;
+    stopping_ = false;
+    thread_ = std::make_unique<TEmailThread>(*this, flags_.wake);
 }
 
-void MailDelivery::Stop() { thread_.reset(); }
+void MailDelivery::Stop() {
+    // A step that the thread is waiting for may still be served while it
+    // stops: it must not build or send anything any more.
+    stopping_ = true;
+    thread_.reset();
+}
 
 void MailDelivery::Post(std::function<void()> onUi) {
     QMetaObject::invokeMethod(ui_, std::move(onUi), Qt::QueuedConnection);
@@ -36,7 +43,12 @@ void MailDelivery::Post(std::function<void()> onUi) {
 bool MailDelivery::ThreadStep() {
     if (flags_.Value() == 0) return false;
     std::optional<std::pair<SmtpServer, SmtpMessage>> mail;
-    QMetaObject::invokeMethod(ui_, [&] { mail = MailStep(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        ui_, [&] {
+            if (!stopping_) mail = MailStep();
+        },
+        Qt::BlockingQueuedConnection);
+    if (stopping_) return false;
     if (!mail) return true;
 
     // The client's events reach the window in the order they happen.

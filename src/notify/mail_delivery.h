@@ -69,6 +69,7 @@ private:
     std::atomic<uint8_t> sendState_{send_state::kNotConnected};
     int connectMs_ = 10000;
     int transferMs_ = 10000;
+    std::atomic<bool> stopping_{false};
     std::unique_ptr<TEmailThread> thread_;
 };
 

@@ -4,14 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include "platform/device_io_choice.h"
 
 namespace kestrel {
 namespace {
 
+DeviceIoChoice Demo() { return ChooseDeviceIo(true, ""); }
+
+// Files of the run go to a temporary folder; timers run fast.
+Options TestOptions() {
+    static QTemporaryDir dir;
+    Options o;
+    o.simulate = true;
+    o.logDir = dir.path().toStdString();
+    o.registryFile = (dir.path() + "/registry.ini").toStdString();
+    o.timeScale = 0.01;
+    return o;
+}
+
 TEST(MainWindow, RaidHidesSetupAndUpgradeTakesItsSlot) {
-    TForm1 raid(Options{}, ProductVariant::Raid);
-    TForm1 hybrid(Options{}, ProductVariant::Hybrid);
+    TForm1 raid(TestOptions(), ProductVariant::Raid, Demo());
+    TForm1 hybrid(TestOptions(), ProductVariant::Hybrid, Demo());
     EXPECT_FALSE(raid.pageButtons[kPageSetup]->isVisibleTo(&raid));
     EXPECT_EQ(raid.pageButtons[kPageUpgrade]->pos(), hybrid.pageButtons[kPageSetup]->pos());
     EXPECT_EQ(raid.pageButtons[kPageAbout]->pos(), hybrid.pageButtons[kPageEmail]->pos());
@@ -23,7 +39,7 @@ TEST(MainWindow, RaidHidesSetupAndUpgradeTakesItsSlot) {
 }
 
 TEST(MainWindow, StartsDetectingWithPageButtonsDisabled) {
-    TForm1 form(Options{}, ProductVariant::Raid);
+    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
     EXPECT_EQ(form.StaticText1->text(), "Drive detecting");
     for (PictureButton* b : form.pageButtons) EXPECT_FALSE(b->isEnabled());
     EXPECT_FALSE(form.Image2_Load->isEnabled());
@@ -40,7 +56,7 @@ TEST(MainWindow, StartsDetectingWithPageButtonsDisabled) {
 }
 
 TEST(MainWindow, PageButtonsSwitchTheNotebookOnceAllowed) {
-    TForm1 form(Options{}, ProductVariant::Hybrid);
+    TForm1 form(TestOptions(), ProductVariant::Hybrid, Demo());
     form.show();
     ShellModel& m = form.module().shell().Model();
     m.pageButtonsEnabled = true;
@@ -54,7 +70,7 @@ TEST(MainWindow, PageButtonsSwitchTheNotebookOnceAllowed) {
 }
 
 TEST(MainWindow, PictureButtonsMoveDownWhilePressed) {
-    TForm1 form(Options{}, ProductVariant::Hybrid);
+    TForm1 form(TestOptions(), ProductVariant::Hybrid, Demo());
     form.show();
     const QPoint rest = form.Image1_Set->pos();
     QTest::mousePress(form.Image1_Set, Qt::LeftButton);
@@ -64,7 +80,7 @@ TEST(MainWindow, PictureButtonsMoveDownWhilePressed) {
 }
 
 TEST(MainWindow, DeviceCheckBoxClickRunsTheSlotLogic) {
-    TForm1 form(Options{}, ProductVariant::Raid);
+    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
     form.show();
     ShellModel& m = form.module().shell().Model();
     m.deviceBoxVisible = {true, true};
@@ -79,7 +95,7 @@ TEST(MainWindow, DeviceCheckBoxClickRunsTheSlotLogic) {
 }
 
 TEST(MainWindow, StatusBarHasFivePanels) {
-    TForm1 form(Options{}, ProductVariant::Raid);
+    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
     const auto panels = form.StatusBar1->findChildren<QLabel*>();
     ASSERT_EQ(panels.size(), 5);
     EXPECT_EQ(panels[0]->minimumWidth(), 100);
