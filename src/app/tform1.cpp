@@ -198,8 +198,8 @@ void TForm1::BuildStatusPage(QWidget* page) {
 
     Label43 = MakeLabel(page, "Label43", "Mode:", QRect(150, 16, 60, 24), 11);
     Label17 = MakeLabel(page, "Label17", "", QRect(204, 16, 170, 24), 11, true);
-    Label44 = MakeLabel(page, "Label44", "System Capacity:", QRect(376, 16, 130, 24), 11);
-    Label27 = MakeLabel(page, "Label27", "", QRect(506, 16, 96, 24), 11, true);
+    Label44 = MakeLabel(page, "Label44", "System Capacity:", QRect(380, 16, 136, 24), 11);
+    Label27 = MakeLabel(page, "Label27", "", QRect(518, 16, 84, 24), 11, true);
 
     Label45 = MakeLabel(page, "Label45", "HDD1", QRect(16, 62, 220, 22), 12, true);
     Label45->setAlignment(Qt::AlignCenter);
