@@ -30,7 +30,7 @@ TEST(Process, BadOptionsPrintOneLineAndExit2) {
 TEST(Process, HeadlessEndsCleanlyOnSigtermAndSigint) {
     for (int sig : {SIGTERM, SIGINT}) {
         Program program;
-        std::unique_ptr<QProcess> p(program.Start({"--headless"}));
+        std::unique_ptr<QProcess> p(program.Start(program.WithFiles({"--headless"})));
         ASSERT_EQ(p->state(), QProcess::Running);
         QThread::msleep(1000);
         ::kill(static_cast<pid_t>(p->processId()), sig);
@@ -44,7 +44,7 @@ TEST(Process, WindowEndsCleanlyOnSigterm) {
     Program program;
     program.env().insert("QT_QPA_PLATFORM", "offscreen");
     program.env().insert("DISPLAY", ":none");  // a display is "available"; offscreen draws anyway
-    std::unique_ptr<QProcess> p(program.Start({}));
+    std::unique_ptr<QProcess> p(program.Start(program.WithFiles({})));
     QThread::msleep(1000);
     ASSERT_EQ(p->state(), QProcess::Running);
     ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
@@ -54,11 +54,11 @@ TEST(Process, WindowEndsCleanlyOnSigterm) {
 
 TEST(Process, SecondInstanceLeavesAtOnceAndSilently) {
     Program program;
-    std::unique_ptr<QProcess> first(program.Start({"--headless"}));
+    std::unique_ptr<QProcess> first(program.Start(program.WithFiles({"--headless"})));
     QThread::msleep(500);
     QElapsedTimer clock;
     clock.start();
-    const Program::Result second = program.RunToEnd({"--headless"}, 5000);
+    const Program::Result second = program.RunToEnd(program.WithFiles({"--headless"}), 5000);
     EXPECT_TRUE(second.finished);
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(second.exitCode, 0);
@@ -69,7 +69,7 @@ TEST(Process, SecondInstanceLeavesAtOnceAndSilently) {
     first->waitForFinished(10000);
 
     // Once the first has gone, the next start runs.
-    std::unique_ptr<QProcess> third(program.Start({"--headless"}));
+    std::unique_ptr<QProcess> third(program.Start(program.WithFiles({"--headless"})));
     QThread::msleep(500);
     EXPECT_EQ(third->state(), QProcess::Running);
     third->terminate();
@@ -78,13 +78,13 @@ TEST(Process, SecondInstanceLeavesAtOnceAndSilently) {
 
 TEST(Process, LockLeftByACrashedInstanceDoesNotLockTheNextOneOut) {
     Program program;
-    std::unique_ptr<QProcess> crashed(program.Start({"--headless"}));
+    std::unique_ptr<QProcess> crashed(program.Start(program.WithFiles({"--headless"})));
     QThread::msleep(500);
     ::kill(static_cast<pid_t>(crashed->processId()), SIGKILL);
     crashed->waitForFinished(5000);
     ASSERT_TRUE(QFile::exists(program.runtimeDir() + "/KESTREL_GUI.lock"));
 
-    std::unique_ptr<QProcess> next(program.Start({"--headless"}));
+    std::unique_ptr<QProcess> next(program.Start(program.WithFiles({"--headless"})));
     QThread::msleep(700);
     EXPECT_EQ(next->state(), QProcess::Running);
     next->terminate();

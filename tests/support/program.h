@@ -22,6 +22,16 @@ public:
         env_.insert("QT_QPA_PLATFORM", "offscreen");
     }
     QProcessEnvironment& env() { return env_; }
+    // The run's own files: the daily logs and the settings.
+    QString logDir() const { return files_.path(); }
+    QString registry() const { return files_.path() + "/registry.ini"; }
+    // args plus the options that keep the run's files in its own folder;
+    // without --simulate in args the demo scenario is used, so that tests
+    // never send requests to the machine's real disks.
+    QStringList WithFiles(QStringList args) const {
+        if (!args.contains("--simulate")) args << "--simulate";
+        return args << "--log-dir" << logDir() << "--registry" << registry();
+    }
     QString runtimeDir() const { return runtime_.path(); }
 
     // Starts a process; the caller owns it.
@@ -58,6 +68,7 @@ public:
 private:
     QString executable_;
     QTemporaryDir runtime_;
+    QTemporaryDir files_;
     QProcessEnvironment env_;
 };
 

@@ -1,0 +1,197 @@
+// The program run headless on scenarios, as a service would run it: the day's
+// log file it writes and the mail a real SMTP server receives.
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QThread>
+#include <memory>
+
+#include "notify/mail_settings_store.h"
+#include "platform/headless_ui.h"
+#include "platform/registry_key.h"
+#include "support/program.h"
+#include "support/recording_ui.h"
+#include "support/smtp_server.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Program;
+
+// Two enclosures on different access paths; steps at scenario milliseconds.
+QString Scenario(const QString& timeline) {
+    return QString(R"({
+  "host": {"boardVendor": "Kestrel Boards Inc.", "boardName": "KB-Q87M", "systemName": "LAB-PC",
+           "ipAddresses": ["192.0.2.20", "fe80::1"]},
+  "enclosures": [
+    {"name": "desk", "paths": ["mailbox", "ata"],
+     "identity": {"model": "KESTREL DUAL RAID", "firmwareRevision": "100126.1"},
+     "status": {"raidMode": 1, "diskState": "0x22", "sataSpeed": "0x22", "firmwareCode": "R1A",
+                "configuredCapacity": 1953525168,
+                "disk1Model": "WDC WD10EZEX", "disk1Serial": "WD-1", "disk1Capacity": 1953525168,
+                "disk2Model": "ST1000DM003", "disk2Serial": "Z1D2", "disk2Capacity": 1953525168}},
+    {"name": "travel", "paths": ["bridge"], "bridgeShifts": [1],
+     "identity": {"model": "KESTREL USB RAID", "firmwareRevision": "091020.3"},
+     "status": {"raidMode": 0, "diskState": "0x22"}}
+  ],
+  "drives": [{"number": 0, "model": "SYSTEM DISK"}, {"number": 1, "enclosure": "desk"},
+             {"number": 2, "enclosure": "travel"}],
+  "volumes": [{"letter": "C", "disk": 0}, {"letter": "E", "disk": 1}, {"letter": "F", "disk": 2}],
+  "timeline": [%1]
+})")
+        .arg(timeline);
+}
+
+struct ScenarioRun {
+    Program program;
+    QString scenarioPath;
+    Program::Result result;
+
+    explicit ScenarioRun(const QString& timeline) {
+        scenarioPath = program.logDir() + "/scenario.json";
+        QFile f(scenarioPath);
+        f.open(QIODevice::WriteOnly);
+        f.write(Scenario(timeline).toUtf8());
+    }
+    void Go(double timeScale = 0.1) {
+        result = program.RunToEnd(program.WithFiles({"--headless", "--simulate", scenarioPath, "--time-scale",
+                                                     QString::number(timeScale)}),
+                                  60000);
+    }
+    QStringList LogLines() const {
+        QFile f(program.logDir() + "/" + QDate::currentDate().toString("yyMMdd") + ".log");
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        const QByteArray all = f.readAll();
+        EXPECT_TRUE(all.endsWith("\r\n"));
+        QStringList lines = QString::fromLatin1(all).split("\r\n");
+        lines.removeLast();
+        return lines;
+    }
+};
+
+
+TEST(EndToEnd, DailyFileHoldsTheStartHeaderAndTheEventsInOrder) {
+    ScenarioRun run(R"({"at": 5000, "enclosure": "desk", "action": "pull-disk", "disk": 2},
+              {"at": 15000, "action": "quit"})");
+    run.Go();
+    ASSERT_TRUE(run.result.finished);
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.err.toStdString();
+    const QStringList lines = run.LogLines();
+    const QString separator(83, '-');
+    ASSERT_GE(lines.size(), 28) << lines.join("\n").toStdString();
+    EXPECT_EQ(lines[0], separator);
+    EXPECT_TRUE(lines[1].startsWith("RAID GUI V0.23.6 has started from "));
+    EXPECT_EQ(lines.mid(2, 12), (QStringList{"Device1 information :", "Model# KESTREL DUAL RAID",
+                                             "Mirroring(RAID1), F/W Rev. 100126.1.R1A",
+                                             "Configured Capacity : 931 GB(1953525168 Sectors)",
+                                             "  HDD1 is present.(SATA3G)", "    Model no.: WDC WD10EZEX",
+                                             "    Serial no.: \"WD-1                \"",
+                                             "    Capacity : 931 GB(1953525168 Sectors)",
+                                             "  HDD2 is present.(SATA3G)", "    Model no.: ST1000DM003",
+                                             "    Serial no.: \"Z1D2                \"",
+                                             "    Capacity : 931 GB(1953525168 Sectors)"}));
+    EXPECT_EQ(lines[14], "Device2 information :");
+    EXPECT_EQ(lines[15], "Model# KESTREL USB RAID");
+    const int closing = static_cast<int>(lines.indexOf(separator, 1));
+    ASSERT_GT(closing, 15);
+    ASSERT_EQ(lines.size(), closing + 2) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines[closing + 1].startsWith("D1 HDD2 was removed, "));
+    // The headless service echoes the same lines on standard output.
+    EXPECT_TRUE(run.result.out.contains("D1 HDD2 was removed, "));
+}
+
+TEST(EndToEnd, UnpluggingAndReplugginAnEnclosureIsLoggedWithDeviceBlocks) {
+    ScenarioRun run(R"({"at": 3000, "enclosure": "desk", "action": "unplug"},
+              {"at": 12000, "enclosure": "desk", "action": "plug"},
+              {"at": 22000, "action": "quit"})");
+    run.Go();
+    ASSERT_TRUE(run.result.finished);
+    const QStringList lines = run.LogLines();
+    const QString text = lines.join("\n");
+    const int removed = static_cast<int>(lines.indexOf(QRegularExpression("^D1 Device was removed\\.\\d.*")));
+    ASSERT_GT(removed, 0) << text.toStdString();
+    EXPECT_EQ(lines[removed - 1], QString(83, '-'));
+    EXPECT_TRUE(lines[removed + 1].startsWith("    Device had changed."));
+    EXPECT_EQ(lines[removed + 2], "Device1 information :");
+    EXPECT_EQ(lines[removed + 3], "Model# KESTREL USB RAID") << "the remaining enclosure is Device1 now";
+
+    const int found = static_cast<int>(lines.indexOf(QRegularExpression("^D1 New Device was found\\.\\d.*")));
+    ASSERT_GT(found, removed) << text.toStdString();
+    EXPECT_TRUE(lines[found + 1].startsWith("    Device had changed."));
+    EXPECT_EQ(lines[found + 3], "Model# KESTREL DUAL RAID");
+}
+
+// Settings saved as the E-mail page saves them.
+void StoreMailSettings(const QString& registry, int port, bool muteRemoved = false) {
+    RegistryKey key(registry.toStdString());
+    MailFlags flags;
+    MemoryStatusBar bar;
+    testing::RecordingMessageBoxes boxes;
+    MailSettingsStore store(key, flags, bar, boxes, [] {});
+    store.Startup();
+    MailPageFields page;
+    page.fields = {std::to_string(port), "127.0.0.1", "RAID box", "raid@example.com", "", ""};
+    page.fieldChanged = 0x3F;
+    page.dontSend = {false, muteRemoved};
+    page.addresses = {"first@example.com", "second@example.com", "third@example.com"};
+    page.subjects = {"Disk failure", "Enclosure gone"};
+    page.contents = {std::vector<std::string>{"Replace the disk soon."},
+                     std::vector<std::string>{"Check the cable."}};
+    ASSERT_TRUE(store.SaveMailSettings(page).ok);
+    key.Close();
+}
+
+TEST(EndToEnd, APulledDiskIsMailedOnce) {
+    testing::SmtpTestServer server;
+    ASSERT_GT(server.port(), 0);
+    ScenarioRun run(R"({"at": 3000, "enclosure": "desk", "action": "pull-disk", "disk": 2},
+              {"at": 8000, "action": "quit"})");
+    StoreMailSettings(run.program.registry(), server.port());
+    run.Go();
+    ASSERT_TRUE(server.WaitForMails(1));
+    EXPECT_EQ(server.MailCount(), 1);
+    const QJsonObject mail = server.Mail(1);
+    EXPECT_EQ(mail["rcpt_tos"].toArray(), (QJsonArray{"first@example.com", "second@example.com", "third@example.com"}));
+    const QString data = mail["data"].toString();
+    EXPECT_TRUE(data.contains("Subject: [RAID GUI V0.23.6 Message] Disk failure\r\n"));
+    const QString body = data.mid(data.indexOf("\r\n\r\n") + 4);
+    EXPECT_EQ(body,
+              "Device1 P1 Hard Disk Drive fail.\r\n"
+              "Device1 information :\r\n"
+              "Model# KESTREL DUAL RAID\r\n"
+              "Mirroring(RAID1), F/W Rev. 100126.1.R1A\r\n"
+              "Configured Capacity : 931 GB(1953525168 Sectors)\r\n"
+              "  HDD1 is present.(SATA3G)\r\n"
+              "    Model no.: WDC WD10EZEX\r\n"
+              "    Serial no.: \"WD-1                \"\r\n"
+              "    Capacity : 931 GB(1953525168 Sectors)\r\n"
+              "  HDD2 is absent. \r\n"
+              "    Model no.: ST1000DM003\r\n"
+              "    Serial no.: \"Z1D2                \"\r\n"
+              "    Capacity : 931 GB(1953525168 Sectors)\r\n"
+              "\r\n=========== [System Information] ==============\r\n"
+              "\r\nMotherBoard : Kestrel Boards Inc. - KB-Q87M\r\n"
+              "\r\nSystem Name : LAB-PC\r\n"
+              "\r\nIP Address  : 192.0.2.20, fe80::1\r\n"
+              "\r\n===============================================\r\n"
+              "Replace the disk soon.\r\n");
+}
+
+TEST(EndToEnd, MutedDeviceRemovalSendsNothing) {
+    testing::SmtpTestServer server;
+    ScenarioRun run(R"({"at": 3000, "enclosure": "travel", "action": "unplug"},
+              {"at": 14000, "action": "quit"})");
+    StoreMailSettings(run.program.registry(), server.port(), /*muteRemoved=*/true);
+    run.Go();
+    ASSERT_TRUE(run.result.finished);
+    EXPECT_TRUE(run.LogLines().join("\n").contains("D2 Device was removed."));
+    QThread::msleep(300);
+    EXPECT_EQ(server.MailCount(), 0);
+}
+
+}  // namespace
+}  // namespace kestrel
