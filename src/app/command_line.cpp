@@ -54,7 +54,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     const QCommandLineOption simulate("simulate", "Use the simulated PC: the scenario in FILE, or the built-in demo scenario.");
     const QCommandLineOption headless("headless", "Run without a window: message boxes go to standard error, event log lines to standard output.");
     const QCommandLineOption logDir("log-dir", "Write the daily log files into DIR (default: beside the executable).", "DIR");
-    const QCommandLineOption registry("registry", "Keep the settings in FILE (default: kestrel-raid-gui/registry.ini under the configuration directory).", "FILE");
+    const QCommandLineOption registry("registry", "Keep the settings in FILE (default: ~/.config/kestrel/kestrel-raid-gui.ini).", "FILE");
     const QCommandLineOption timeScale("time-scale", "Multiply every timer interval and pause by X (X > 0).", "X");
     parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale});
     parser.addPositionalArgument("FILE", "Scenario file for --simulate.", "[FILE]");
