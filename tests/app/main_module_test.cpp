@@ -1,0 +1,149 @@
+// The main module in this process, headless, on a simulated PC.
+#include "app/main_module.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+
+#include "platform/headless_ui.h"
+#include "support/recording_ui.h"
+#include "support/sim_scenarios.h"
+
+namespace kestrel {
+namespace {
+
+// Passes every request on to the simulated PC, and counts the requests the
+// user-interface thread makes while a detection is pending.
+class GuardedIo final : public DeviceIo {
+public:
+    explicit GuardedIo(std::unique_ptr<DeviceIo> inner) : inner_(std::move(inner)) {}
+    DeviceHandle Open(const std::string& path) override {
+        Check();
+        return inner_->Open(path);
+    }
+    bool Control(DeviceHandle h, uint32_t code, std::span<uint8_t> buffer, size_t in, size_t& returned) override {
+        Check();
+        if (QThread::currentThread() != ui_) ++detectionRequests;
+        return inner_->Control(h, code, buffer, in, returned);
+    }
+    void Close(DeviceHandle h) override { inner_->Close(h); }
+    uint32_t LogicalDrives() override { return inner_->LogicalDrives(); }
+    unsigned DriveType(const std::string& root) override { return inner_->DriveType(root); }
+
+    SchedulerFlags* flags = nullptr;
+    std::atomic<int> overlaps{0};
+    std::atomic<int> detectionRequests{0};
+
+private:
+    void Check() {
+        if (flags && QThread::currentThread() == ui_ && flags->DetectPending.load()) ++overlaps;
+    }
+    std::unique_ptr<DeviceIo> inner_;
+    QThread* ui_ = QThread::currentThread();
+};
+
+struct Module {
+    explicit Module(const std::string& scenario, ComSetup::Security security = ComSetup::Security::Succeeds) {
+        options.simulate = true;
+        options.logDir = dir.path().toStdString();
+        options.registryFile = (dir.path() + "/registry.ini").toStdString();
+        options.timeScale = 0.05;
+        options.headless = true;
+        auto pc = std::make_unique<sim::SimulatedPc>(testing::ScenarioFrom(scenario));
+        DeviceIoChoice choice;
+        choice.simulated = pc.get();
+        auto guarded = std::make_unique<GuardedIo>(std::move(pc));
+        io = guarded.get();
+        choice.io = std::move(guarded);
+        module = std::make_unique<MainModule>(options, ProductVariant::Raid, UiPorts{boxes, bar}, std::move(choice),
+                                              security);
+        io->flags = &module->flags();
+    }
+    void Serve(int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QTemporaryDir dir;
+    Options options;
+    testing::RecordingMessageBoxes boxes;
+    MemoryStatusBar bar;
+    GuardedIo* io = nullptr;
+    std::unique_ptr<MainModule> module;
+};
+
+const char* kTwoEnclosures = R"({
+  "enclosures": [
+    {"name": "desk", "paths": ["mailbox", "ata"], "identity": {"model": "DESK BOX"}},
+    {"name": "travel", "paths": ["bridge"], "identity": {"model": "TRAVEL BOX"}}
+  ],
+  "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}],
+  "timeline": [
+    {"at": 4000, "enclosure": "travel", "action": "unplug"},
+    {"at": 12000, "enclosure": "travel", "action": "plug"},
+    {"at": 20000, "enclosure": "desk", "action": "unplug"},
+    {"at": 28000, "enclosure": "desk", "action": "plug"},
+    {"at": 36000, "action": "usb-event"}
+  ]
+})";
+
+TEST(MainModule, DetectionAndPollingNeverOverlap) {
+    Module m(kTwoEnclosures);
+    ASSERT_TRUE(m.module->ComReady());
+    m.module->FormCreate();
+    m.Serve(2600);  // the whole timeline at a twentieth of the time
+    EXPECT_GT(m.io->detectionRequests.load(), 0);
+    EXPECT_EQ(m.io->overlaps.load(), 0);
+    // It kept monitoring both enclosures at the end.
+    EXPECT_EQ(m.module->drives().EnclosureCount, 2u);
+    EXPECT_FALSE(m.module->shell().Model().firstStatusPending);
+    const std::vector<std::string>& lines = m.module->eventLog().Lines();
+    auto count = [&](const std::string& text) {
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(text, 0) == 0; });
+    };
+    EXPECT_EQ(count("D2 Device was removed."), 1) << "travel left";
+    EXPECT_EQ(count("D1 Device was removed."), 1) << "desk left";
+    EXPECT_EQ(count("D2 New Device was found."), 1);
+    EXPECT_EQ(count("D1 New Device was found."), 1) << "desk came back in front of travel";
+    m.module->FormClose();
+}
+
+TEST(MainModule, NoEnclosureMeansNoMonitoring) {
+    Module m(R"({"drives": [{"number": 0}], "volumes": [{"letter": "C", "disk": 0}]})");
+    m.module->FormCreate();
+    m.Serve(800);
+    const ShellModel& shell = m.module->shell().Model();
+    EXPECT_EQ(shell.detectText, "No Drive found! ");
+    EXPECT_FALSE(shell.pageButtonsEnabled);
+    EXPECT_FALSE(m.module->timers().Timer2.isActive());
+    EXPECT_FALSE(m.module->timers().Timer3.isActive());
+    EXPECT_EQ(m.bar.Panel(1), "Detected OK");
+    EXPECT_EQ(m.module->eventLog().LineCount(), 0u) << "no poll ran, so nothing was logged";
+}
+
+TEST(MainModule, FailingSecurityCallSaysSoAndStopsTheStart) {
+    Module m(kTwoEnclosures, ComSetup::Security::Fails);
+    EXPECT_FALSE(m.module->ComReady());
+    ASSERT_EQ(m.boxes.shown.size(), 1u);
+    EXPECT_EQ(m.boxes.shown[0].text, "CoInitializeSecurity error!");
+}
+
+TEST(MainModule, StatusBarDoubleClickShowsTheSystemInformation) {
+    Module m(R"({"host": {"boardVendor": "ACME", "boardName": "B1", "systemName": "nas", "ipAddresses": ["192.0.2.9"]},
+                 "drives": [{"number": 0}]})");
+    m.module->FormCreate();
+    m.module->StatusBar1DblClick();
+    ASSERT_EQ(m.boxes.shown.size(), 1u);
+    EXPECT_EQ(m.boxes.shown[0].caption, "System Information");
+    EXPECT_EQ(m.boxes.shown[0].text,
+              "\n=========== [System Information] ==============\nMotherBoard : ACME - B1\nSystem Name : nas"
+              "\nIP Address  : 192.0.2.9\n===============================================");
+}
+
+}  // namespace
+}  // namespace kestrel
