@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QStatusBar>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,6 +103,26 @@ TEST(MainWindow, StatusBarHasFivePanels) {
     EXPECT_EQ(panels[4]->minimumWidth(), 250);
     form.module().statusBar().SetPanel(4, "Error code 330");
     EXPECT_EQ(panels[4]->text(), "Error code 330");
+}
+
+TEST(MainWindow, DemoEnclosuresAppearInTheCaptionAndTheDeviceBoxes) {
+    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    form.show();
+    QElapsedTimer t;
+    t.start();
+    while (form.Label18->text().isEmpty() && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(form.windowTitle(), "RAID GUI V0.23.6 - KESTREL DUAL RAID [E]");
+    EXPECT_TRUE(form.CheckBox1->isVisible());
+    EXPECT_TRUE(form.CheckBox3->isChecked());
+    EXPECT_EQ(form.CheckBox3->toolTip(), "KESTREL USB RAID [F]");
+    EXPECT_EQ(form.Label18->text(), "Normal");
+    EXPECT_EQ(form.Label17->text(), "Mirroring(RAID1)");
+    EXPECT_EQ(form.Label48->text(), "100126.1.R1A");
+    EXPECT_TRUE(form.pageButtons[kPageAbout]->isEnabled());
+    EXPECT_FALSE(form.StaticText1->isVisible());
+    QTest::mouseClick(form.Image0_D2, Qt::LeftButton);
+    EXPECT_EQ(form.Label17->text(), "Striping(RAID0)");
+    EXPECT_EQ(form.windowTitle(), "RAID GUI V0.23.6 - KESTREL USB RAID [F]");
 }
 
 }  // namespace
