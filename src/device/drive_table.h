@@ -83,8 +83,16 @@ struct DriveTable {
     bool IsLocked() const { return LockedEnclosure != kNoEnclosure; }
     // Drive number of a committed slot.
     unsigned DriveOfSlot(unsigned slot) const { return access::DriveOf(EnclosureFlags[slot % kMaxEnclosures]); }
-    const Block512& StatusOfSlot(unsigned slot) const { return CurrentStatus[DriveOfSlot(slot)]; }
-    const Block512& IdentifyOfSlot(unsigned slot) const { return KnownIdentify[DriveOfSlot(slot)]; }
+    // The blocks of a committed slot; an all-zero block for a drive number
+    // outside 0-9, which detection never commits.
+    const Block512& StatusOfSlot(unsigned slot) const { return Checked(CurrentStatus, DriveOfSlot(slot)); }
+    const Block512& IdentifyOfSlot(unsigned slot) const { return Checked(KnownIdentify, DriveOfSlot(slot)); }
+
+private:
+    static const Block512& Checked(const std::array<Block512, kPhysicalDrives>& blocks, unsigned drive) {
+        static const Block512 kEmpty{};
+        return drive < blocks.size() ? blocks[drive] : kEmpty;
+    }
 };
 
 }  // namespace kestrel

@@ -58,7 +58,9 @@ void StatusPoll::Run() {
 }
 
 void StatusPoll::Accept(unsigned slot, Block512& record) {
-    Block512& current = drives_.CurrentStatus[drives_.DriveOfSlot(slot)];
+    const unsigned drive = drives_.DriveOfSlot(slot);
+    if (drive >= drives_.CurrentStatus.size()) return;
+    Block512& current = drives_.CurrentStatus[drive];
     const uint8_t diskState = record[status::kDiskState];
     const uint8_t tracked = links_.lastProgress ? links_.lastProgress(static_cast<int>(slot)) : 255;
     if (diskState == 0 && tracked != 255) {
