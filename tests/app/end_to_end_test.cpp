@@ -126,7 +126,7 @@ TEST(EndToEnd, UnpluggingAndReplugginAnEnclosureIsLoggedWithDeviceBlocks) {
 }
 
 // Settings saved as the E-mail page saves them.
-void StoreMailSettings(const QString& registry, int port, bool muteRemoved = false) {
+void StoreMailSettings(const QString& registry, int port, bool muteRemoved = false, const std::string& password = "") {
     RegistryKey key(registry.toStdString());
     MailFlags flags;
     MemoryStatusBar bar;
@@ -134,9 +134,10 @@ void StoreMailSettings(const QString& registry, int port, bool muteRemoved = fal
     MailSettingsStore store(key, flags, bar, boxes, [] {});
     store.Startup();
     MailPageFields page;
-    page.fields = {std::to_string(port), "127.0.0.1", "RAID box", "raid@example.com", "", ""};
+    page.fields = {std::to_string(port), "127.0.0.1", "RAID box", "raid@example.com", "", password};
     page.fieldChanged = 0x3F;
     page.dontSend = {false, muteRemoved};
+    page.authentication = !password.empty();
     page.addresses = {"first@example.com", "second@example.com", "third@example.com"};
     page.subjects = {"Disk failure", "Enclosure gone"};
     page.contents = {std::vector<std::string>{"Replace the disk soon."},
@@ -179,6 +180,22 @@ TEST(EndToEnd, APulledDiskIsMailedOnce) {
               "\r\nIP Address  : 192.0.2.20, fe80::1\r\n"
               "\r\n===============================================\r\n"
               "Replace the disk soon.\r\n");
+}
+
+TEST(EndToEnd, LoginUsesTheAddressUpToItsAtSignAndTheStoredPassword) {
+    testing::SmtpTestServer server({"--auth", "raid:Pa55-w0rd!"});
+    ScenarioRun run(R"({"at": 3000, "enclosure": "travel", "action": "set",
+               "fields": {"sensorSupport": "0x11", "envFlags": "0xA1"}},
+              {"at": 9000, "action": "quit"})");
+    StoreMailSettings(run.program.registry(), server.port(), false, "Pa55-w0rd!");
+    run.Go();
+    ASSERT_TRUE(server.WaitForMails(1)) << run.result.err.toStdString();
+    EXPECT_EQ(server.Mail(1)["login"].toString(), "raid");
+    EXPECT_TRUE(server.Mail(1)["data"].toString().contains("\r\n\r\nDevice2 fan fail.\r\n"));
+    EXPECT_FALSE(run.result.out.contains("Pa55") || run.result.err.contains("Pa55"));
+    QFile settings(run.program.registry());
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(settings.readAll().contains("Pa55")) << "the password is stored scrambled";
 }
 
 TEST(EndToEnd, MutedDeviceRemovalSendsNothing) {
