@@ -1,6 +1,7 @@
 #include "eventlog/log_file.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -58,7 +59,15 @@ bool WriteLogFile(const std::string& path, const std::vector<std::string>& lines
         bytes.append(line.data(), static_cast<qsizetype>(line.size()));
         bytes.append("\r\n", 2);
     }
-    QSaveFile file(QString::fromLocal8Bit(path.c_str()));
+    const QString name = QString::fromLocal8Bit(path.c_str());
+    // A replacement cut short by a kill between linking its temporary file
+    // and renaming it leaves "<name>.XXXXXX" behind; only one instance runs,
+    // so any such file now is such a leftover.
+    const QFileInfo target(name);
+    QDir folder = target.dir();
+    for (const QString& stale : folder.entryList({target.fileName() + ".??????"}, QDir::Files | QDir::Hidden))
+        folder.remove(stale);
+    QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) return false;
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();

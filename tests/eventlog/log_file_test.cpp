@@ -40,6 +40,16 @@ TEST(EventLogWriterProcess, WritesTheDayFileUntilKilled) {
     }
 }
 
+TEST(EventLogFile, AReplacementRemovesTheLeftoverOfAnInterruptedOne) {
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/261208.log").toStdString();
+    testing::WriteBytes(QString::fromStdString(path + ".a1B2c3"), "half a file");
+    testing::WriteBytes(QString::fromStdString(path + ".keep.me"), "not ours");
+    ASSERT_TRUE(WriteLogFile(path, {"one", "two"}));
+    EXPECT_EQ(ReadBytes(QString::fromStdString(path)), "one\r\ntwo\r\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"261208.log", "261208.log.keep.me"}));
+}
+
 TEST(EventLogFile, KilledWhileWritingAlwaysLeavesACompleteFile) {
     QTemporaryDir dir;
     const LogFixture clockOnly(dir.path());
@@ -85,9 +95,13 @@ TEST(EventLogFile, KilledWhileWritingAlwaysLeavesACompleteFile) {
         lastSize = static_cast<qint64>(bytes.size());
         lastLines = lines.size();
     }
+    // A kill between linking the temporary file and renaming it can leave
+    // the temporary file; the next replacement removes it.
+    const std::vector<std::string> last = SplitLogLines(ReadBytes(path).data(), ReadBytes(path).size());
+    ASSERT_TRUE(WriteLogFile(path.toStdString(), last));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
               QStringList{QFileInfo(path).fileName()})
-        << "no temporary file is left behind";
+        << "no temporary file stays behind";
 }
 
 }  // namespace
