@@ -84,11 +84,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                   }),
       presenceWatch_(flags_, drives_, shell_, ports.statusBar,
                      PresenceLinks{
-                         .countLogicalDrives =
-                             [this] {
-                                 const int n = detection_.EnumerateLogicalDrives();
-                                 return n;
-                             },
+                         .countLogicalDrives = [this] { return detection_.EnumerateLogicalDrives(); },
                          .countPhysicalDrives = [this] { return detection_.CountPhysicalDrives(); },
                          .commitDetection = [this] { CommitDetection(); },
                          .buildDeviceLabels = [this] { BuildDeviceLabels(); },
