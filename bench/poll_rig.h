@@ -13,8 +13,8 @@
 #include "eventlog/event_log.h"
 #include "monitor/status_page.h"
 #include "monitor/status_poll.h"
-#include "monitor/status_reader.h"
-#include "platform/device_io_choice.h"
+#include "device/status_reader.h"
+#include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
 
 namespace kestrel::bench {

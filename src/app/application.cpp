@@ -12,7 +12,7 @@
 #include "app/command_line.h"
 #include "app/main_module.h"
 #include "app/tform1.h"
-#include "platform/device_io_choice.h"
+#include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
 #include "platform/single_instance.h"
 

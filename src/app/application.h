@@ -1,5 +1,5 @@
 #pragma once
-#include "app/product_variant.h"
+#include "platform/product_variant.h"
 
 namespace kestrel {
 

@@ -6,15 +6,6 @@
 
 namespace kestrel {
 
-std::string BaseTitleFor(ProductVariant variant) {
-    return std::string(variant == ProductVariant::Hybrid ? "HyBrid GUI " : "RAID GUI ") + kVersionText;
-}
-
-int ScaledMs(int ms, double timeScale) {
-    const double scaled = std::round(ms * timeScale);
-    return scaled < 1.0 ? 1 : static_cast<int>(std::min(scaled, 2.0e9));
-}
-
 namespace {
 
 ParseOutcome Fail(const std::string& program, const std::string& message) {

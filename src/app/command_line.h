@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/product_variant.h"
+#include "platform/product_variant.h"
+#include "platform/time_scale.h"
 
 namespace kestrel {
 
@@ -30,8 +31,5 @@ struct ParseOutcome {
 // WAYLAND_DISPLAY is set; without one the program runs headless.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVariant variant,
                               bool displayAvailable);
-
-// Scales a timer interval or pause; never below 1 ms so a timer keeps ticking.
-int ScaledMs(int ms, double timeScale);
 
 }  // namespace kestrel

@@ -6,9 +6,9 @@
 
 #include "device/device_labels.h"
 #include "device/presence_report.h"
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 #include "platform/linux/linux_management_query.h"
-#include "platform/sim/fixed_management_query.h"
+#include "sim/fixed_management_query.h"
 
 namespace kestrel {
 

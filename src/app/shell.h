@@ -7,13 +7,12 @@
 #include <functional>
 #include <string>
 
-#include "app/product_variant.h"
-#include "device/drive_table.h"
+#include "monitor/window_state.h"
+#include "platform/product_variant.h"
+#include "wire/drive_table.h"
 
 namespace kestrel {
 
-enum Page : int { kPageStatus = 0, kPageSetup = 1, kPageUpgrade = 2, kPageEmail = 3, kPageAbout = 4 };
-inline constexpr int kPageCount = 5;
 inline constexpr std::array<const char*, kPageCount> kPageCaptions = {"Status", "schedule_backup", "Upgrade",
                                                                       "E-mail", "About"};
 
@@ -22,33 +21,6 @@ inline constexpr std::array<const char*, kPageCount> kPageCaptions = {"Status", 
 // hidden: shown buttons take the slots in order, leaving no gap.
 std::array<int, kPageCount> PageButtonSlots(unsigned mask);
 unsigned PageButtonMask(ProductVariant variant);
-
-struct ShellModel {
-    ProductVariant variant = ProductVariant::Raid;
-    std::string baseTitle;
-    std::string caption;         // window caption
-    std::string aboutText;       // Label63
-
-    int currentPage = kPageStatus;
-    int statusPageDevice = 0;    // D1/D2 on the Status page
-    int upgradePageDevice = 0;   // D1/D2 on the Upgrade page
-    bool firstStatusPending = true;
-
-    std::array<bool, 2> deviceChecked{};       // CheckBox1, CheckBox3
-    std::array<bool, 2> deviceBoxVisible{};
-    std::array<bool, 2> slotPicturesVisible{}; // Image0_Dn and Image2_Dn
-    std::array<std::string, 2> deviceHint;     // label of each slot
-    std::string upgradeFirmware;               // Label54
-
-    bool pageButtonsEnabled = false;
-    bool loadEnabled = false;      // Image2_Load
-    bool upgradeEnabled = false;   // Image2_Upgrade
-    bool logButtonVisible = false; // Image0_Log
-
-    std::string detectText = "Drive detecting";  // StaticText1
-    bool detectTextVisible = true;
-    bool slotSwitching = false;
-};
 
 // The window side: applies the model to the controls.
 class ShellView {
@@ -70,15 +42,15 @@ struct ShellHooks {
     std::function<void(int slot)> showUpgradeFirmware;  // Label54 of the slot
 };
 
-class Shell {
+class Shell : public WindowState {
 public:
     Shell(ProductVariant variant, DriveTable& drives);
 
-    ShellModel& Model() { return model_; }
-    const ShellModel& Model() const { return model_; }
+    ShellModel& Model() override { return model_; }
+    const ShellModel& Model() const override { return model_; }
     ShellHooks& Hooks() { return hooks_; }
     void SetView(ShellView* view) { view_ = view; }
-    void Sync();
+    void Sync() override;
 
     void ApplyProductVariant();
     void ShowPageButtons();
@@ -96,7 +68,7 @@ public:
 
     // A device check box changed (by the user or by the program): the click
     // handler of the slot runs, as the window framework does for both.
-    void SetDeviceChecked(int slot, bool checked);
+    void SetDeviceChecked(int slot, bool checked) override;
     void CheckBox1Click() { DeviceCheckBoxClick(0); }
     void CheckBox3Click() { DeviceCheckBoxClick(1); }
 

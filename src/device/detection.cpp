@@ -1,6 +1,6 @@
 #include "device/detection.h"
 
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 #include "platform/pass_through.h"
 
 namespace kestrel {

@@ -15,9 +15,9 @@
 // Everything else runs on the user-interface thread.
 #include <functional>
 
-#include "device/drive_table.h"
+#include "wire/drive_table.h"
 #include "device/transport.h"
-#include "monitor/status_reader.h"
+#include "device/status_reader.h"
 #include "platform/device_io.h"
 
 namespace kestrel {

@@ -1,6 +1,6 @@
 #include "device/device_labels.h"
 
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 #include "platform/device_io.h"
 
 namespace kestrel {

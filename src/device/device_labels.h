@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "device/drive_table.h"
+#include "wire/drive_table.h"
 
 namespace kestrel {
 

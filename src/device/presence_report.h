@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "device/drive_table.h"
+#include "wire/drive_table.h"
 
 namespace kestrel {
 

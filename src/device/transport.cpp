@@ -7,7 +7,7 @@
 #include <random>
 #include <thread>
 
-#include "platform/byte_order.h"
+#include "wire/byte_order.h"
 #include "platform/pass_through.h"
 
 namespace kestrel {

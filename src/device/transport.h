@@ -17,8 +17,8 @@
 #include <span>
 #include <string>
 
-#include "device/command_sector.h"
-#include "device/drive_table.h"
+#include "wire/command_sector.h"
+#include "wire/drive_table.h"
 #include "platform/device_io.h"
 #include "platform/user_interface.h"
 

@@ -7,7 +7,7 @@
 
 #include "eventlog/log_file.h"
 #include "eventlog/log_text.h"
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 
 namespace kestrel {
 

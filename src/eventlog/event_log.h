@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "device/drive_table.h"
+#include "wire/drive_table.h"
 #include "eventlog/log_clock.h"
 #include "eventlog/status_events.h"
 #include "notify/alert_sink.h"

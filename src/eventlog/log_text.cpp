@@ -1,6 +1,6 @@
 #include "eventlog/log_text.h"
 
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 
 namespace kestrel::logtext {
 

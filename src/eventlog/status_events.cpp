@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "eventlog/log_text.h"
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 
 namespace kestrel {
 

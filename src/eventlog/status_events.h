@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "device/drive_table.h"
+#include "wire/drive_table.h"
 #include "notify/alert_sink.h"
 
 namespace kestrel {

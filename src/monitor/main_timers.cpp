@@ -1,6 +1,6 @@
 #include "monitor/main_timers.h"
 
-#include "app/command_line.h"
+#include "platform/time_scale.h"
 
 namespace kestrel {
 

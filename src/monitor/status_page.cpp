@@ -1,6 +1,6 @@
 #include "monitor/status_page.h"
 
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 
 namespace kestrel {
 
@@ -15,7 +15,7 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, Shell& shell, MessageBoxes& messages,
+StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, WindowState& shell, MessageBoxes& messages,
                        StatusPageLinks links)
     : variant_(variant), drives_(drives), shell_(shell), messages_(messages), links_(std::move(links)) {}
 

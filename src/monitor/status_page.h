@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "app/product_variant.h"
-#include "app/shell.h"
-#include "device/drive_table.h"
+#include "platform/product_variant.h"
+#include "monitor/window_state.h"
+#include "wire/drive_table.h"
 #include "platform/user_interface.h"
 
 namespace kestrel {
@@ -50,7 +50,7 @@ struct StatusPageLinks {
 
 class StatusPage {
 public:
-    StatusPage(ProductVariant variant, const DriveTable& drives, Shell& shell, MessageBoxes& messages,
+    StatusPage(ProductVariant variant, const DriveTable& drives, WindowState& shell, MessageBoxes& messages,
                StatusPageLinks links = {});
 
     StatusPageUpdate DrawStatusPage(bool force);
@@ -66,7 +66,7 @@ private:
 
     ProductVariant variant_;
     const DriveTable& drives_;
-    Shell& shell_;
+    WindowState& shell_;
     MessageBoxes& messages_;
     StatusPageLinks links_;
     uint8_t shownDiskState_ = 255;

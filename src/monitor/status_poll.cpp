@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 
 namespace kestrel {
 
@@ -20,7 +20,7 @@ void Timer2Tick(SchedulerFlags& flags) {
     }
 }
 
-StatusPoll::StatusPoll(SchedulerFlags& flags, DriveTable& drives, Shell& shell, StatusBar& bar,
+StatusPoll::StatusPoll(SchedulerFlags& flags, DriveTable& drives, WindowState& shell, StatusBar& bar,
                        StatusPollLinks links)
     : flags_(flags), drives_(drives), shell_(shell), bar_(bar), links_(std::move(links)) {}
 

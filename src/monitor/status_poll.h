@@ -4,8 +4,8 @@
 // refreshed slots to the change detection and the status page.
 #include <functional>
 
-#include "app/shell.h"
-#include "device/drive_table.h"
+#include "monitor/window_state.h"
+#include "wire/drive_table.h"
 #include "monitor/scheduler_flags.h"
 #include "platform/user_interface.h"
 
@@ -22,7 +22,7 @@ struct StatusPollLinks {
 
 class StatusPoll {
 public:
-    StatusPoll(SchedulerFlags& flags, DriveTable& drives, Shell& shell, StatusBar& bar, StatusPollLinks links);
+    StatusPoll(SchedulerFlags& flags, DriveTable& drives, WindowState& shell, StatusBar& bar, StatusPollLinks links);
 
     // One poll over slots 0 and 1; on the user-interface thread.
     void Run();
@@ -36,7 +36,7 @@ private:
 
     SchedulerFlags& flags_;
     DriveTable& drives_;
-    Shell& shell_;
+    WindowState& shell_;
     StatusBar& bar_;
     StatusPollLinks links_;
 };

@@ -1,6 +1,6 @@
 #include "notify/alert_mail.h"
 
-#include "monitor/status_sector.h"
+#include "wire/status_sector.h"
 
 namespace kestrel {
 

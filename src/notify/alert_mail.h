@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "device/drive_table.h"
+#include "wire/drive_table.h"
 #include "notify/alert_sink.h"
 #include "notify/mail_flags.h"
 #include "notify/mail_settings_store.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/byte_order.h"
+#include "wire/byte_order.h"
 
 namespace kestrel::passthrough {
 

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "platform/device_io_choice.h"
+#include "app/device_io_choice.h"
 
 namespace kestrel {
 namespace {

@@ -3,8 +3,8 @@
 
 #include "device/detection.h"
 #include "device/device_labels.h"
-#include "monitor/status_sector.h"
-#include "platform/sim/simulated_pc.h"
+#include "wire/status_sector.h"
+#include "sim/simulated_pc.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
 

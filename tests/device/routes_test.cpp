@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "device/routes.h"
-#include "platform/byte_order.h"
-#include "platform/sim/simulated_pc.h"
+#include "wire/byte_order.h"
+#include "sim/simulated_pc.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"

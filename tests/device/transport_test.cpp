@@ -2,9 +2,9 @@
 // device layer.
 #include <gtest/gtest.h>
 
-#include "device/command_sector.h"
+#include "wire/command_sector.h"
 #include "device/transport.h"
-#include "platform/byte_order.h"
+#include "wire/byte_order.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/shell.h"
 #include "support/recording_ui.h"
 #include "support/status_builder.h"
 

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "monitor/status_sector.h"
+#include "app/shell.h"
+#include "wire/status_sector.h"
 #include "platform/headless_ui.h"
 #include "support/status_builder.h"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device/drive_table.h"
+#include "wire/drive_table.h"
 #include "platform/linux/ata_translation.h"
 #include "platform/linux/linux_device_io.h"
 #include "platform/pass_through.h"

@@ -2,7 +2,7 @@
 // host name and addresses of the machine the tests run on.
 #include "platform/linux/linux_management_query.h"
 #include "platform/management_query.h"
-#include "platform/sim/fixed_management_query.h"
+#include "sim/fixed_management_query.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

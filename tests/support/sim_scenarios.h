@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/sim/scenario.h"
+#include "sim/scenario.h"
 
 namespace kestrel::testing {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "device/drive_table.h"
-#include "monitor/status_sector.h"
+#include "wire/drive_table.h"
+#include "wire/status_sector.h"
 
 namespace kestrel::testing {
 

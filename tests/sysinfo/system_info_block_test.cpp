@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com_setup.h"
-#include "platform/sim/fixed_management_query.h"
+#include "sim/fixed_management_query.h"
 #include "support/recording_ui.h"
 
 namespace kestrel {

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <array>
 
-#include "device/drive_table.h"
-#include "platform/byte_order.h"
+#include "wire/drive_table.h"
+#include "wire/byte_order.h"
 #include "platform/linux/ata_translation.h"
 #include "platform/pass_through.h"
 

@@ -1,0 +1,21 @@
+#pragma once
+// The device layer the program runs on: the simulated PC of a scenario
+// (--simulate [FILE]) or the real devices.
+#include <memory>
+#include <string>
+
+#include "platform/device_io.h"
+#include "sim/simulated_pc.h"
+
+namespace kestrel {
+
+struct DeviceIoChoice {
+    std::unique_ptr<DeviceIo> io;          // null when the scenario was refused
+    sim::SimulatedPc* simulated = nullptr; // the same object when simulating
+    std::string error;                     // why the scenario was refused
+};
+
+// simulate with an empty file name takes the built-in demo scenario.
+DeviceIoChoice ChooseDeviceIo(bool simulate, const std::string& scenarioFile);
+
+}  // namespace kestrel

@@ -1,0 +1,29 @@
+#include "device/status_reader.h"
+
+#include "device/routes.h"
+
+namespace kestrel {
+
+bool StatusReader::ReadFor(uint32_t accessFlags, Block512& buffer) {
+    if (!transport_.OpenOrReport(static_cast<int>(access::DriveOf(accessFlags)))) return false;
+    const bool ok = ReadStatusSector(transport_, accessFlags, buffer);
+    transport_.CloseDevice();
+    return ok;
+}
+
+uint32_t StatusReader::TargetFlags(const DriveTable& drives, Situation situation) {
+    if (situation.maintenanceRunning && drives.IsLocked()) return drives.EnclosureFlags[drives.LockedEnclosure % DriveTable::kMaxEnclosures];
+    if (situation.detectionRunning) return drives.ProbingFlags;
+    return drives.EnclosureFlags[drives.SelectedEnclosure % DriveTable::kMaxEnclosures];
+}
+
+bool StatusReader::ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer) {
+    if (!situation.detectionRunning && drives.EnclosureCount == 0) {
+        transport_.Bar().SetPanel(kErrorPanel, "Device not found!!!");
+        transport_.Boxes().Show("No Device found !", "Message");
+        return false;
+    }
+    return ReadFor(TargetFlags(drives, situation), buffer);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,41 @@
+#pragma once
+// Reads an enclosure's StatusSector over its access path: opens its drive,
+// runs the bridge record search or READ(10) of block 33, shows the failure
+// texts, closes the drive.
+#include <cstdint>
+
+#include "wire/drive_table.h"
+#include "device/transport.h"
+
+namespace kestrel {
+
+class StatusReader {
+public:
+    explicit StatusReader(Transport& transport) : transport_(transport) {}
+
+    // Reads the status of the enclosure with these access flags. An
+    // unopenable drive shows "Invalid Drive". The buffer keeps whatever a
+    // failed request left in it.
+    bool ReadFor(uint32_t accessFlags, Block512& buffer);
+
+    // What the scheduler knows when it asks for a read.
+    struct Situation {
+        bool detectionRunning = false;    // status reads go to the drive being probed
+        bool maintenanceRunning = false;  // status reads go to the locked enclosure
+    };
+
+    // The whole read as the scheduler asks for it: with no detection running
+    // and no enclosure, "Device not found!!!" and "No Device found !" and
+    // failure; otherwise the locked enclosure while a maintenance operation
+    // holds one, the drive being probed while detection runs, else the
+    // selected enclosure.
+    bool ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer);
+
+    // The access flags ReadStatus would use.
+    static uint32_t TargetFlags(const DriveTable& drives, Situation situation);
+
+private:
+    Transport& transport_;
+};
+
+}  // namespace kestrel

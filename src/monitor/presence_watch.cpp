@@ -1,0 +1,104 @@
+#include "monitor/presence_watch.h"
+
+namespace kestrel {
+
+namespace {
+constexpr const char* kDetecting = "Drive detecting";
+}
+
+PresenceWatch::PresenceWatch(SchedulerFlags& flags, DriveTable& drives, WindowState& shell, StatusBar& bar,
+                             PresenceLinks links)
+    : flags_(flags), drives_(drives), shell_(shell), bar_(bar), links_(std::move(links)) {}
+
+void PresenceWatch::Timer4Timer() {
+    ShellModel& m = shell_.Model();
+    if (flags_.DetectCountdown.load() != 0) {
+        CountDown();
+        return;
+    }
+    if (!flags_.DetectDone.load()) {
+        if (flags_.DetectPending.load() && m.detectText == kDetecting) {
+            m.detectTextVisible = !m.detectTextVisible;
+            shell_.Sync();
+        }
+        return;
+    }
+    CommitFinishedDetection();
+}
+
+void PresenceWatch::CountDown() {
+    ShellModel& m = shell_.Model();
+    const uint8_t count = flags_.DetectCountdown.load();
+    if (count < kCountdownEnd) {
+        flags_.DetectCountdown.store(static_cast<uint8_t>(count + 1));
+        return;
+    }
+    // A maintenance operation holds the enclosure: look again next tick.
+    m.upgradeEnabled = false;
+    if (flags_.MaintenanceBusy.load()) {
+        m.upgradeEnabled = true;
+        shell_.Sync();
+        return;
+    }
+    flags_.Probing.store(1);
+    flags_.DetectCountdown.store(0);
+    const int logical = links_.countLogicalDrives ? links_.countLogicalDrives() : drives_.LogicalDriveCount;
+    const int physical = links_.countPhysicalDrives ? links_.countPhysicalDrives() : drives_.PhysicalDriveCount;
+    if (logical == drives_.LogicalDriveCount && physical == drives_.PhysicalDriveCount) {
+        m.upgradeEnabled = true;
+        flags_.Probing.store(0);
+        shell_.Sync();
+        return;
+    }
+    drives_.LogicalDriveCount = logical;
+    drives_.PhysicalDriveCount = physical;
+    flags_.DetectPending.store(1);
+    flags_.DetectRequest.store(1);
+    flags_.Wake();
+    if (drives_.EnclosureCount == 0) {
+        m.detectText = kDetecting;
+        m.detectTextVisible = true;
+    }
+    shell_.Sync();
+}
+
+void PresenceWatch::CommitFinishedDetection() {
+    ShellModel& m = shell_.Model();
+    flags_.DetectDone.store(0);
+    bar_.SetPanel(1, "Detected OK");
+    bar_.SetPanel(2, " ");
+    // The boxes are set without running their click handlers: nothing is to
+    // be drawn before the first poll has read the records.
+    for (unsigned slot = 0; slot < 2; ++slot) {
+        const bool found = slot < drives_.ProbeCount;
+        m.deviceBoxVisible[slot] = found;
+        m.deviceChecked[slot] = found;
+        m.slotPicturesVisible[slot] = found;
+    }
+    if (links_.commitDetection) links_.commitDetection();
+
+    if (drives_.EnclosureCount == 0) {
+        m.loadEnabled = false;
+        m.upgradeEnabled = false;
+        m.pageButtonsEnabled = false;
+        if (links_.stopTimer3) links_.stopTimer3();
+        flags_.Probing.store(0);
+        m.detectText = "No Drive found! ";
+        m.detectTextVisible = true;
+        shell_.Sync();
+        return;
+    }
+    m.loadEnabled = true;
+    m.upgradeEnabled = true;
+    m.pageButtonsEnabled = true;
+    m.logButtonVisible = true;
+    if (links_.buildDeviceLabels) links_.buildDeviceLabels();
+    flags_.Probing.store(0);
+    flags_.RequestRefresh(refresh::kMonitoring | refresh::kStatusPoll);
+    if (links_.startMonitoring) links_.startMonitoring();
+    m.detectTextVisible = false;
+    m.detectText = " ";
+    shell_.Sync();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+// Timer4 and the device-change message: after a device change and five quiet
+// seconds, re-counts the drives and, when a count changed, has the detection
+// thread look for enclosures again; then commits the finished detection,
+// blinking "Drive detecting" meanwhile, and enables the window once
+// enclosures are found.
+#include <functional>
+
+#include "monitor/window_state.h"
+#include "wire/drive_table.h"
+#include "monitor/scheduler_flags.h"
+#include "platform/user_interface.h"
+
+namespace kestrel {
+
+struct PresenceLinks {
+    std::function<int()> countLogicalDrives;   // fills the letter list, returns its length
+    std::function<int()> countPhysicalDrives;
+    std::function<void()> commitDetection;    // replaces the committed list
+    std::function<void()> buildDeviceLabels;
+    std::function<void()> startMonitoring;    // starts Timer2 and Timer3
+    std::function<void()> stopTimer3;
+};
+
+class PresenceWatch {
+public:
+    PresenceWatch(SchedulerFlags& flags, DriveTable& drives, WindowState& shell, StatusBar& bar, PresenceLinks links);
+
+    // Any device change (the platform's notifier): restart the quiet wait.
+    void DeviceChanged() { flags_.DetectCountdown.store(kCountdownStart); }
+    void Timer4Timer();
+
+    static constexpr uint8_t kCountdownStart = 16;
+    static constexpr uint8_t kCountdownEnd = 26;
+
+private:
+    void CountDown();
+    void CommitFinishedDetection();
+
+    SchedulerFlags& flags_;
+    DriveTable& drives_;
+    WindowState& shell_;
+    StatusBar& bar_;
+    PresenceLinks links_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,54 @@
+#pragma once
+// The parts of the main window's state that monitoring reads and changes:
+// the shown page and slots, the device boxes and the detection text. The
+// window (or the headless shell) owns it; monitoring reaches it through
+// WindowState, so it never depends on the window code.
+#include <array>
+#include <string>
+
+#include "platform/product_variant.h"
+
+namespace kestrel {
+
+enum Page : int { kPageStatus = 0, kPageSetup = 1, kPageUpgrade = 2, kPageEmail = 3, kPageAbout = 4 };
+inline constexpr int kPageCount = 5;
+
+struct ShellModel {
+    ProductVariant variant = ProductVariant::Raid;
+    std::string baseTitle;
+    std::string caption;         // window caption
+    std::string aboutText;       // Label63
+
+    int currentPage = kPageStatus;
+    int statusPageDevice = 0;    // D1/D2 on the Status page
+    int upgradePageDevice = 0;   // D1/D2 on the Upgrade page
+    bool firstStatusPending = true;
+
+    std::array<bool, 2> deviceChecked{};       // CheckBox1, CheckBox3
+    std::array<bool, 2> deviceBoxVisible{};
+    std::array<bool, 2> slotPicturesVisible{}; // Image0_Dn and Image2_Dn
+    std::array<std::string, 2> deviceHint;     // label of each slot
+    std::string upgradeFirmware;               // Label54
+
+    bool pageButtonsEnabled = false;
+    bool loadEnabled = false;      // Image2_Load
+    bool upgradeEnabled = false;   // Image2_Upgrade
+    bool logButtonVisible = false; // Image0_Log
+
+    std::string detectText = "Drive detecting";  // StaticText1
+    bool detectTextVisible = true;
+    bool slotSwitching = false;
+};
+
+class WindowState {
+public:
+    virtual ~WindowState() = default;
+    virtual ShellModel& Model() = 0;
+    virtual const ShellModel& Model() const = 0;
+    // Applies the model to the window, if there is one.
+    virtual void Sync() = 0;
+    // Checks or unchecks a device box and runs its click handler.
+    virtual void SetDeviceChecked(int slot, bool checked) = 0;
+};
+
+}  // namespace kestrel
