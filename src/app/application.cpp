@@ -58,7 +58,7 @@ bool DisplayAvailable() {
 int RunHeadless(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices) {
     QCoreApplication app(argc, argv);
     StderrMessageBoxes messages;
-    MemoryStatusBar statusBar;
+    MemoryStatusBar statusBar(stderr);
     MainModule module(options, variant, UiPorts{messages, statusBar}, std::move(devices));
     if (!module.ComReady()) return 0;
     module.SetCloseRequest([&module] {

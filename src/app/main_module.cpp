@@ -6,6 +6,7 @@
 
 #include "device/device_labels.h"
 #include "device/presence_report.h"
+#include "wire/device_text.h"
 #include "wire/status_sector.h"
 #include "platform/linux/linux_management_query.h"
 #include "sim/fixed_management_query.h"
@@ -41,6 +42,8 @@ EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& 
         return flags.LastTick;
     };
     if (options.headless) c.echo = LineEchoTo(stdout);
+    // Headless, panel 4 itself reaches standard error.
+    else c.problems = LineEchoTo(stderr);
     return c;
 }
 
@@ -224,7 +227,7 @@ void MainModule::BuildDeviceLabels() {
 void MainModule::ShowUpgradeFirmware(int slot) {
     const unsigned s = static_cast<unsigned>(slot);
     if (s >= drives_.EnclosureCount) return;
-    shell_.Model().upgradeFirmware = Printable(status::IdentifyRevision(drives_.IdentifyOfSlot(s))) + "." +
+    shell_.Model().upgradeFirmware = DeviceText(status::IdentifyRevision(drives_.IdentifyOfSlot(s))) + "." +
                                      status::FirmwareText(drives_.StatusOfSlot(s));
 }
 

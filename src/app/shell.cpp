@@ -108,6 +108,7 @@ void Shell::ShowStatusPageDevice() {
     drives_.SelectedEnclosure = static_cast<unsigned>(model_.statusPageDevice);
     Call(hooks_.clearChangeMark, model_.statusPageDevice);
     Call(hooks_.buildDeviceLabels);
+    model_.autoScanBoxEnabled = true;
     Sync();
     Call(hooks_.drawStatusPage, true);
     model_.slotSwitching = false;

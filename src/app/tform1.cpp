@@ -3,17 +3,20 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QIcon>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStatusBar>
 
 #include "app/skin.h"
+#include "platform/time_scale.h"
 
 namespace kestrel {
 
 namespace {
 
+constexpr int kHintHidePauseMs = 6000;
 constexpr int kClientWidth = 760;
 constexpr int kClientHeight = 518;
 constexpr QRect kNotebookRect(14, 128, 732, 376);
@@ -91,6 +94,13 @@ TForm1::TForm1(const Options& options, ProductVariant variant, DeviceIoChoice de
     CheckBox6->hide();
     CheckBox7->hide();
     Label65->setText(kVersionText);
+    // Our icon for the window and the application; hints stay 6 s (scaled
+    // like every pause).
+    const QIcon icon(":/assets/icon.png");
+    setWindowIcon(icon);
+    QApplication::setWindowIcon(icon);
+    const int hintPause = ScaledMs(kHintHidePauseMs, options.timeScale);
+    for (QWidget* w : findChildren<QWidget*>()) w->setToolTipDuration(hintPause);
     if (!module_->ComReady()) return;
     module_->SetCloseRequest([this] { close(); });
     module_->FormCreate();
@@ -342,8 +352,9 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::Sync(const ShellModel& m) {
-    setWindowTitle(QString::fromLatin1(m.caption.c_str()));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(m.baseTitle.c_str()));
+    // The caption alone: an application display name would be appended to
+    // it by Qt on X11 and Wayland, naming the product twice.
+    setWindowTitle(QString::fromUtf8(m.caption.c_str()));
     Label63->setText(QString::fromLatin1(m.aboutText.c_str()));
     Image_Background->TakePicture(m.variant == ProductVariant::Hybrid ? *Image_Background_HyBrid
                                                                       : *Image_Background_RAID);
@@ -369,25 +380,26 @@ void TForm1::Sync(const ShellModel& m) {
         const QSignalBlocker block(boxes[s]);
         boxes[s]->setChecked(m.deviceChecked[s]);
         boxes[s]->setVisible(m.deviceBoxVisible[s]);
-        boxes[s]->setToolTip(QString::fromLatin1(m.deviceHint[s].c_str()));
+        boxes[s]->setToolTip(QString::fromUtf8(m.deviceHint[s].c_str()));
         statusSlots[s]->setVisible(m.slotPicturesVisible[s]);
         upgradeSlots[s]->setVisible(m.slotPicturesVisible[s]);
         statusSlots[s]->TakePicture(static_cast<int>(s) == m.statusPageDevice ? *yellow[s] : *white[s]);
         upgradeSlots[s]->TakePicture(static_cast<int>(s) == m.upgradePageDevice ? *yellow[s] : *white[s]);
-        statusSlots[s]->setToolTip(QString::fromLatin1(m.deviceHint[s].c_str()));
-        upgradeSlots[s]->setToolTip(QString::fromLatin1(m.deviceHint[s].c_str()));
+        statusSlots[s]->setToolTip(QString::fromUtf8(m.deviceHint[s].c_str()));
+        upgradeSlots[s]->setToolTip(QString::fromUtf8(m.deviceHint[s].c_str()));
     }
     Image2_Load->setEnabled(m.loadEnabled);
     Image2_Upgrade->setEnabled(m.upgradeEnabled);
     Image0_Log->setVisible(m.logButtonVisible);
-    Label54->setText(QString::fromLatin1(m.upgradeFirmware.c_str()));
+    CheckBox7->setEnabled(m.autoScanBoxEnabled);
+    Label54->setText(QString::fromUtf8(m.upgradeFirmware.c_str()));
     StaticText1->setText(QString::fromLatin1(m.detectText.c_str()));
     StaticText1->setVisible(m.detectTextVisible);
 }
 
 void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
     if (u.result < 0) return;
-    auto text = [](const std::string& t) { return QString::fromLatin1(t.c_str()); };
+    auto text = [](const std::string& t) { return QString::fromUtf8(t.c_str()); };
     Label48->setText(text(u.firmware));
     SetTextColour(Label5, ColourName(u.fanColour));
     SetTextColour(Label7, ColourName(u.temperatureColour));

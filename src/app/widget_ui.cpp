@@ -21,7 +21,7 @@ MessageAnswer WidgetMessageBoxes::Show(const std::string& text, const std::strin
     }
     QMessageBox box(parent_);
     box.setWindowTitle(QString::fromLatin1(caption.c_str()));
-    box.setText(QString::fromLatin1(text.c_str()));
+    box.setText(QString::fromUtf8(text.c_str()));
     if (buttons == MessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setIcon(QMessageBox::Question);
@@ -52,7 +52,7 @@ void WidgetStatusBar::SetPanel(int index, const std::string& text) {
     }
     QPointer<QLabel> label = labels_[static_cast<size_t>(index)];
     if (!label) return;
-    const QString qtext = QString::fromLatin1(text.c_str());
+    const QString qtext = QString::fromUtf8(text.c_str());
     // Queued when called from a worker thread; direct on the UI thread.
     QMetaObject::invokeMethod(label, [label, qtext] {
         if (label) label->setText(qtext);

@@ -1,5 +1,6 @@
 #include "device/device_labels.h"
 
+#include "wire/device_text.h"
 #include "wire/status_sector.h"
 #include "platform/device_io.h"
 
@@ -11,7 +12,7 @@ constexpr int kUpgradePage = 2;
 std::string LabelOf(const DriveTable& drives, unsigned slot) {
     if (slot >= drives.EnclosureCount) return {};
     const unsigned drive = drives.DriveOfSlot(slot);
-    std::string label = status::TrimModel(status::IdentifyModel(drives.KnownIdentify[drive])) + " [";
+    std::string label = DeviceText(status::TrimModel(status::IdentifyModel(drives.KnownIdentify[drive]))) + " [";
     for (int i = 0; i < drives.VolumeCount && i < DriveTable::kMaxVolumes; ++i) {
         const VolumeRecord& volume = drives.VolumeTable[static_cast<size_t>(i)];
         if (volume.driveType == drive_type::kFixed && volume.diskNumber == drive) label += volume.letter;

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 
 #include "eventlog/log_file.h"
@@ -87,22 +86,7 @@ void EventLog::LogStatusChanges(uint8_t mask) {
     bool headerDue = false;
     const bool firstStatusPending = config_.firstStatusPending();
 
-    const bool exists = QFileInfo::exists(QString::fromLocal8Bit(path.c_str()));
-    if (!exists && blockedPath_ == path) blockedPath_.clear();
-    if (exists) {
-        if (lines_.empty() || blockedPath_ == path) LoadFile(path);
-    } else if (unsavedPath_ == path) {
-        // Our own write of this file failed: its lines live only here, and
-        // this is not a new day.
-    } else {
-        // A new day (or the file was removed). Lines of the previous day that
-        // could not be written get one last try under their own name.
-        if (!unsavedPath_.empty()) Save(unsavedPath_);
-        unsavedPath_.clear();
-        ClearLines();
-        if (!firstStatusPending) Append(logtext::Separator());
-        headerDue = true;
-    }
+    headerDue = OpenFile(path, firstStatusPending);
 
     if (firstStatusPending) {
         Append(logtext::Separator());
@@ -137,54 +121,139 @@ void EventLog::LogStatusChanges(uint8_t mask) {
         changed |= events_.Apply(i, *s, drives_.ScanReporting, !headerDue, ts, emit);
     }
 
-    if (changed) Save(path);
+    if (changed) Save();
     if (revision_ != revisionBefore && listener_) listener_();
 }
 
-void EventLog::LoadFile(const std::string& path) {
-    LogFileContent content = ReadLogFile(path);
-    if (content.status == LogFileContent::Status::Loaded) {
+// Ties the lines to the day's file. Returns true when a new list begins
+// (a new day, or the file was removed), whose header is due.
+bool EventLog::OpenFile(const std::string& path, bool firstStatusPending) {
+    const LogFileKind kind = InspectLogFile(path);
+    if (path == linesPath_) {
+        if (blocked_ && kind == LogFileKind::Missing) {
+            blocked_ = false;  // what was in the way is gone: ours may be written
+        } else if (blocked_) {
+            LoadFile();
+        } else if (kind == LogFileKind::Missing && !unsaved_) {
+            // The file was removed: start over as on a new day.
+            ClearLines();
+            if (!firstStatusPending) Append(logtext::Separator());
+            return true;
+        }
+        return false;
+    }
+
+    // Another day's file (a new day, or the clock was set back).
+    if (!linesPath_.empty()) SetAside();
+    ClearLines();
+    linesPath_ = path;
+    unsaved_ = false;
+    blocked_ = false;
+    const auto earlier = std::find_if(stranded_.begin(), stranded_.end(),
+                                      [&](const EarlierDay& d) { return d.path == path; });
+    if (earlier != stranded_.end()) {
+        // Back on a day whose lines are still only here: carry on with them.
+        lines_ = std::move(earlier->lines);
+        blocked_ = earlier->blocked;
+        unsaved_ = true;
+        stranded_.erase(earlier);
+        if (blocked_ && kind != LogFileKind::Missing) LoadFile();
+        return false;
+    }
+    if (kind != LogFileKind::Missing) {
+        LoadFile();
+        return false;
+    }
+    if (!firstStatusPending) Append(logtext::Separator());
+    return true;
+}
+
+// At a change of day: the lines written so far stay with their own file;
+// lines that cannot be written yet are kept for later tries.
+void EventLog::SetAside() {
+    if (unsaved_ && !Save())
+        stranded_.push_back(EarlierDay{linesPath_, lines_, blocked_});
+    unsaved_ = false;
+}
+
+void EventLog::LoadFile() {
+    LogFileContent content = ReadLogFile(linesPath_);
+    if (content.status == LogFileContent::Status::Loaded || content.status == LogFileContent::Status::Missing) {
         // Lines gathered while the file could not be read follow its content.
         content.lines.insert(content.lines.end(), std::make_move_iterator(lines_.begin()),
                              std::make_move_iterator(lines_.end()));
         lines_ = std::move(content.lines);
-        blockedPath_.clear();
+        blocked_ = false;
         ++epoch_;
         ++revision_;
         return;
     }
     // Replacing a file we could not read would destroy its content: keep the
     // new lines in memory until it can be read.
-    blockedPath_ = path;
-    unsavedPath_ = path;
-    ReportFileProblem(path, content.status == LogFileContent::Status::TooLarge ? "Log file too large: "
-                                                                                 : "Cannot read log file ");
+    blocked_ = true;
+    unsaved_ = true;
+    switch (content.status) {
+        case LogFileContent::Status::TooLarge: ReportFileProblem("Log file too large: ", linesPath_); break;
+        case LogFileContent::Status::NotRegular: ReportFileProblem("Log file is not a regular file: ", linesPath_); break;
+        default: ReportFileProblem("Cannot read log file ", linesPath_); break;
+    }
 }
 
-bool EventLog::Save(const std::string& path) {
-    if (blockedPath_ == path) {
-        unsavedPath_ = path;
+bool EventLog::Save() {
+    if (linesPath_.empty()) return true;
+    unsaved_ = true;
+    if (blocked_) return false;
+    if (!EnsureLogFolder(config_.logDir)) {
+        ReportFileProblem("Cannot create log folder ", config_.logDir);
         return false;
     }
-    if (WriteLogFile(path, lines_)) {
-        unsavedPath_.clear();
-        reportedPath_.clear();
-        return true;
+    switch (WriteLogFile(linesPath_, lines_)) {
+        case LogWriteStatus::Written:
+            unsaved_ = false;
+            reported_.clear();
+            break;
+        case LogWriteStatus::NotRegular:
+            blocked_ = true;
+            ReportFileProblem("Log file is not a regular file: ", linesPath_);
+            break;
+        case LogWriteStatus::Failed: ReportFileProblem("Cannot write log file ", linesPath_); break;
     }
-    unsavedPath_ = path;
-    ReportFileProblem(path, "Cannot write log file ");
-    return false;
+    if (!unsaved_) RetryEarlierDays();
+    return !unsaved_;
+}
+
+void EventLog::RetryEarlierDays() {
+    for (auto day = stranded_.begin(); day != stranded_.end();) {
+        std::vector<std::string> lines;
+        if (day->blocked) {
+            // Its file had content we could not read: the lines follow it.
+            const LogFileContent content = ReadLogFile(day->path);
+            if (content.status != LogFileContent::Status::Loaded && content.status != LogFileContent::Status::Missing) {
+                ++day;
+                continue;
+            }
+            lines = content.lines;
+        }
+        lines.insert(lines.end(), day->lines.begin(), day->lines.end());
+        if (WriteLogFile(day->path, lines) == LogWriteStatus::Written)
+            day = stranded_.erase(day);
+        else
+            ++day;
+    }
 }
 
 bool EventLog::Flush() {
-    if (unsavedPath_.empty()) return true;
-    return Save(unsavedPath_);
+    if (unsaved_) Save();
+    RetryEarlierDays();
+    return !HasUnsavedLines();
 }
 
-void EventLog::ReportFileProblem(const std::string& path, const std::string& text) {
-    if (reportedPath_ == path) return;
-    reportedPath_ = path;
-    statusBar_.SetPanel(kOperationPanel, text + path);
+void EventLog::ReportFileProblem(const std::string& text, const std::string& path) {
+    const std::string message = text + path;
+    if (reported_ == message) return;
+    reported_ = message;
+    statusBar_.SetPanel(kOperationPanel, message);
+    if (config_.problems) config_.problems(message);
 }
 
 }  // namespace kestrel

@@ -28,6 +28,10 @@ struct EventLogConfig {
     // Receives every line as it is added (the headless service echoes them
     // to standard output); lines loaded from an earlier run are not repeated.
     std::function<void(const std::string& line)> echo;
+    // Receives each problem with the log files once, besides status bar
+    // panel 4 (the window writes it to standard error; the headless service
+    // already echoes the panel there).
+    std::function<void(const std::string& text)> problems;
 };
 
 // An echo that writes each line and a line feed to out, flushed at once.
@@ -66,18 +70,22 @@ public:
 
     const QDateTime& PassTime() const { return passTime_; }
     std::string LogFilePath(const QDateTime& time) const;
-    // True while lines exist only in memory because the file could not be
-    // written (or read, and so must not be overwritten).
-    bool HasUnsavedLines() const { return !unsavedPath_.empty(); }
+    // True while lines exist only in memory because their file could not be
+    // written (or read, and so must not be overwritten), today's or an
+    // earlier day's.
+    bool HasUnsavedLines() const { return unsaved_ || !stranded_.empty(); }
     // Writes unsaved lines now (e.g. when the program closes).
     bool Flush();
 
 private:
     void Append(std::string line);
     void ClearLines();
-    void LoadFile(const std::string& path);
-    bool Save(const std::string& path);
-    void ReportFileProblem(const std::string& path, const std::string& text);
+    bool OpenFile(const std::string& path, bool firstStatusPending);
+    void SetAside();
+    void LoadFile();
+    bool Save();
+    void RetryEarlierDays();
+    void ReportFileProblem(const std::string& text, const std::string& path);
     const Block512* StatusOf(unsigned index) const;
     const Block512* IdentifyOf(unsigned index) const;
     void RememberDiskStates(unsigned limit);
@@ -96,9 +104,22 @@ private:
     uint64_t epoch_ = 0;
     std::function<void()> listener_;
 
-    std::string unsavedPath_;   // file whose newest lines are only in memory
-    std::string blockedPath_;   // existing file that could not be read: never replaced
-    std::string reportedPath_;  // file whose problem the status bar already shows
+    // The lines belong to one file, the day's file they were loaded from or
+    // are written to; they never go to another day's file.
+    std::string linesPath_;
+    bool unsaved_ = false;  // the newest lines are only in memory
+    bool blocked_ = false;  // what is at linesPath_ could not be read: never replaced
+
+    // Lines of earlier days that could not be written yet; retried with
+    // every write and at closing.
+    struct EarlierDay {
+        std::string path;
+        std::vector<std::string> lines;
+        bool blocked;  // the file's own content is not among the lines
+    };
+    std::vector<EarlierDay> stranded_;
+
+    std::string reported_;  // the problem the status bar already shows
 };
 
 }  // namespace kestrel

@@ -1,11 +1,70 @@
 #include "eventlog/log_file.h"
 
-#include <QFile>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cerrno>
 
 namespace kestrel {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Our temporary files: "<name>" + marker + six characters, a regular file
+// owned by this user. A user's "<name>.backup" or a file of another user
+// never matches.
+void RemoveLeftoverTemporaries(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const std::string prefix = BaseName(path) + kLogTempMarker;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string full = folder + "/" + name;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        ::unlink(full.c_str());
+    }
+    ::closedir(dir);
+}
+
+}  // namespace
 
 std::vector<std::string> SplitLogLines(const char* data, size_t size) {
     std::vector<std::string> lines;
@@ -21,59 +80,104 @@ std::vector<std::string> SplitLogLines(const char* data, size_t size) {
     return lines;
 }
 
+LogFileKind InspectLogFile(const std::string& path) {
+    struct stat st {};
+    // No file, or no folder for it (created when the file is written).
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? LogFileKind::Missing : LogFileKind::NotRegular;
+    return S_ISREG(st.st_mode) ? LogFileKind::Regular : LogFileKind::NotRegular;
+}
+
 LogFileContent ReadLogFile(const std::string& path) {
     LogFileContent content;
-    const QString name = QString::fromLocal8Bit(path.c_str());
-    const QFileInfo info(name);
-    if (!info.exists()) return content;
-    if (info.size() > kMaxLogFileBytes) {
-        content.status = LogFileContent::Status::TooLarge;
+    // No link is followed, and a FIFO does not block the open.
+    Fd file{::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return content;
+        content.status = errno == ELOOP ? LogFileContent::Status::NotRegular : LogFileContent::Status::Unreadable;
         return content;
     }
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly)) {
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) {
         content.status = LogFileContent::Status::Unreadable;
+        return content;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        content.status = LogFileContent::Status::NotRegular;
+        return content;
+    }
+    if (st.st_size > kMaxLogFileBytes) {
+        content.status = LogFileContent::Status::TooLarge;
         return content;
     }
     // Read up to one byte past the limit, in case the file grew since.
-    const QByteArray bytes = file.read(kMaxLogFileBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        content.status = LogFileContent::Status::Unreadable;
-        return content;
+    std::string bytes(static_cast<size_t>(st.st_size) + 1, '\0');
+    size_t got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (bytes.size() > static_cast<size_t>(kMaxLogFileBytes)) break;
+            bytes.resize(std::min(bytes.size() * 2, static_cast<size_t>(kMaxLogFileBytes) + 1));
+        }
+        const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            content.status = LogFileContent::Status::Unreadable;
+            return content;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
     }
-    if (bytes.size() > kMaxLogFileBytes) {
+    if (got > static_cast<size_t>(kMaxLogFileBytes)) {
         content.status = LogFileContent::Status::TooLarge;
         return content;
     }
-    content.lines = SplitLogLines(bytes.constData(), static_cast<size_t>(bytes.size()));
+    content.lines = SplitLogLines(bytes.data(), got);
     content.status = LogFileContent::Status::Loaded;
     return content;
 }
 
-bool WriteLogFile(const std::string& path, const std::vector<std::string>& lines) {
+LogWriteStatus WriteLogFile(const std::string& path, const std::vector<std::string>& lines) {
     size_t total = 0;
     for (const auto& line : lines) total += line.size() + 2;
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(total));
+    std::string bytes;
+    bytes.reserve(total);
     for (const auto& line : lines) {
-        bytes.append(line.data(), static_cast<qsizetype>(line.size()));
-        bytes.append("\r\n", 2);
+        bytes += line;
+        bytes += "\r\n";
     }
-    const QString name = QString::fromLocal8Bit(path.c_str());
-    // A replacement cut short by a kill between linking its temporary file
-    // and renaming it leaves "<name>.XXXXXX" behind; only one instance runs,
-    // so any such file now is such a leftover.
-    const QFileInfo target(name);
-    QDir folder = target.dir();
-    for (const QString& stale : folder.entryList({target.fileName() + ".??????"}, QDir::Files | QDir::Hidden))
-        folder.remove(stale);
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+
+    // A replacement cut short by a kill leaves its temporary file behind.
+    RemoveLeftoverTemporaries(path);
+
+    struct stat old {};
+    const bool replacing = ::lstat(path.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode)) return LogWriteStatus::NotRegular;
+    if (!replacing && errno != ENOENT && errno != ENOTDIR) return LogWriteStatus::Failed;
+
+    std::string temp;
+    Fd file;
+    for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
+        static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        temp = path + kLogTempMarker;
+        for (int i = 0; i < 6; ++i) temp += kChars[QRandomGenerator::global()->bounded(62)];
+        file.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (file.fd < 0 && errno != EEXIST) return LogWriteStatus::Failed;
     }
-    return file.commit();
+    if (file.fd < 0) return LogWriteStatus::Failed;
+    // A replaced file keeps its mode; a new one gets the usual one.
+    const bool written = (!replacing || ::fchmod(file.fd, old.st_mode & 07777) == 0) && WriteAll(file.fd, bytes) &&
+                         ::fsync(file.fd) == 0;
+    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return LogWriteStatus::Failed;
+    }
+    return LogWriteStatus::Written;
+}
+
+bool EnsureLogFolder(const std::string& dir) {
+    const QString name = QString::fromLocal8Bit(dir.c_str());
+    if (QFileInfo(name).isDir()) return true;
+    return QDir().mkpath(name) && QFileInfo(name).isDir();
 }
 
 }  // namespace kestrel

@@ -1,7 +1,12 @@
 #pragma once
-// The day's log file: plain single-byte text, one line per event log line,
-// each line ended by CR LF. Read whole and replaced whole; the replacement
-// is atomic, so the file always holds one complete version.
+// The day's log file: plain text, one line per event log line, each line
+// ended by CR LF. Read whole and replaced whole; the replacement is atomic,
+// so the file always holds one complete version.
+//
+// The program usually runs as root and the log folder may be writable by
+// others: a log file is never opened through a symbolic link, and anything
+// at its name that is not a regular file (a link, a FIFO, a device, a
+// folder) is neither read nor replaced.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,7 +14,7 @@
 namespace kestrel {
 
 struct LogFileContent {
-    enum class Status { Loaded, Missing, Unreadable, TooLarge };
+    enum class Status { Loaded, Missing, Unreadable, TooLarge, NotRegular };
     Status status = Status::Missing;
     std::vector<std::string> lines;
 };
@@ -18,13 +23,28 @@ struct LogFileContent {
 // is not a file this program wrote, and is left alone rather than read.
 inline constexpr int64_t kMaxLogFileBytes = 64 * 1024 * 1024;
 
+// What is at a log file's name, looked at without following a link.
+enum class LogFileKind { Missing, Regular, NotRegular };
+LogFileKind InspectLogFile(const std::string& path);
+
 // Lines end at CR LF or LF; every other byte, NUL and lone CR included, is
 // kept as it is.
 LogFileContent ReadLogFile(const std::string& path);
 std::vector<std::string> SplitLogLines(const char* data, size_t size);
 
-// Writes a temporary file beside path and renames it over path. Returns
-// false, leaving any earlier file untouched, when that fails.
-bool WriteLogFile(const std::string& path, const std::vector<std::string>& lines);
+enum class LogWriteStatus { Written, NotRegular, Failed };
+
+// Writes a temporary file beside path and renames it over path. Leaves any
+// earlier file untouched when that fails, and refuses to replace anything
+// but a regular file. Also removes the temporary files of this name that a
+// killed earlier write left behind (and no other file).
+LogWriteStatus WriteLogFile(const std::string& path, const std::vector<std::string>& lines);
+
+// The name of the temporary files of WriteLogFile: path + this marker + six
+// characters.
+inline constexpr char kLogTempMarker[] = ".kestrel-tmp.";
+
+// Creates the folder of the log files with its parents when it is missing.
+bool EnsureLogFolder(const std::string& dir);
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #include "eventlog/log_text.h"
 
+#include "wire/device_text.h"
 #include "wire/status_sector.h"
 
 namespace kestrel::logtext {
@@ -16,11 +17,11 @@ std::string DeviceTag(unsigned index) { return "D" + std::to_string(index + 1); 
 std::string MemberName(int disk) { return disk == 0 ? "HDD1" : "HDD2"; }
 
 std::string MemberModel(const Block512& s, int disk) {
-    return TrimModel(AtaString(s, disk == 0 ? kDisk1Model : kDisk2Model, kModelLength));
+    return DeviceText(TrimModel(AtaString(s, disk == 0 ? kDisk1Model : kDisk2Model, kModelLength)));
 }
 
 std::string MemberSerial(const Block512& s, int disk) {
-    return AtaString(s, disk == 0 ? kDisk1Serial : kDisk2Serial, kSerialLength);
+    return DeviceText(AtaString(s, disk == 0 ? kDisk1Serial : kDisk2Serial, kSerialLength));
 }
 
 std::string MemberCapacity(const Block512& s, int disk) {
@@ -68,8 +69,9 @@ void AppendMemberLines(std::vector<std::string>& out, const Block512& s, int dis
 std::vector<std::string> DeviceBlock(unsigned index, const Block512& identify, const Block512& s) {
     std::vector<std::string> out;
     out.push_back("Device" + std::to_string(index + 1) + " information :");
-    out.push_back("Model# " + TrimModel(IdentifyModel(identify)));
-    out.push_back(ModeName(s[kRaidMode]) + ", F/W Rev. " + IdentifyRevision(identify) + "." + FirmwareText(s));
+    out.push_back("Model# " + DeviceText(TrimModel(IdentifyModel(identify))));
+    out.push_back(ModeName(s[kRaidMode]) + ", F/W Rev. " + DeviceText(IdentifyRevision(identify)) + "." +
+                  FirmwareText(s));
     out.push_back("Configured Capacity : " + CapacityText(Sectors40(s, kConfiguredCapacity)));
     AppendMemberLines(out, s, 0);
     AppendMemberLines(out, s, 1);

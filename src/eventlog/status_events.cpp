@@ -70,11 +70,12 @@ bool StatusEvents::DiskStateChanges(unsigned index, const Block512& s, const std
 void StatusEvents::SensorAlerts(unsigned index, const Block512& s) {
     const uint8_t env = s[kEnvFlags];
     if (s[kSensorSupport] != 0x11 || (env & 0xF0) != 0xA0) return;
-    if ((env & kFanFailure) && !(lastEnvFlags_ & kFanFailure))
+    uint8_t& last = memory_[index % kEnclosures].LastEnvFlags;
+    if ((env & kFanFailure) && !(last & kFanFailure))
         alerts_.ComposeAlert(static_cast<int>(NotificationEvent::FanFail), static_cast<int>(index), 0);
-    if ((env & kOverTemperature) && !(lastEnvFlags_ & kOverTemperature))
+    if ((env & kOverTemperature) && !(last & kOverTemperature))
         alerts_.ComposeAlert(static_cast<int>(NotificationEvent::OverHeat), static_cast<int>(index), 0);
-    lastEnvFlags_ = env;
+    last = env;
 }
 
 bool StatusEvents::ActivityProgress(unsigned index, const Block512& s, bool scanReporting, const std::string& ts,

@@ -20,6 +20,10 @@ struct EnclosureMemory {
     bool ScanInProgress = false;             // tracked activity is a media scan
     uint8_t ActivityTarget = 0;              // 0 HDD1, 1 HDD2
     uint8_t LastBadSectorCount = 0;
+    // Sensor flags as last evaluated. Kept per enclosure: one byte shared by
+    // two enclosures that report sensors flips on every poll while one fan
+    // fails, and its alarm would mail on every poll.
+    uint8_t LastEnvFlags = 0;
 };
 
 class StatusEvents {
@@ -38,7 +42,7 @@ public:
     void SetLastDiskState(unsigned index, uint8_t diskState);
     const EnclosureMemory& Memory(unsigned index) const { return memory_[index % kEnclosures]; }
     uint8_t LastProgress(unsigned index) const { return Memory(index).LastProgress; }
-    uint8_t LastEnvFlags() const { return lastEnvFlags_; }
+    uint8_t LastEnvFlags(unsigned index) const { return Memory(index).LastEnvFlags; }
 
 private:
     bool DiskStateChanges(unsigned index, const Block512& s, const std::string& ts, const Emit& emit);
@@ -49,7 +53,6 @@ private:
 
     AlertSink& alerts_;
     std::array<EnclosureMemory, kEnclosures> memory_{};
-    uint8_t lastEnvFlags_ = 0;  // one for all enclosures
 };
 
 }  // namespace kestrel

@@ -1,19 +1,11 @@
 #include "monitor/status_page.h"
 
+#include "wire/device_text.h"
 #include "wire/status_sector.h"
 
 namespace kestrel {
 
 namespace st = status;
-
-std::string Printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u >= 0x7F) c = '?';
-    }
-    return out;
-}
 
 StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, WindowState& shell, MessageBoxes& messages,
                        StatusPageLinks links)
@@ -26,7 +18,7 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     u.result = 0;
     const Block512& s = drives_.StatusOfSlot(static_cast<unsigned>(model.statusPageDevice));
 
-    u.firmware = Printable(drives_.FirmwareRevision) + "." + st::FirmwareText(s);
+    u.firmware = DeviceText(drives_.FirmwareRevision) + "." + st::FirmwareText(s);
     const uint8_t env = s[st::kEnvFlags];
     u.fanColour = (env & st::kFanFailure) ? TextColour::Red : TextColour::Blue;
     u.temperatureColour = (env & st::kOverTemperature) ? TextColour::Red : TextColour::Blue;
@@ -89,7 +81,7 @@ DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk) {
     const size_t modelAt = disk == 0 ? st::kDisk1Model : st::kDisk2Model;
     const size_t capacityAt = disk == 0 ? st::kDisk1Capacity : st::kDisk2Capacity;
     const std::string serial = st::AtaString(s, disk == 0 ? st::kDisk1Serial : st::kDisk2Serial, st::kSerialLength);
-    const std::string model = Printable(st::AtaString(s, modelAt, st::kModelLength));
+    const std::string model = DeviceText(st::AtaString(s, modelAt, st::kModelLength));
     const std::string capacity = std::to_string(st::Gigabytes(st::Sectors40(s, capacityAt))) + " GB\n";
     const uint8_t activity = s[st::kActivityFlags];
 
@@ -110,7 +102,7 @@ DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk) {
         if (disk == 0) hdd1Prompted_ = false;
     } else if (nibble & st::kFailed) {
         d.capacityColour = TextColour::Red;
-        const std::string serialText = "\nThe Matched SSD's Serial# is " + Printable(serial);
+        const std::string serialText = "\nThe Matched SSD's Serial# is " + DeviceText(serial);
         if (disk == 0 && variant_ == ProductVariant::Hybrid && !hdd1Prompted_) {
             hdd1Prompted_ = true;
             if (activity & st::kMatchedReplacement) {

@@ -76,7 +76,4 @@ private:
     bool autoScan_ = false;
 };
 
-// Display text of a status record text field: unprintable bytes become '?'.
-std::string Printable(const std::string& text);
-
 }  // namespace kestrel

@@ -34,6 +34,7 @@ struct ShellModel {
     bool loadEnabled = false;      // Image2_Load
     bool upgradeEnabled = false;   // Image2_Upgrade
     bool logButtonVisible = false; // Image0_Log
+    bool autoScanBoxEnabled = true; // CheckBox7
 
     std::string detectText = "Drive detecting";  // StaticText1
     bool detectTextVisible = true;

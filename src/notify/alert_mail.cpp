@@ -1,5 +1,6 @@
 #include "notify/alert_mail.h"
 
+#include "wire/device_text.h"
 #include "wire/status_sector.h"
 
 namespace kestrel {
@@ -32,8 +33,8 @@ void AlertComposer::ComposeAlert(int kind, int enclosureIndex, int memberDisk) {
         const Block512& identify = drives_.IdentifyOfSlot(slot);
         const Block512& s = drives_.StatusOfSlot(slot);
         deviceInfo_.push_back("Device" + n + " information :");
-        deviceInfo_.push_back("Model# " + st::TrimModel(st::IdentifyModel(identify)));
-        deviceInfo_.push_back(st::ModeName(s[st::kRaidMode]) + ", F/W Rev. " + st::IdentifyRevision(identify) + "." +
+        deviceInfo_.push_back("Model# " + DeviceText(st::TrimModel(st::IdentifyModel(identify))));
+        deviceInfo_.push_back(st::ModeName(s[st::kRaidMode]) + ", F/W Rev. " + DeviceText(st::IdentifyRevision(identify)) + "." +
                               st::FirmwareText(s));
         deviceInfo_.push_back("Configured Capacity : " + st::CapacityText(st::Sectors40(s, st::kConfiguredCapacity)));
         AppendMemberLines(s, 0, kind == 1);
@@ -59,8 +60,8 @@ void AlertComposer::AppendMemberLines(const Block512& s, int disk, bool details)
     const size_t model = disk == 0 ? st::kDisk1Model : st::kDisk2Model;
     const size_t serial = disk == 0 ? st::kDisk1Serial : st::kDisk2Serial;
     const size_t capacity = disk == 0 ? st::kDisk1Capacity : st::kDisk2Capacity;
-    deviceInfo_.push_back("    Model no.: " + st::TrimModel(st::AtaString(s, model, st::kModelLength)));
-    deviceInfo_.push_back("    Serial no.: \"" + st::AtaString(s, serial, st::kSerialLength) + "\"");
+    deviceInfo_.push_back("    Model no.: " + DeviceText(st::TrimModel(st::AtaString(s, model, st::kModelLength))));
+    deviceInfo_.push_back("    Serial no.: \"" + DeviceText(st::AtaString(s, serial, st::kSerialLength)) + "\"");
     deviceInfo_.push_back("    Capacity : " + st::CapacityText(st::Sectors40(s, capacity)));
 }
 

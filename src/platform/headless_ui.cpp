@@ -2,15 +2,19 @@
 
 namespace kestrel {
 
-MessageAnswer StderrMessageBoxes::Show(const std::string& text, const std::string& caption,
-                                       MessageButtons buttons) {
-    // One line per box: line breaks inside the text become " / " so that a
-    // service journal keeps each box as one record.
+std::string OneLine(const std::string& text) {
     std::string flat;
     for (char c : text) {
         if (c == '\n') flat += " / ";
         else if (c != '\r') flat += c;
     }
+    return flat;
+}
+
+MessageAnswer StderrMessageBoxes::Show(const std::string& text, const std::string& caption,
+                                       MessageButtons buttons) {
+    // One line per box, so that a service journal keeps each box as one record.
+    const std::string flat = OneLine(text);
     const MessageAnswer answer = buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     std::fprintf(out_, "[%s] %s%s\n", caption.empty() ? "Message box" : caption.c_str(), flat.c_str(),
                  buttons == MessageButtons::YesNo ? " (answered No)" : "");
@@ -21,7 +25,12 @@ MessageAnswer StderrMessageBoxes::Show(const std::string& text, const std::strin
 void MemoryStatusBar::SetPanel(int index, const std::string& text) {
     if (index < 0 || index >= kPanelCount) return;
     std::lock_guard lock(mutex_);
-    panels_[static_cast<size_t>(index)] = text;
+    std::string& panel = panels_[static_cast<size_t>(index)];
+    if (echo_ && text != panel && !text.empty()) {
+        std::fprintf(echo_, "[panel %d] %s\n", index, OneLine(text).c_str());
+        std::fflush(echo_);
+    }
+    panel = text;
 }
 
 std::string MemoryStatusBar::Panel(int index) const {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "platform/user_interface.h"
 
@@ -19,14 +20,21 @@ private:
     std::FILE* out_;
 };
 
+// One line for a journal: line breaks become " / ".
+std::string OneLine(const std::string& text);
+
 // Keeps the panel texts so that the behaviour can read them back; thread-safe
-// because detection writes from its own thread.
+// because detection writes from its own thread. With an echo stream (the
+// headless service), every new text of a panel is also written there as
+// "[panel N] text", once per change, so that failures reach the journal.
 class MemoryStatusBar final : public StatusBar {
 public:
+    explicit MemoryStatusBar(std::FILE* echo = nullptr) : echo_(echo) {}
     void SetPanel(int index, const std::string& text) override;
     std::string Panel(int index) const override;
 
 private:
+    std::FILE* echo_;
     mutable std::mutex mutex_;
     std::array<std::string, kPanelCount> panels_;
 };

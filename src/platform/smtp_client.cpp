@@ -32,8 +32,9 @@ bool IsAscii(const std::string& text) {
     return true;
 }
 
-// The program's texts are single-byte (Latin-1); the mail carries UTF-8.
-QByteArray Utf8(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).toUtf8(); }
+// The program's texts are UTF-8 (device text is made so when read); a byte
+// that is not valid UTF-8 becomes U+FFFD, so the mail is always valid.
+QByteArray Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8(); }
 
 // An encoded word for a header text outside ASCII.
 std::string HeaderText(const std::string& text) {

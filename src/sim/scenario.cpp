@@ -8,8 +8,13 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <set>
 
 #include "sim/status_fields.h"
@@ -38,6 +43,50 @@ std::string Join(std::initializer_list<const char*> names) {
 std::string Index(const std::string& where, qsizetype i) { return where + "[" + std::to_string(i) + "]"; }
 std::string Member(const std::string& where, const char* key) { return where.empty() ? key : where + "." + key; }
 
+// A refusal is one line, whatever the scenario's keys and texts contain:
+// control characters are shown escaped.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (u < 0x20 || u == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            out += hex;
+        } else out += c;
+    }
+    return out;
+}
+
+// Reads a flash image: a regular file of exactly the flash's size, checked
+// before anything is read (a device or a FIFO is refused, not drained).
+std::string ReadFlashImage(const std::string& path, std::vector<uint8_t>& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "expected a readable file; cannot open " + path;
+    struct stat st {};
+    std::string problem;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = "expected a regular file; " + path + " is not one";
+    } else if (static_cast<size_t>(st.st_size) != kFlashBytes) {
+        problem = "expected a file of 524288 bytes; " + path + " has " + std::to_string(st.st_size);
+    } else {
+        out.assign(kFlashBytes + 1, 0);  // one byte more, to see a file that grew
+        size_t got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        if (got != kFlashBytes) problem = "expected a file of 524288 bytes; " + path + " changed while read";
+        out.resize(kFlashBytes);
+    }
+    ::close(fd);
+    return problem;
+}
+
 class Parser {
 public:
     Parser(std::string source, std::string baseDir) : source_(std::move(source)), baseDir_(std::move(baseDir)) {}
@@ -45,7 +94,7 @@ public:
     const std::string& Error() const { return error_; }
 
     bool Fail(const std::string& where, const std::string& what) {
-        if (error_.empty()) error_ = source_ + ": " + (where.empty() ? "top level" : where) + ": " + what;
+        if (error_.empty()) error_ = OneLine(source_ + ": " + (where.empty() ? "top level" : where) + ": " + what);
         return false;
     }
 
@@ -267,13 +316,11 @@ private:
             QFileInfo info(QString::fromStdString(name));
             const QString path = info.isAbsolute() ? info.filePath()
                                                    : QString::fromStdString(baseDir_) + "/" + info.filePath();
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) return Fail(w, "expected a readable file; cannot open " + path.toStdString());
-            const QByteArray data = file.readAll();
-            if (static_cast<size_t>(data.size()) != kFlashBytes)
-                return Fail(w, "expected a file of 524288 bytes; " + path.toStdString() + " has " +
-                                   std::to_string(data.size()));
-            e.flashImage.assign(data.begin(), data.end());
+            const std::string problem = ReadFlashImage(path.toStdString(), e.flashImage);
+            if (!problem.empty()) {
+                e.flashImage.clear();
+                return Fail(w, problem);
+            }
         }
         return true;
     }

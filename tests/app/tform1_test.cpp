@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QIcon>
+#include <QGuiApplication>
 
 #include "app/device_io_choice.h"
 
@@ -37,6 +39,20 @@ TEST(MainWindow, RaidHidesSetupAndUpgradeTakesItsSlot) {
     EXPECT_EQ(hybrid.windowTitle(), "HyBrid GUI V0.23.6");
     EXPECT_EQ(hybrid.Label63->text(), "Hybrid Management Sofeware");
     EXPECT_EQ(raid.Label65->text(), "V0.23.6");
+}
+
+TEST(MainWindow, OurIconScaledHintPauseAndACaptionQtLeavesAlone) {
+    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    EXPECT_FALSE(form.windowIcon().isNull());
+    EXPECT_EQ(form.windowIcon().availableSizes().value(0), QSize(64, 64));
+    EXPECT_EQ(form.CheckBox1->toolTipDuration(), 60) << "6000 ms at time scale 0.01";
+    EXPECT_EQ(form.Image0_D2->toolTipDuration(), 60);
+    // On X11 and Wayland Qt appends the application display name to every
+    // window title; the caption must be the whole title.
+    EXPECT_NE(QGuiApplication::applicationDisplayName(), "RAID GUI V0.23.6");
+    form.CheckBox7->setEnabled(false);
+    form.module().shell().Image0_D2Click();
+    EXPECT_TRUE(form.CheckBox7->isEnabled()) << "a slot switch enables Auto Scan";
 }
 
 TEST(MainWindow, StartsDetectingWithPageButtonsDisabled) {

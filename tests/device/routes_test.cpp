@@ -59,7 +59,10 @@ protected:
     testing::RecordingDeviceIo io_;
     testing::RecordingMessageBoxes boxes_;
     MemoryStatusBar bar_;
-    uint32_t random_ = 17;  // numbered mailbox block 20
+    // Numbered mailbox block 3 + (40 & 0x7F) = 43, apart from the fixed block
+    // 20 so that a command sent to the wrong one fails.
+    static constexpr uint32_t kNumbered = 43;
+    uint32_t random_ = 40;
     Transport transport_;
 };
 
@@ -76,8 +79,8 @@ TEST_F(RoutesTest, FlashReadOnEachPath) {
             EXPECT_EQ(BridgeOpcode(c[0], p), 0x85);
         } else if (p.flags & access::kScsiMailbox) {
             ASSERT_EQ(c.size(), 3u);
-            EXPECT_TRUE(IsWrite(c[0], 20) && c[0].outData[2] == 0x03 && c[0].outData[3] == 1);
-            EXPECT_TRUE(IsWrite(c[1], 20));
+            EXPECT_TRUE(IsWrite(c[0], kNumbered) && c[0].outData[2] == 0x03 && c[0].outData[3] == 1);
+            EXPECT_TRUE(IsWrite(c[1], kNumbered));
             EXPECT_EQ(std::vector<uint8_t>(c[1].outData.begin() + 2, c[1].outData.begin() + 7),
                       (std::vector<uint8_t>{0x00, 0x03, 0x00, 0x12, 0x00}));
             EXPECT_TRUE(IsRead(c[2], 60));
@@ -196,7 +199,7 @@ TEST_F(RoutesTest, FlashFailureTexts) {
         {kBridge, RequestKind::FlashErase, 2, "Erase SPI Error USB"},
         {kAta, RequestKind::FlashRead, 0, "VU command 0x88 FEA 0x01 Read Error"},
         {kAta, RequestKind::FlashResult, 0, "Error code 600"},
-        {kMailbox, RequestKind::FlashRead, 0, "Error code 201"},
+        {kMailbox, RequestKind::FlashRead, 0, "Error code 431"},  // the numbered block
         {kMailbox, RequestKind::FlashResult, 0, "Error code 600"},
         {kMailbox, RequestKind::FlashProgram, 1, "Error code 201"},
         {kAta, RequestKind::FlashErase, 2, "Error code 201"},

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <sys/stat.h>
 
 #include "eventlog/log_file.h"
 #include "eventlog/log_fixture.h"
@@ -170,10 +172,14 @@ TEST(EventLogFile, LinesOfAnyDeviceTextStayOneLineAndTheListenerHearsEachChangin
     int heard = 0;
     f.log->SetChangeListener([&] { ++heard; });
     Record r = Record().diskState(0x22);
-    testing::PutAta(r.b, status::kDisk1Model, status::kModelLength, "EVIL\r\nD1 HDD2 was removed, forged");
+    testing::PutAta(r.b, testing::at::kDisk1Model, testing::at::kModelLength, "EVIL\r\nD1 HDD2 was removed, forged");
+    testing::PutAta(r.b, testing::at::kDisk1Serial, testing::at::kSerialLength, "\x1b]0;pwned\x07\x9b\xe9");
     f.Pass(r);
     EXPECT_EQ(heard, 1);
     EXPECT_EQ(f.log->Line(7), "    Model no.: EVIL  D1 HDD2 was removed, forged");
+    EXPECT_EQ(f.log->Line(8), "    Serial no.: \"?]0;pwned??\xc3\xa9        \"")
+        << "control bytes shown as '?', Latin-1 written as UTF-8";
+    EXPECT_EQ(f.echoed[8], f.log->Line(8)) << "standard output gets the same text";
     f.firstStatusPending = false;
     f.Pass(0x01);
     EXPECT_EQ(heard, 1) << "a pass that adds nothing is not announced";
@@ -185,8 +191,8 @@ TEST(EventLogFile, UnwritableDirectoryKeepsTheLinesAndWritesThemOnceItCan) {
     WriteBytes(dir, "a file where the directory should be");
     LogFixture f(dir);
     f.log->LogStatusChanges(0x01);
-    const std::string expectedPath = f.FilePath().toStdString();
-    EXPECT_EQ(f.bar.Panel(4), "Cannot write log file " + expectedPath);
+    EXPECT_EQ(f.bar.Panel(4), "Cannot create log folder " + dir.toStdString());
+    EXPECT_EQ(f.problems, std::vector<std::string>{f.bar.Panel(4)}) << "said on standard error too";
     EXPECT_TRUE(f.log->HasUnsavedLines());
     const size_t startLines = f.log->LineCount();
     EXPECT_EQ(startLines, 15u);
@@ -229,6 +235,84 @@ TEST(EventLogFile, UnsavedLinesOfThePreviousDayGetALastTryAtTheDayChange) {
     EXPECT_EQ(ReadBytes(yesterdayPath), Crlf(yesterday));
     EXPECT_EQ(f.log->Line(0), kSep);
     EXPECT_FALSE(f.log->HasUnsavedLines());
+}
+
+TEST(EventLogFile, LinkOrFifoAtTodaysNameIsRefusedAndTheLinesKept) {
+    LogFixture f;
+    const QString victim = f.dir.filePath("victim");
+    WriteBytes(victim, "precious\r\n");
+    ASSERT_TRUE(QFile::link(victim, f.FilePath()));
+    f.log->LogStatusChanges(0x01);
+    const std::string refused = "Log file is not a regular file: " + f.FilePath().toStdString();
+    EXPECT_EQ(f.bar.Panel(4), refused);
+    EXPECT_EQ(f.problems, std::vector<std::string>{refused});
+    EXPECT_EQ(ReadBytes(victim), "precious\r\n");
+    EXPECT_TRUE(f.log->HasUnsavedLines());
+    const std::vector<std::string> run = f.log->Lines();
+    ASSERT_EQ(run.size(), 15u);
+
+    // A FIFO in its place: neither read (which would block) nor replaced.
+    f.firstStatusPending = false;
+    QFile::remove(f.FilePath());
+    ASSERT_EQ(::mkfifo(f.FilePath().toLocal8Bit().constData(), 0600), 0);
+    f.Status(0) = Record().diskState(0x22).activity(0x01).progress(5);
+    f.log->LogStatusChanges(0x01);
+    EXPECT_EQ(f.log->LineCount(), run.size() + 1);
+    EXPECT_EQ(f.problems.size(), 1u) << "the same problem is said once";
+
+    // Once it is gone, every line reaches the file.
+    QFile::remove(f.FilePath());
+    f.Status(0) = Record().diskState(0x22).activity(0x01).progress(6);
+    f.log->LogStatusChanges(0x01);
+    EXPECT_EQ(f.File(), Crlf(f.log->Lines()));
+    EXPECT_EQ(f.log->LineCount(), run.size() + 2);
+    EXPECT_FALSE(f.log->HasUnsavedLines());
+}
+
+TEST(EventLogFile, AnotherDaysExistingFileIsLoadedNotReplaced) {
+    LogFixture f;
+    f.Start();
+    const std::string today = f.File();
+
+    // The clock is set back to a day whose file exists.
+    f.now = QDateTime(QDate(2011, 2, 24), QTime(9, 0, 0));
+    WriteBytes(f.FilePath(), "yesterday's line\r\n");
+    f.Status(0) = Record().diskState(0x22).activity(0x01).progress(9);
+    f.log->LogStatusChanges(0x01);
+    EXPECT_EQ(f.File(), Crlf({"yesterday's line", "D1 HDD2 --> HDD1 9%, " + f.Ts()}));
+    f.now = QDateTime(QDate(2011, 2, 25), QTime(13, 30, 0));
+    EXPECT_EQ(f.File(), today) << "the other day's file is left as it was";
+}
+
+TEST(EventLogFile, PreviousDaysUnwrittenLinesAreKeptUntilTheyCanBeWritten) {
+    LogFixture f;
+    const QString elsewhere = f.dir.filePath("elsewhere");
+    WriteBytes(elsewhere, "");
+    f.now = QDateTime(QDate(2011, 2, 25), QTime(23, 59, 59));
+    const QString day1 = f.FilePath();
+    ASSERT_TRUE(QFile::link(elsewhere, day1));
+    f.log->LogStatusChanges(0x01);
+    f.firstStatusPending = false;
+    const std::vector<std::string> firstDay = f.log->Lines();
+
+    f.now = QDateTime(QDate(2011, 2, 26), QTime(0, 0, 3));
+    f.Pass(Record().diskState(0x22).activity(0x01).progress(1));
+    EXPECT_TRUE(f.log->HasUnsavedLines()) << "the first day's lines are not dropped";
+
+    QFile::remove(day1);
+    f.Pass(Record().diskState(0x22).activity(0x01).progress(2));
+    EXPECT_EQ(ReadBytes(day1), Crlf(firstDay)) << "written with the next write";
+    EXPECT_FALSE(f.log->HasUnsavedLines());
+    EXPECT_EQ(ReadBytes(elsewhere), "");
+}
+
+TEST(EventLogFile, MissingLogFolderIsCreatedWithItsParents) {
+    QTemporaryDir root;
+    const QString dir = root.filePath("var/log/kestrel");
+    LogFixture f(dir);
+    f.Start();
+    EXPECT_EQ(f.File(), Crlf(f.log->Lines()));
+    EXPECT_TRUE(f.problems.empty());
 }
 
 TEST(EventLogFile, UnreadableFileOfTodayIsNeverReplaced) {
@@ -301,7 +385,9 @@ TEST(EventLogText, DeviceBlockMemberLinesAndFieldsOfAnyContent) {
     Record full = Record().diskState(0x22).disk(0, std::string(40, '\xfe'), std::string(20, 'A'), 0)
                       .disk(1, "", std::string(20, 'B'), 0);
     const auto lines = members(full);
-    EXPECT_EQ(lines[1], "    Model no.: " + std::string(40, '\xfe'));
+    std::string thorns;
+    for (int i = 0; i < 40; ++i) thorns += "\xc3\xbe";  // U+00FE in UTF-8
+    EXPECT_EQ(lines[1], "    Model no.: " + thorns);
     EXPECT_EQ(lines[2], "    Serial no.: \"" + std::string(20, 'A') + "\"");
 }
 

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QThread>
+#include <sys/stat.h>
 
 #include "eventlog/log_fixture.h"
 
@@ -40,14 +41,40 @@ TEST(EventLogWriterProcess, WritesTheDayFileUntilKilled) {
     }
 }
 
-TEST(EventLogFile, AReplacementRemovesTheLeftoverOfAnInterruptedOne) {
+TEST(EventLogFile, AReplacementRemovesOnlyOurOwnLeftovers) {
     QTemporaryDir dir;
     const std::string path = (dir.path() + "/261208.log").toStdString();
-    testing::WriteBytes(QString::fromStdString(path + ".a1B2c3"), "half a file");
-    testing::WriteBytes(QString::fromStdString(path + ".keep.me"), "not ours");
-    ASSERT_TRUE(WriteLogFile(path, {"one", "two"}));
+    auto put = [&](const std::string& suffix) { testing::WriteBytes(QString::fromStdString(path + suffix), "x"); };
+    put(std::string(kLogTempMarker) + "a1B2c3");  // ours, left by a killed write
+    put(".backup");                               // the user's, six characters too
+    put(".a1B2c3");
+    put(std::string(kLogTempMarker) + "a1B2c3d");  // not our pattern
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QString::fromStdString("261208.log" + std::string(kLogTempMarker) + "dirdir")));
+    ASSERT_EQ(WriteLogFile(path, {"one", "two"}), LogWriteStatus::Written);
     EXPECT_EQ(ReadBytes(QString::fromStdString(path)), "one\r\ntwo\r\n");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"261208.log", "261208.log.keep.me"}));
+    const QString marker = QString::fromLatin1(kLogTempMarker);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+              (QStringList{"261208.log", "261208.log.a1B2c3", "261208.log.backup",
+                           "261208.log" + marker + "a1B2c3d", "261208.log" + marker + "dirdir"}));
+}
+
+TEST(EventLogFile, NeverReadsOrReplacesThroughALinkOrAFifo) {
+    QTemporaryDir dir;
+    const QString victim = dir.filePath("victim");
+    testing::WriteBytes(victim, "precious\r\n");
+    const std::string link = (dir.path() + "/261208.log").toStdString();
+    ASSERT_TRUE(QFile::link(victim, QString::fromStdString(link)));
+    EXPECT_EQ(InspectLogFile(link), LogFileKind::NotRegular);
+    EXPECT_EQ(ReadLogFile(link).status, LogFileContent::Status::NotRegular);
+    EXPECT_EQ(WriteLogFile(link, {"evil"}), LogWriteStatus::NotRegular);
+    EXPECT_EQ(ReadBytes(victim), "precious\r\n");
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(link)).isSymLink());
+
+    const std::string fifo = (dir.path() + "/261209.log").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ReadLogFile(fifo).status, LogFileContent::Status::NotRegular) << "and did not block";
+    EXPECT_EQ(WriteLogFile(fifo, {"x"}), LogWriteStatus::NotRegular);
+    EXPECT_EQ(InspectLogFile((dir.path() + "/261210.log").toStdString()), LogFileKind::Missing);
 }
 
 TEST(EventLogFile, KilledWhileWritingAlwaysLeavesACompleteFile) {
@@ -98,7 +125,7 @@ TEST(EventLogFile, KilledWhileWritingAlwaysLeavesACompleteFile) {
     // A kill between linking the temporary file and renaming it can leave
     // the temporary file; the next replacement removes it.
     const std::vector<std::string> last = SplitLogLines(ReadBytes(path).data(), ReadBytes(path).size());
-    ASSERT_TRUE(WriteLogFile(path.toStdString(), last));
+    ASSERT_EQ(WriteLogFile(path.toStdString(), last), LogWriteStatus::Written);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
               QStringList{QFileInfo(path).fileName()})
         << "no temporary file stays behind";

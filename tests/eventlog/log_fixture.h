@@ -68,6 +68,7 @@ struct LogFixture {
         config.firstStatusPending = [this] { return firstStatusPending; };
         config.clock = [this] { return now; };
         config.echo = [this](const std::string& line) { echoed.push_back(line); };
+        config.problems = [this](const std::string& text) { problems.push_back(text); };
         log = std::make_unique<EventLog>(drives, alerts, bar, config);
     }
 
@@ -105,6 +106,7 @@ struct LogFixture {
     bool firstStatusPending = true;
     QDateTime now{QDate(2011, 2, 25), QTime(13, 4, 5)};
     std::vector<std::string> echoed;
+    std::vector<std::string> problems;
     std::unique_ptr<EventLog> log;
 };
 

@@ -131,7 +131,7 @@ TEST(StatusEvents, BadSectorsGiveOneHeadingAndTheNewAddressesFromTheRing) {
     EXPECT_EQ(noDisk, (Lines{"D1 HDD1 was removed, " + ts, "  LBA: 1015"})) << "no heading, the address still";
 }
 
-TEST(StatusEvents, SensorAlertsOnceUntilAnyEnclosureShowsTheBitClear) {
+TEST(StatusEvents, SensorAlertsOncePerEpisodeOfEachEnclosure) {
     testing::RecordingAlerts alerts;
     StatusEvents events(alerts);
     const auto none = [](std::string) { FAIL() << "sensor alerts write no line"; };
@@ -145,10 +145,21 @@ TEST(StatusEvents, SensorAlertsOnceUntilAnyEnclosureShowsTheBitClear) {
     apply(0, 0x01);        // high nibble not 0xA: likewise
     apply(0, 0xA1);
     EXPECT_EQ(alerts.calls.size(), 1u);
-    apply(1, 0xA0);  // the memory is shared by all enclosures
-    apply(0, 0xA5);
-    EXPECT_EQ(alerts.calls, (std::vector<Alert>{{4, 0, 0}, {4, 0, 0}, {3, 0, 0}}));
-    EXPECT_EQ(events.LastEnvFlags(), 0xA5);
+
+    // A second enclosure with healthy sensors, polled in turn with the
+    // failing one, must not re-arm the first one's alarm.
+    for (int poll = 0; poll < 5; ++poll) {
+        apply(0, 0xA1);
+        apply(1, 0xA0);
+    }
+    EXPECT_EQ(alerts.calls.size(), 1u);
+    apply(1, 0xA5);
+    EXPECT_EQ(alerts.calls, (std::vector<Alert>{{4, 0, 0}, {4, 1, 0}, {3, 1, 0}}));
+    apply(0, 0xA0);  // the episode ends...
+    apply(0, 0xA1);  // ...and a new one mails again
+    EXPECT_EQ(alerts.calls.size(), 4u);
+    EXPECT_EQ(events.LastEnvFlags(0), 0xA1);
+    EXPECT_EQ(events.LastEnvFlags(1), 0xA5);
 }
 
 }  // namespace

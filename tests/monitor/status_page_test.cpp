@@ -127,7 +127,7 @@ TEST(StatusPage, AbsentFailedAndEmptyDisks) {
     EXPECT_EQ(u.disks[1].modelEnabled, false);
 
     Record noSerial = Record(Healthy()).diskState(0x04);
-    std::fill_n(noSerial.b.begin() + status::kDisk1Serial, status::kSerialLength, 0);
+    std::fill_n(noSerial.b.begin() + testing::at::kDisk1Serial, testing::at::kSerialLength, 0);
     u = p.Draw(noSerial, true);
     EXPECT_FALSE(u.disks[0].model.has_value()) << "an absent disk without a serial keeps the old texts";
     EXPECT_EQ(u.disks[1].model, "") << "HDD2 with no state bit is emptied";
@@ -136,11 +136,16 @@ TEST(StatusPage, AbsentFailedAndEmptyDisks) {
     EXPECT_FALSE(u.disks[1].capacity.has_value()) << "an inserted disk keeps its texts";
 }
 
-TEST(StatusPage, UnprintableModelBytesShowAsQuestionMarks) {
-    Page p;
+TEST(StatusPage, DeviceTextOfModelAndSerialIsMadeSafe) {
+    Page p(ProductVariant::Hybrid);
     Record r = Healthy();
-    testing::PutAta(r.b, status::kDisk1Model, 40, std::string("AB\x01\xff", 4));
-    EXPECT_EQ(p.Draw(r, true).disks[0].model->substr(0, 4), "AB??");
+    testing::PutAta(r.b, testing::at::kDisk1Model, 40, std::string("AB\x01\xff\r", 5));
+    EXPECT_EQ(p.Draw(r, true).disks[0].model->substr(0, 6), "AB?\xc3\xbf ");
+    testing::PutAta(r.b, testing::at::kDisk1Serial, 20, "S\x1b[2J\xe9");
+    p.Draw(Record(r).diskState(0x28), true);
+    ASSERT_FALSE(p.boxes.shown.empty());
+    EXPECT_EQ(p.boxes.shown[0].text, "Unmatched SSD is inserted.\nThe Matched SSD's Serial# is S?[2J\xc3\xa9" +
+                                         std::string(14, ' '));
 }
 
 TEST(StatusPage, HybridAsksOncePerHdd1FailureAndStartsTheRebuildOnYes) {

@@ -50,7 +50,7 @@ TEST(StatusPoll, ReadsEachCheckedSlotAndReportsTheRefreshedOnes) {
     EXPECT_EQ(p.reads, (std::vector<unsigned>{0, 1}));
     EXPECT_EQ(p.masks, (std::vector<uint8_t>{0x03}));
     EXPECT_EQ(p.draws, (std::vector<bool>{true})) << "forced while the first status page is pending";
-    EXPECT_EQ(p.drives.CurrentStatus[3][status::kDiskState], 0x22);
+    EXPECT_EQ(p.drives.CurrentStatus[3][testing::at::kDiskState], 0x22);
 
     p.shell.Model().firstStatusPending = false;
     p.shell.Model().deviceChecked = {false, true};
@@ -101,7 +101,7 @@ TEST(StatusPoll, ZeroDiskStateIsRefusedOnlyWhileAnActivityIsTracked) {
     p.shell.Model().deviceChecked = {true, false};
     p.records[0] = Record().diskState(0);
     p.poll->Run();
-    EXPECT_EQ(p.drives.CurrentStatus[0][status::kDiskState], 0) << "stored while nothing is tracked";
+    EXPECT_EQ(p.drives.CurrentStatus[0][testing::at::kDiskState], 0) << "stored while nothing is tracked";
 
     p.records[0] = Record().diskState(0x22).progress(40);
     p.poll->Run();
@@ -111,7 +111,7 @@ TEST(StatusPoll, ZeroDiskStateIsRefusedOnlyWhileAnActivityIsTracked) {
     EXPECT_EQ(p.bar.Panel(4), "HDD Status = 0x00, Err Count = 0x00");
     p.poll->Run();
     EXPECT_EQ(p.bar.Panel(4), "HDD Status = 0x00, Err Count = 0x01");
-    EXPECT_EQ(p.drives.CurrentStatus[0][status::kDiskState], 0x22) << "the garbage record was not kept";
+    EXPECT_EQ(p.drives.CurrentStatus[0][testing::at::kDiskState], 0x22) << "the garbage record was not kept";
     EXPECT_EQ(p.masks.back(), 0x01) << "the slot still counts as refreshed";
 }
 
@@ -123,10 +123,10 @@ TEST(StatusPoll, PulledDiskKeepsItsIdentity) {
     p.records[1] = Record().diskState(0x42);
     p.poll->Run();
     const Block512& kept = p.drives.CurrentStatus[3];
-    EXPECT_EQ(kept[status::kDiskState], 0x42);
-    EXPECT_EQ(status::TrimModel(status::AtaString(kept, status::kDisk2Model, 40)), "ST3500418AS");
-    EXPECT_EQ(status::AtaString(kept, status::kDisk2Serial, 20).substr(0, 4), "9VM1");
-    EXPECT_EQ(status::Sectors40(kept, status::kDisk2Capacity), 976773168u);
+    EXPECT_EQ(kept[testing::at::kDiskState], 0x42);
+    EXPECT_EQ(status::TrimModel(status::AtaString(kept, testing::at::kDisk2Model, 40)), "ST3500418AS");
+    EXPECT_EQ(status::AtaString(kept, testing::at::kDisk2Serial, 20).substr(0, 4), "9VM1");
+    EXPECT_EQ(status::Sectors40(kept, testing::at::kDisk2Capacity), 976773168u);
 }
 
 TEST(Timer2, ReArmsMonitoringAfterALockAndPollsOnTheNextTick) {

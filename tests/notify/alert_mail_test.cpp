@@ -99,14 +99,25 @@ TEST(AlertComposer, HddFailReportListsBothMembersWithDetails) {
 
 TEST(AlertComposer, OtherKindsAddDetailsOnlyForPresentOrFailedDisks) {
     Mail m;
-    m.drives.CurrentStatus[1][status::kRaidMode] = 5;
-    m.drives.CurrentStatus[1][status::kFirmwareCode] = 'c';
+    m.drives.CurrentStatus[1][testing::at::kRaidMode] = 5;
+    m.drives.CurrentStatus[1][testing::at::kFirmwareCode] = 'c';
     m.composer->ComposeAlert(3, 0, 0);
     const auto& info = m.composer->DeviceInfo();
     EXPECT_EQ(info.front(), "Device1 over heat.");
     EXPECT_EQ(info[3], "Undefine, F/W Rev. 100126.1.C00");
     EXPECT_EQ(info.back(), "  HDD2 is absent. ");
     EXPECT_EQ(info.size(), 10u);
+}
+
+TEST(AlertComposer, DeviceFieldsAreMadeSafeForTheMail) {
+    Mail m;
+    m.drives.KnownIdentify[1] = testing::IdentifyBlock("KESTREL\r\nBcc: x@y", "10\x1b[2J\xb5");
+    testing::PutAta(m.drives.CurrentStatus[1], testing::at::kDisk1Serial, testing::at::kSerialLength, "\x07\xe9");
+    m.composer->ComposeAlert(1, 0, 1);
+    const auto& info = m.composer->DeviceInfo();
+    EXPECT_EQ(info[2], "Model# KESTREL  Bcc: x@y");
+    EXPECT_EQ(info[3], "Mirroring(RAID1), F/W Rev. 10?[2J\xc2\xb5 .C01");
+    EXPECT_EQ(info[7], "    Serial no.: \"?\xc3\xa9                  \"");
 }
 
 TEST(AlertComposer, MutedKindsRaiseNothingAndUnknownEnclosuresMailWithoutAReport) {

@@ -8,6 +8,7 @@
 #include "wire/status_sector.h"
 #include "sim/simulated_pc.h"
 #include "support/recording_ui.h"
+#include "support/status_builder.h"
 
 namespace kestrel {
 namespace {
@@ -49,16 +50,16 @@ TEST(DemoScenarioTest, TwoEnclosuresAndARebuildToTheEnd) {
         pc.AdvanceTo(std::chrono::milliseconds(ms));
         drives.SelectedEnclosure = 0;
         ASSERT_TRUE(reader.ReadStatus(drives, {}, status));
-        if (states.empty() || states.back() != status[st::kDiskState]) states.push_back(status[st::kDiskState]);
-        if (status[st::kActivityFlags] & st::kTargetHdd2) progress.push_back(status[st::kProgress]);
+        if (states.empty() || states.back() != status[testing::at::kDiskState]) states.push_back(status[testing::at::kDiskState]);
+        if (status[testing::at::kActivityFlags] & st::kTargetHdd2) progress.push_back(status[testing::at::kProgress]);
     }
     EXPECT_EQ(states, (std::vector<uint8_t>{0x22, 0x42, 0x12, 0x22}));
     EXPECT_EQ(progress, (std::vector<int>{0, 12, 24, 36, 48, 60, 72, 84, 96, 99}));
-    EXPECT_EQ(st::TrimModel(st::AtaString(status, st::kDisk2Model, 40)), "WDC WD10EZEX-22MFCA0");
+    EXPECT_EQ(st::TrimModel(st::AtaString(status, testing::at::kDisk2Model, 40)), "WDC WD10EZEX-22MFCA0");
 
     drives.SelectedEnclosure = 1;
     ASSERT_TRUE(reader.ReadStatus(drives, {}, status));
-    EXPECT_EQ(st::TrimModel(st::AtaString(status, st::kDisk1Model, 40)), "ST2000DM001-1CH164");
+    EXPECT_EQ(st::TrimModel(st::AtaString(status, testing::at::kDisk1Model, 40)), "ST2000DM001-1CH164");
     EXPECT_EQ(st::FanRpm(status), 1800u);
     EXPECT_TRUE(pc.TimelineDone());
 }

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 
 #include "app/device_io_choice.h"
 #include "sim/scenario.h"
@@ -106,6 +107,22 @@ TEST(ScenarioTest, FlashImageFileIsReadBesideTheScenario) {
         << shortImage.error;
     const ScenarioLoad missing = LoadScenarioFile(dir.filePath("none.json").toStdString());
     EXPECT_NE(missing.error.find("none.json: cannot open the scenario file"), std::string::npos);
+
+    // Not regular files: refused before any byte is read (a device without
+    // end, a FIFO that no one writes would block).
+    const std::string fifo = dir.filePath("pipe").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& name : {std::string("/dev/zero"), fifo}) {
+        const ScenarioLoad refused =
+            ParseScenario(R"({"enclosures": [{"name": "x", "flashImage": ")" + name + R"("}]})", "lab.json", ".");
+        EXPECT_EQ(refused.error, "lab.json: enclosures[0].flashImage: expected a regular file; " + name + " is not one");
+    }
+}
+
+TEST(ScenarioTest, RefusalsStayOneLine) {
+    EXPECT_EQ(Error("{\"dri\\r\\nve\\u001b[2J\": []}").rfind("lab.json: dri\\r\\nve\\x1B[2J: unknown key;", 0), 0u);
+    const std::string text = Error(R"({"enclosures": [{"name": "x", "flashImage": "two\nlines"}]})");
+    EXPECT_EQ(text.find('\n'), std::string::npos) << text;
 }
 
 TEST(ScenarioTest, DefaultImageIsAValidFirmwareImage) {

@@ -13,6 +13,7 @@
 #include "sim/sim_clock.h"
 #include "sim/simulated_pc.h"
 #include "support/recording_ui.h"
+#include "support/status_builder.h"
 #include "support/sim_scenarios.h"
 
 namespace kestrel {
@@ -146,8 +147,8 @@ TEST_F(SimulatedPcTest, RebuildAdvancesPerStatusReadAndCompletes) {
     pc_.RunStep(StepOf(Action::PullDisk, "b", 2));
     Block512 status{};
     ASSERT_TRUE(ReadStatus(0xA2, status));
-    EXPECT_EQ(st::DiskNibble(status[st::kDiskState], 1), st::kAbsent);
-    EXPECT_EQ(st::AtaString(status, st::kDisk2Model, 40), "");
+    EXPECT_EQ(st::DiskNibble(status[testing::at::kDiskState], 1), st::kAbsent);
+    EXPECT_EQ(st::AtaString(status, testing::at::kDisk2Model, 40), "");
     sim::Step insert = StepOf(Action::InsertDisk, "b", 2);
     insert.model = "NEW DISK";
     pc_.RunStep(insert);
@@ -157,11 +158,11 @@ TEST_F(SimulatedPcTest, RebuildAdvancesPerStatusReadAndCompletes) {
     std::vector<int> progress;
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(ReadStatus(0xA2, status));
-        progress.push_back(status[st::kActivityFlags] & st::kTargetHdd2 ? status[st::kProgress] : -1);
+        progress.push_back(status[testing::at::kActivityFlags] & st::kTargetHdd2 ? status[testing::at::kProgress] : -1);
     }
     EXPECT_EQ(progress, (std::vector<int>{0, 40, 80, 99, -1}));
-    EXPECT_EQ(status[st::kDiskState] & 0xF0, 0x20) << "the rebuilt disk is a member again";
-    EXPECT_EQ(st::TrimModel(st::AtaString(status, st::kDisk2Model, 40)), "NEW DISK");
+    EXPECT_EQ(status[testing::at::kDiskState] & 0xF0, 0x20) << "the rebuilt disk is a member again";
+    EXPECT_EQ(st::TrimModel(st::AtaString(status, testing::at::kDisk2Model, 40)), "NEW DISK");
 }
 
 TEST_F(SimulatedPcTest, StatusRecordsLiveInTheBridgeFlash) {
@@ -182,13 +183,13 @@ TEST_F(SimulatedPcTest, StatusRecordsLiveInTheBridgeFlash) {
     pc_.RunStep(set);
     ASSERT_TRUE(ReadStatus(0xA2, status));
     EXPECT_EQ(recordAddresses().size(), 2u) << "the second half is answered live, not recorded";
-    EXPECT_EQ(status[st::kTemperature], 55);
+    EXPECT_EQ(status[testing::at::kTemperature], 55);
     set.fields = {{"diskState", uint64_t{0x42}}};
     pc_.RunStep(set);
     ASSERT_TRUE(ReadStatus(0xA2, status));
     EXPECT_EQ(recordAddresses().back(), 0x78200u);
-    EXPECT_EQ(status[st::kDiskState], 0x42);
-    EXPECT_EQ(status[st::kTemperature], 55);
+    EXPECT_EQ(status[testing::at::kDiskState], 0x42);
+    EXPECT_EQ(status[testing::at::kTemperature], 55);
     EXPECT_EQ(st::FanRpm(status), 1234u);
     const auto flash = *pc_.FlashOf("b");
     EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 0x78200, flash.begin() + 0x78300),
@@ -202,7 +203,7 @@ TEST_F(SimulatedPcTest, StatusRecordsLiveInTheBridgeFlash) {
     pc_.RunStep(set);
     ASSERT_TRUE(ReadStatus(0xA2, status));
     EXPECT_EQ(recordAddresses(), (std::vector<uint32_t>{0x78000}));
-    EXPECT_EQ(status[st::kTemperature], 56);
+    EXPECT_EQ(status[testing::at::kTemperature], 56);
 
     // After the host rewrites the area a read there is plain flash.
     transport_.OpenDevice(2);
@@ -244,10 +245,10 @@ TEST_F(SimulatedPcTest, TimelineStepsFailuresAndHooks) {
     };
     Block512 status{};
     ASSERT_TRUE(read(status));
-    EXPECT_FALSE(status[st::kEnvFlags] & st::kFanFailure);
+    EXPECT_FALSE(status[testing::at::kEnvFlags] & st::kFanFailure);
     ASSERT_TRUE(read(status));
     ASSERT_TRUE(read(status));
-    EXPECT_TRUE(status[st::kEnvFlags] & st::kFanFailure) << "raised after the second read";
+    EXPECT_TRUE(status[testing::at::kEnvFlags] & st::kFanFailure) << "raised after the second read";
 
     pc.RunStep(testing::FailStep(RequestKind::Status, "x", 2));
     EXPECT_FALSE(read(status));

@@ -35,9 +35,9 @@ TEST(StatusSector, FirmwareCodeMustMatchItsPattern) {
 TEST(StatusSector, CapacitiesAreFortyBitSectorCounts) {
     Record r;
     r.disk(0, "M", "S", uint64_t{1} << 32);
-    EXPECT_EQ(st::Gigabytes(st::Sectors40(r, st::kDisk1Capacity)), 2048u);
+    EXPECT_EQ(st::Gigabytes(st::Sectors40(r, testing::at::kDisk1Capacity)), 2048u);
     r.capacity(0xFFFFFFFFFFull);
-    EXPECT_EQ(st::Sectors40(r, st::kConfiguredCapacity), 0xFFFFFFFFFFull);
+    EXPECT_EQ(st::Sectors40(r, testing::at::kConfiguredCapacity), 0xFFFFFFFFFFull);
     EXPECT_EQ(st::CapacityText(976773168), "465 GB(976773168 Sectors)");
     EXPECT_EQ(st::Megabytes(2048), 1u);
 }
@@ -45,11 +45,11 @@ TEST(StatusSector, CapacitiesAreFortyBitSectorCounts) {
 TEST(StatusSector, AtaStringsSwapWordBytesAndStopAtNul) {
     Record r;
     r.disk(0, std::string(40, ' '), "WD-123", 0);
-    EXPECT_EQ(st::AtaString(r, st::kDisk1Model, 40), std::string(40, ' '));
+    EXPECT_EQ(st::AtaString(r, testing::at::kDisk1Model, 40), std::string(40, ' '));
     EXPECT_EQ(st::TrimModel(std::string(40, ' ')), std::string(6, ' '));
     EXPECT_EQ(st::TrimModel("ST3500   "), "ST3500");
     EXPECT_EQ(st::TrimModel("AB  "), "AB  ");
-    EXPECT_EQ(st::AtaString(r, st::kDisk1Serial, 20), "WD-123              ");
+    EXPECT_EQ(st::AtaString(r, testing::at::kDisk1Serial, 20), "WD-123              ");
     Block512 raw{};
     raw[0] = 'B';
     raw[1] = 'A';
