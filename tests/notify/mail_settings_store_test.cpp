@@ -316,9 +316,10 @@ TEST_F(MailSettingsStoreTest, AFailedSaveLeavesEverythingAsItWas) {
     Save(Page());
     const std::string subjectFile = Path("EmailSubject Hard Disks Fail.txt");
     const std::string contentsFile = Path("EmailContens Device Removed.txt");
-    // A line the store cannot write back unchanged makes the key unwritable.
-    WriteAll(file, ReadAll(file) + "Note=M\xfcller\n");
+    // A folder where the settings file was: the key cannot be written.
     const std::string keyBefore = ReadAll(file);
+    ASSERT_TRUE(QFile::rename(QString::fromStdString(file), QString::fromStdString(file + ".away")));
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(file)));
 
     MailPageFields page = Page();
     page.dontSend = {true, true};
@@ -328,8 +329,10 @@ TEST_F(MailSettingsStoreTest, AFailedSaveLeavesEverythingAsItWas) {
     page.fieldChanged = field_changed::kHost;
     EXPECT_FALSE(store->SaveMailSettings(page).ok);
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("line "), std::string::npos) << boxes.shown[0].text;
+    EXPECT_NE(boxes.shown[0].text.find("is not a file"), std::string::npos) << boxes.shown[0].text;
     EXPECT_EQ(store->EMailSend(), 0u) << "no alert muted";
+    ASSERT_TRUE(QDir().rmdir(QString::fromStdString(file)));
+    ASSERT_TRUE(QFile::rename(QString::fromStdString(file + ".away"), QString::fromStdString(file)));
     EXPECT_EQ(ReadAll(file), keyBefore);
     EXPECT_EQ(ReadAll(subjectFile), "Disk failure\r\n");
     EXPECT_EQ(ReadAll(contentsFile), "Check the cable.\r\n");
