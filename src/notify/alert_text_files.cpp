@@ -62,16 +62,61 @@ TextFileRead ReadTextLines(const std::string& path) {
     return result;
 }
 
-std::string WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
+namespace {
+
+QByteArray Joined(const std::vector<std::string>& lines) {
     QByteArray bytes;
     for (const std::string& line : lines) {
         bytes.append(line.data(), static_cast<qsizetype>(line.size()));
         bytes.append("\r\n");
     }
+    return bytes;
+}
+
+}  // namespace
+
+std::string WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
+    const QByteArray bytes = Joined(lines);
     QSaveFile file(Q(path));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return file.errorString().toStdString();
     return {};
+}
+
+struct TextFileChange::Aside {
+    explicit Aside(const std::string& path) : file(Q(path)) {}
+    QSaveFile file;
+};
+
+TextFileChange::TextFileChange(std::string path, std::vector<std::string> lines)
+    : path_(std::move(path)), lines_(std::move(lines)) {}
+TextFileChange::~TextFileChange() = default;
+TextFileChange::TextFileChange(TextFileChange&&) noexcept = default;
+TextFileChange& TextFileChange::operator=(TextFileChange&&) noexcept = default;
+
+std::string TextFileChange::Prepare() {
+    if (lines_.empty()) {
+        const QFileInfo info(Q(path_));
+        if (info.exists() && !QFileInfo(info.absolutePath()).isWritable()) return "its folder is not writable";
+        return {};
+    }
+    aside_ = std::make_unique<Aside>(path_);
+    const QByteArray bytes = Joined(lines_);
+    if (!aside_->file.open(QIODevice::WriteOnly) || aside_->file.write(bytes) != bytes.size()) {
+        const std::string error = aside_->file.errorString().toStdString();
+        aside_.reset();
+        return error;
+    }
+    return {};
+}
+
+std::string TextFileChange::Apply() {
+    if (lines_.empty()) return RemoveTextFile(path_);
+    if (!aside_) return "not prepared";
+    const bool ok = aside_->file.commit();
+    const std::string error = ok ? std::string() : aside_->file.errorString().toStdString();
+    aside_.reset();
+    return error;
 }
 
 std::string RemoveTextFile(const std::string& path) {

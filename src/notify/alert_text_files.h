@@ -1,6 +1,7 @@
 #pragma once
 // The subject and contents files of the alert kinds: plain text, one line
 // per entry, lines ended by CR LF, in the settings' FilePath folder.
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,5 +36,26 @@ std::string WriteTextLines(const std::string& path, const std::vector<std::strin
 
 // Deletes the file when it exists; returns the reason of a failure, or "".
 std::string RemoveTextFile(const std::string& path);
+
+// A new content for one text file (no lines: the file goes), written aside
+// by Prepare() and put in place by Apply(), so that a store can check that
+// every part of it will go through before it changes anything. Dropped
+// unapplied, it leaves the file as it was.
+class TextFileChange {
+public:
+    TextFileChange(std::string path, std::vector<std::string> lines);
+    ~TextFileChange();
+    TextFileChange(TextFileChange&&) noexcept;
+    TextFileChange& operator=(TextFileChange&&) noexcept;
+
+    std::string Prepare();  // the reason of a failure, or ""
+    std::string Apply();
+
+private:
+    struct Aside;
+    std::string path_;
+    std::vector<std::string> lines_;
+    std::unique_ptr<Aside> aside_;
+};
 
 }  // namespace kestrel

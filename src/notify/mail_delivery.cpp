@@ -26,6 +26,7 @@ MailDelivery::~MailDelivery() { Stop(); }
 void MailDelivery::Start() {
     if (thread_) return;
     stopping_ = false;
+    if (cancel_->Cancelled()) cancel_ = std::make_unique<SmtpCancel>();
     thread_ = std::make_unique<TEmailThread>(*this, flags_.wake);
 }
 
@@ -33,6 +34,7 @@ void MailDelivery::Stop() {
     // A step that the thread is waiting for may still be served while it
     // stops: it must not build or send anything any more.
     stopping_ = true;
+    cancel_->Cancel();
     thread_.reset();
 }
 
@@ -67,8 +69,13 @@ bool MailDelivery::ThreadStep() {
     };
     events.disconnected = [this] { sendState_ = send_state::kNotConnected; };
     sendState_ = send_state::kNotConnected;
+    mail->first.cancel = cancel_.get();
     const SmtpOutcome outcome = send_(mail->first, mail->second, events);
+    if (outcome.cancelled) return false;
+    std::string refused;
+    for (const std::string& r : outcome.refused) refused += (refused.empty() ? "" : ", ") + r;
     if (!outcome.sent) Post([this, text = outcome.error] { bar_.SetPanel(3, text); });
+    else if (!refused.empty()) Post([this, text = "Mail sent; the server refused " + refused] { bar_.SetPanel(3, text); });
     return true;
 }
 
@@ -85,6 +92,8 @@ std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::MailStep() {
         server.loginAuth = (settings_.AuthSwitch() & 1) != 0;
         server.login = LoginName(settings_.MailSetting(kAddrSetting));
         server.password = settings_.MailSetting(kPasswordSetting);
+        server.requireTls = settings_.RequireTls();
+        server.caFile = settings_.CaFile();
         server.connectTimeoutMs = connectMs_;
         server.transferTimeoutMs = transferMs_;
         SmtpMessage message;

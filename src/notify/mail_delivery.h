@@ -43,7 +43,7 @@ public:
     MailDelivery& operator=(const MailDelivery&) = delete;
 
     void Start();  // creates TEmailThread
-    // Ends the thread; an exchange under way runs to its time-out first.
+    // Ends the thread; an exchange under way is ended at once, unsent.
     void Stop();
 
     // The mail step, on the user-interface thread; returns the mail to send.
@@ -70,6 +70,7 @@ private:
     int connectMs_ = 10000;
     int transferMs_ = 10000;
     std::atomic<bool> stopping_{false};
+    std::unique_ptr<SmtpCancel> cancel_ = std::make_unique<SmtpCancel>();
     std::unique_ptr<TEmailThread> thread_;
 };
 

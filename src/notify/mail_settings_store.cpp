@@ -94,7 +94,11 @@ void MailSettingsStore::Startup() {
     const std::vector<std::string> names = key_.ValueNames();
     if (std::find(names.begin(), names.end(), "EMailSend") == names.end()) {
         key_.WriteInteger("EMailSend", 0);
-        if (!key_.Flush()) statusBar_.SetPanel(kStatusPanel, "Settings not saved: " + key_.Error());
+        // A file the key cannot write back unchanged keeps what it holds.
+        if (!key_.Flush()) {
+            statusBar_.SetPanel(kStatusPanel, "Settings not saved: " + key_.Error());
+            key_.DiscardPendingWrites();
+        }
     }
     RequestReload();
 }
@@ -138,6 +142,11 @@ void MailSettingsStore::LoadMailSettings() {
 
     mailSettings_.clear();
     for (const TextSetting& setting : kTextSettings) mailSettings_.push_back(key_.ReadString(setting.name).value_or(""));
+    const std::string& sender = mailSettings_[kAddrSetting];
+    if (!sender.empty() && !MailAddressProblem(sender).empty())
+        statusBar_.SetPanel(kStatusPanel, "Addr is not usable as a sender: " + MailAddressProblem(sender) + "; no alert mail is sent");
+    requireTls_ = key_.ReadInteger(kRequireTlsValue).value_or(0) != 0;
+    caFile_ = key_.ReadString(kCaFileValue).value_or("");
 
     const std::vector<uint8_t> productId = key_.ReadBinary("ProductID").value_or(std::vector<uint8_t>{});
     DecodedPassword password = UnscramblePassword(productId);
@@ -147,8 +156,14 @@ void MailSettingsStore::LoadMailSettings() {
 
     recipients_.clear();
     for (size_t j = 0; j < toAddrCount_; ++j) {
-        std::optional<std::string> address = key_.ReadString(RecipientValueName(j));
-        if (address && !address->empty()) recipients_.push_back(std::move(*address));
+        const std::string name = RecipientValueName(j);
+        std::optional<std::string> address = key_.ReadString(name);
+        if (!address || address->empty()) continue;
+        if (const std::string problem = MailAddressProblem(*address); !problem.empty()) {
+            statusBar_.SetPanel(kStatusPanel, name + " is not used: " + problem);
+            continue;
+        }
+        recipients_.push_back(std::move(*address));
     }
 
     for (int kind = 1; kind <= kAlertKindCount; ++kind) {
@@ -171,25 +186,41 @@ SaveOutcome MailSettingsStore::SaveMailSettings(const MailPageFields& page) {
     outcome.fieldChanged = page.fieldChanged;
 
     // Refused before anything is written, so the key never holds half of it.
-    if (page.fields[kPasswordSetting].size() > kPasswordMaxLength) {
-        messages_.Show("The SMTP password is too long: at most 15 characters can be stored. Nothing was saved.",
-                       "Error");
+    auto refuse = [&](const std::string& why) {
+        messages_.Show(why + " Nothing was saved.", "Error");
         return outcome;
-    }
-    if (page.addresses.size() > kMaxRecipients) {
-        messages_.Show("At most 10 e-mail addresses can be stored. Nothing was saved.", "Error");
-        return outcome;
+    };
+    if (page.fields[kPasswordSetting].size() > kPasswordMaxLength)
+        return refuse("The SMTP password is too long: at most 15 characters can be stored.");
+    if (page.addresses.size() > kMaxRecipients) return refuse("At most 10 e-mail addresses can be stored.");
+    const std::string& sender = page.fields[kAddrSetting];
+    if (!sender.empty() && !MailAddressProblem(sender).empty())
+        return refuse("The e-mail address \"" + sender + "\" cannot be used: " + MailAddressProblem(sender) + ".");
+    for (const std::string& address : page.addresses) {
+        if (const std::string problem = MailAddressProblem(address); !problem.empty())
+            return refuse("The e-mail address \"" + address + "\" cannot be used: " + problem + ".");
     }
 
     std::array<std::string, kMailSettingCount> fields = page.fields;
     if (fields[kPortSetting].empty()) fields[kPortSetting] = "25";
     if (fields[kTimeOutSetting].empty()) fields[kTimeOutSetting] = "0";
 
-    std::vector<std::string> failures;
     const bool fresh = !keyPresent_;
-    if (fresh && !key_.IsOpen() && !key_.Open(true)) {
-        messages_.Show("The e-mail settings were not saved: " + key_.Error(), "Error");
-        return outcome;
+    if (fresh && !key_.IsOpen() && !key_.Open(true)) return refuse("The e-mail settings were not saved: " + key_.Error() + ".");
+
+    // The alert texts of kinds 1 and 2 (an empty field removes the file),
+    // written aside first.
+    std::vector<TextFileChange> files;
+    for (int kind = 1; kind <= 2; ++kind) {
+        const size_t k = static_cast<size_t>(kind - 1);
+        std::vector<std::string> subject;
+        if (!page.subjects[k].empty()) subject = {page.subjects[k]};
+        files.emplace_back(TextFilePath(SubjectFileName(kind)), std::move(subject));
+        files.emplace_back(TextFilePath(ContentsFileName(kind)), page.contents[k]);
+    }
+    for (TextFileChange& file : files) {
+        if (const std::string error = file.Prepare(); !error.empty())
+            return refuse("The e-mail settings were not saved: " + error + ".");
     }
 
     for (size_t i = 0; i < kTextSettings.size(); ++i) {
@@ -197,8 +228,8 @@ SaveOutcome MailSettingsStore::SaveMailSettings(const MailPageFields& page) {
             key_.WriteString(kTextSettings[i].name, fields[i]);
     }
 
-    emailSend_ = (emailSend_ & ~3u) | (page.dontSend[0] ? 1u : 0u) | (page.dontSend[1] ? 2u : 0u);
-    key_.WriteInteger("EMailSend", emailSend_);
+    const uint32_t mask = (emailSend_ & ~3u) | (page.dontSend[0] ? 1u : 0u) | (page.dontSend[1] ? 2u : 0u);
+    key_.WriteInteger("EMailSend", mask);
 
     if (page.authentication != ((authSwitch_ & 1) != 0)) outcome.fieldChanged |= field_changed::kPassword;
     if ((outcome.fieldChanged & kSettingBits) || fresh) {
@@ -215,34 +246,23 @@ SaveOutcome MailSettingsStore::SaveMailSettings(const MailPageFields& page) {
     }
 
     key_.WriteString("FilePath", filePath_);
-    const bool keyWritten = key_.Flush();
-    if (!keyWritten) failures.push_back(key_.Error());
-
-    // Kinds 1 and 2: an empty field removes the file, so the kind has no text.
-    auto saveOrRemove = [&](const std::string& name, const std::vector<std::string>& lines) {
-        const std::string path = TextFilePath(name);
-        const std::string error = lines.empty() ? RemoveTextFile(path) : WriteTextLines(path, lines);
-        if (!error.empty()) failures.push_back(name + ": " + error);
-    };
-    for (int kind = 1; kind <= 2; ++kind) {
-        const size_t k = static_cast<size_t>(kind - 1);
-        std::vector<std::string> subject;
-        if (!page.subjects[k].empty()) {
-            subject = {page.subjects[k]};
-            texts_[k].subject = subject;
-        }
-        saveOrRemove(SubjectFileName(kind), subject);
-        saveOrRemove(ContentsFileName(kind), page.contents[k]);
+    // With the key unwritten nothing changes: the loaded copy stays in use,
+    // and the values typed on the page are written by the next store.
+    if (!key_.Flush()) {
+        key_.DiscardPendingWrites();
+        outcome.fieldChanged = page.fieldChanged;
+        return refuse("The e-mail settings were not saved: " + key_.Error() + ".");
     }
 
-    // With the key unwritten, the loaded copy stays in use and the writes
-    // stay pending for the next save.
-    if (keyWritten) {
-        RequestReload();
-        keyPresent_ = true;
+    emailSend_ = mask;
+    std::vector<std::string> failures;
+    for (TextFileChange& file : files) {
+        if (const std::string error = file.Apply(); !error.empty()) failures.push_back(error);
     }
+    RequestReload();
+    keyPresent_ = true;
     if (!failures.empty()) {
-        std::string text = "The e-mail settings were not saved completely:";
+        std::string text = "The e-mail settings were saved, but not every alert text:";
         for (const std::string& failure : failures) text += "\n" + failure;
         messages_.Show(text, "Error");
     }

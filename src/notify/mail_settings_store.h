@@ -12,6 +12,7 @@
 #include "notify/mail_flags.h"
 #include "notify/password_scramble.h"
 #include "platform/registry_key.h"
+#include "platform/smtp_client.h"
 #include "platform/user_interface.h"
 
 namespace kestrel {
@@ -39,6 +40,12 @@ inline constexpr uint8_t kAddresses = 0x40;  // the address list was rewritten
 }  // namespace field_changed
 
 inline constexpr size_t kMaxRecipients = 10;
+
+// Values kept beside the E-mail page's ones, set by hand (docs/settings.md):
+// 1 asks for TLS with a verified certificate, or no mail at all; the CA
+// file, when named, is trusted instead of the system's certificates.
+inline constexpr const char* kRequireTlsValue = "SMTPRequireTLS";
+inline constexpr const char* kCaFileValue = "SMTPCAFile";
 
 // What the E-mail page hands to the store.
 struct MailPageFields {
@@ -87,6 +94,8 @@ public:
     const std::vector<std::string>& SubjectList(int kind) const;
     const std::vector<std::string>& ContentsList(int kind) const;
     const std::string& FilePath() const { return filePath_; }
+    bool RequireTls() const { return requireTls_; }
+    const std::string& CaFile() const { return caFile_; }
     uint8_t Salt() const { return salt_; }
 
 private:
@@ -119,6 +128,8 @@ private:
     std::vector<std::string> recipients_;
     std::array<EventTexts, kAlertKindCount> texts_;
     std::string filePath_;
+    bool requireTls_ = false;
+    std::string caFile_;
 };
 
 }  // namespace kestrel

@@ -6,7 +6,13 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -21,26 +27,91 @@ std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 constexpr qint64 kMaxSettingsBytes = 1 << 20;
 
+bool IsIniSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+// The physical line (from 1) that holds byte `offset`.
+int LineAt(QByteArrayView data, qsizetype offset) {
+    int line = 1;
+    for (qsizetype i = 0; i < offset && i < data.size(); ++i) {
+        if (data[i] == '\n') ++line;
+        else if (data[i] == '\r' && (i + 1 >= data.size() || data[i + 1] != '\n')) ++line;
+    }
+    return line;
+}
+
 // Qt reads a damaged file as far as it can, reports the damage only to the
 // first reader in the process and then writes over it. A file is therefore
-// checked here, on every read: blank lines, comments, [section] and
-// name=value lines only.
-std::string FindFormatError(const QByteArray& data) {
-    QByteArrayView rest(data);
-    if (rest.startsWith("\xEF\xBB\xBF")) rest = rest.sliced(3);
-    int number = 0;
-    while (!rest.isEmpty()) {
-        qsizetype end = 0;
-        while (end < rest.size() && rest[end] != '\n' && rest[end] != '\r') ++end;
-        const QByteArrayView line = rest.first(end).trimmed();
-        qsizetype next = end;
-        if (next < rest.size() && rest[next] == '\r') ++next;
-        if (next < rest.size() && rest[next] == '\n') ++next;
-        rest = rest.sliced(next);
-        ++number;
-        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
-        const bool ok = line.startsWith('[') ? line.endsWith(']') : line.contains('=') && !line.startsWith('=');
+// checked here, on every read, cut into lines as Qt's reader cuts it: a
+// backslash takes the next character with it (a line break too), a quote
+// runs on to the next quote, and ';' starts a comment. Only blank lines,
+// comments, [section] and name=value lines pass; so does no line that runs
+// over a line break, which no writer of this file produces: what a person
+// reads as the next line would be part of this one for the program.
+std::string FindFormatError(const QByteArray& bytes) {
+    QByteArrayView data(bytes);
+    qsizetype bom = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    const qsizetype n = data.size();
+    qsizetype pos = bom;
+    while (pos < n) {
+        qsizetype lineStart = pos;
+        while (lineStart < n && IsIniSpace(data[lineStart])) ++lineStart;
+        qsizetype i = lineStart;
+        bool inQuotes = false;
+        bool hasEquals = false;
+        while (i < n) {
+            const char ch = data[i++];
+            if (ch == '=') {
+                if (!inQuotes) hasEquals = true;
+            } else if (ch == '\n' || ch == '\r') {
+                if (i == lineStart + 1) ++lineStart;
+                else if (!inQuotes) {
+                    --i;
+                    break;
+                }
+            } else if (ch == '\\') {
+                if (i < n) {
+                    const char next = data[i++];
+                    if (i < n && ((next == '\n' && data[i] == '\r') || (next == '\r' && data[i] == '\n'))) ++i;
+                }
+            } else if (ch == '"') {
+                inQuotes = !inQuotes;
+            } else if (ch == ';') {
+                if (i == lineStart + 1) {
+                    while (i < n && data[i] != '\n' && data[i] != '\r') ++i;
+                    while (i < n && IsIniSpace(data[i])) ++i;
+                    lineStart = i;
+                } else if (!inQuotes) {
+                    --i;
+                    break;
+                }
+            }
+        }
+        pos = i;
+        QByteArrayView line = data.sliced(lineStart, i - lineStart);
+        while (!line.isEmpty() && IsIniSpace(line.back())) line.chop(1);
+        if (line.isEmpty()) continue;
+        const int number = LineAt(data, lineStart);
+        if (line.contains('\n') || line.contains('\r'))
+            return "line " + std::to_string(number) +
+                   " runs on into the next line (it ends in a backslash or leaves a quote open)";
+        if (line.startsWith('#')) continue;
+        const bool ok = line.startsWith('[') ? line.endsWith(']') : hasEquals && !line.startsWith('=');
         if (!ok) return "line " + std::to_string(number) + " is neither a [section] nor a name=value line";
+    }
+    return {};
+}
+
+// Qt reads and writes the file as UTF-8: a line that is not would be
+// written back with its bytes replaced.
+std::string FindUnwritableText(const QByteArray& bytes) {
+    const QByteArrayView data(bytes);
+    qsizetype start = 0;
+    while (start < data.size()) {
+        qsizetype end = data.indexOf('\n', start);
+        if (end < 0) end = data.size();
+        if (!data.sliced(start, end - start).isValidUtf8())
+            return "line " + std::to_string(LineAt(data, start)) + " is not UTF-8 text";
+        start = end + 1;
     }
     return {};
 }
@@ -157,6 +228,7 @@ bool RegistryKey::Close() {
     open_ = false;
     values_.clear();
     pending_.clear();
+    before_.clear();
     return flushed;
 }
 
@@ -223,6 +295,10 @@ std::optional<std::vector<uint8_t>> RegistryKey::ReadBinary(const std::string& n
 
 bool RegistryKey::Write(const std::string& name, QVariant value) {
     if (!open_) return Fail("the settings key is not open");
+    if (!pending_.count(name)) {
+        const auto it = values_.find(name);
+        before_[name] = it == values_.end() ? std::nullopt : std::optional<QVariant>(it->second);
+    }
     values_[name] = std::move(value);
     pending_.insert(name);
     return true;
@@ -238,22 +314,68 @@ bool RegistryKey::WriteBinary(const std::string& name, const std::vector<uint8_t
     return Write(name, QByteArray(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size())));
 }
 
+void RegistryKey::DiscardPendingWrites() {
+    for (auto& [name, value] : before_) {
+        if (value) values_[name] = *value;
+        else values_.erase(name);
+    }
+    before_.clear();
+    pending_.clear();
+}
+
 bool RegistryKey::Flush() {
     if (pending_.empty()) return true;
     if (!open_) return Fail("the settings key is not open");
-    // Removed while the program ran: written again from what is pending.
-    if (!CreatePrivateFile()) return false;
-    std::string why;
-    const auto settings = ReadSettingsFile(path_, why);
-    if (!settings) return Fail(why + "; the settings were not written");
-    settings->beginGroup(Q(keyName_));
-    for (const std::string& name : pending_) settings->setValue(Q(name), values_[name]);
-    settings->endGroup();
-    settings->sync();
-    if (settings->status() != QSettings::NoError) return Fail("cannot write " + path_);
-    // The file may have been replaced through a temporary one.
-    if (!QFile::setPermissions(Q(path_), kOwnerOnly)) return Fail("cannot make " + path_ + " private");
+    const std::string notWritten = "; the settings were not written";
+    struct stat original {};
+    const bool existed = lstat(path_.c_str(), &original) == 0;
+    // Writing through a link would replace a file somewhere else, owned by
+    // someone else.
+    if (existed && S_ISLNK(original.st_mode))
+        return Fail(path_ + " is a symbolic link" + notWritten + " (name the file itself with --registry)");
+    if (existed && !S_ISREG(original.st_mode)) return Fail(path_ + " is not a file" + notWritten);
+
+    QByteArray bytes;
+    if (existed) {
+        QFile file(Q(path_));
+        if (!file.open(QIODevice::ReadOnly)) return Fail(path_ + " cannot be read: " + S(file.errorString()) + notWritten);
+        if (file.size() > kMaxSettingsBytes) return Fail(path_ + " is too large for a settings file" + notWritten);
+        bytes = file.readAll();
+        std::string why = FindFormatError(bytes);
+        if (why.empty()) why = FindUnwritableText(bytes);
+        if (!why.empty()) return Fail(path_ + ": " + why + notWritten);
+    } else if (!CreatePrivateFile()) {  // removed while the program ran
+        return false;
+    }
+
+    // The new file is made beside the old one from a copy of it, given the
+    // old one's owner, and then replaces it in one step: a crash leaves the
+    // old file or the new one, never half of either.
+    QTemporaryFile temp(Q(path_) + ".XXXXXX");
+    temp.setAutoRemove(true);
+    if (!temp.open() || temp.write(bytes) != bytes.size() || !temp.flush())
+        return Fail("cannot write beside " + path_ + ": " + S(temp.errorString()));
+    const std::string tempPath = S(temp.fileName());
+    temp.close();
+    {
+        QSettings settings(Q(tempPath), QSettings::IniFormat);
+        settings.beginGroup(Q(keyName_));
+        for (const std::string& name : pending_) settings.setValue(Q(name), values_[name]);
+        settings.endGroup();
+        settings.sync();
+        if (settings.status() != QSettings::NoError) return Fail("cannot write " + path_);
+    }
+    if (chmod(tempPath.c_str(), 0600) != 0) return Fail("cannot make " + path_ + " private");
+    struct stat made {};
+    if (existed && stat(tempPath.c_str(), &made) == 0 &&
+        (made.st_uid != original.st_uid || made.st_gid != original.st_gid) &&
+        chown(tempPath.c_str(), original.st_uid, original.st_gid) != 0)
+        return Fail(path_ + " belongs to another user, whose file this program cannot write" + notWritten);
+    if (rename(tempPath.c_str(), path_.c_str()) != 0)
+        return Fail("cannot replace " + path_ + ": " + std::strerror(errno));
+    temp.setAutoRemove(false);
     pending_.clear();
+    before_.clear();
     return true;
 }
 

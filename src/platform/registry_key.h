@@ -5,8 +5,12 @@
 // the scrambled SMTP password.
 //
 // Writes collect in memory and reach the file with Flush(), atomically, all
-// at once; a failed flush keeps them for the next one. Reads come from the
-// copy taken by Open() or Reload().
+// at once; a failed flush keeps them for the next one unless discarded.
+// Reads come from the copy taken by Open() or Reload().
+//
+// A flush never writes through a symbolic link, never changes the owner of
+// the file, and refuses a file it could not write back unchanged: one that
+// is damaged, or holds text that is not UTF-8.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -68,6 +72,8 @@ public:
     // makes the file 0600. True when nothing was pending.
     bool Flush();
     bool HasPendingWrites() const { return !pending_.empty(); }
+    // Forgets the writes not yet flushed: reads give the values from before.
+    void DiscardPendingWrites();
 
     // Why the last Open, Reload or Flush failed.
     const std::string& Error() const { return error_; }
@@ -82,6 +88,7 @@ private:
     bool open_ = false;
     std::map<std::string, QVariant> values_;
     std::set<std::string> pending_;
+    std::map<std::string, std::optional<QVariant>> before_;  // of the pending names
     std::string error_;
 };
 

@@ -1,28 +1,81 @@
 #include "platform/smtp_client.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QHostInfo>
 #include <QLocale>
 #include <QUuid>
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <thread>
 
 namespace kestrel {
+
+using Clock = std::chrono::steady_clock;
+
+void SmtpCancel::Cancel() {
+    std::map<int, std::function<void()>> listeners;
+    {
+        std::lock_guard lock(mutex_);
+        if (cancelled_) return;
+        cancelled_ = true;
+        listeners.swap(listeners_);
+    }
+    for (auto& [id, onCancel] : listeners) onCancel();
+}
+
+bool SmtpCancel::Cancelled() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+int SmtpCancel::Subscribe(std::function<void()> onCancel) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!cancelled_) {
+            listeners_.emplace(nextId_, std::move(onCancel));
+            return nextId_++;
+        }
+    }
+    onCancel();
+    return -1;
+}
+
+void SmtpCancel::Unsubscribe(int id) {
+    std::lock_guard lock(mutex_);
+    listeners_.erase(id);
+}
+
+std::string MailAddressProblem(const std::string& address) {
+    if (address.empty()) return "it is empty";
+    for (char c : address) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '<' || c == '>') return "it holds '<' or '>'";
+        if (c == ' ' || c == '\t') return "it holds a blank";
+        if (u < 0x20 || u == 0x7F) return "it holds a control character";
+    }
+    return {};
+}
 
 namespace {
 
 // Header values are single lines: a CR or LF from a settings text or a
-// subject file cannot start a header of its own.
+// subject file cannot start a header of its own. A NUL is not allowed
+// anywhere in a mail.
 std::string OneLine(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) out.push_back(c == '\r' || c == '\n' ? ' ' : c);
+    for (char c : text) out.push_back(c == '\r' || c == '\n' ? ' ' : c == '\0' ? '?' : c);
     return out;
 }
 
@@ -32,15 +85,13 @@ bool IsAscii(const std::string& text) {
     return true;
 }
 
-// The program's texts are UTF-8 (device text is made so when read); a byte
-// that is not valid UTF-8 becomes U+FFFD, so the mail is always valid.
-QByteArray Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8(); }
-
-// An encoded word for a header text outside ASCII.
+// An encoded word for a header text outside ASCII. The text is UTF-8
+// already; its bytes go into the word unchanged.
 std::string HeaderText(const std::string& text) {
     const std::string line = OneLine(text);
     if (IsAscii(line)) return line;
-    return "=?UTF-8?B?" + Utf8(line).toBase64().toStdString() + "?=";
+    const QByteArray bytes(line.data(), static_cast<qsizetype>(line.size()));
+    return "=?UTF-8?B?" + bytes.toBase64().toStdString() + "?=";
 }
 
 std::string Mailbox(const std::string& name, const std::string& address) {
@@ -54,6 +105,93 @@ std::string Mailbox(const std::string& name, const std::string& address) {
         quoted.push_back(c);
     }
     return quoted + "\" <" + addr + ">";
+}
+
+// Bounds one exchange as a whole and lets another thread end it: at the
+// deadline, or when cancelled, every socket of the exchange is shut down,
+// which wakes whatever wait libcurl is in (the answer to QUIT included),
+// and no new socket is opened.
+class ExchangeGuard {
+public:
+    enum class End { None, Deadline, Cancelled };
+
+    ExchangeGuard(SmtpCancel* cancel, std::chrono::milliseconds bound)
+        : deadline_(Clock::now() + bound), cancel_(cancel) {
+        if (cancel_) subscription_ = cancel_->Subscribe([this] { Fire(End::Cancelled); });
+        watchdog_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            if (!changed_.wait_until(lock, deadline_, [this] { return done_ || end_ != End::None; })) {
+                lock.unlock();
+                Fire(End::Deadline);
+            }
+        });
+    }
+    ~ExchangeGuard() {
+        if (cancel_) cancel_->Unsubscribe(subscription_);
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        watchdog_.join();
+    }
+
+    End Ended() const {
+        std::lock_guard lock(mutex_);
+        return end_;
+    }
+    bool Over() const { return Ended() != End::None || Clock::now() >= deadline_; }
+    long RemainingMs() const {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+        return static_cast<long>(std::max<long long>(left, 1));
+    }
+
+    curl_socket_t Open(int family, int type, int protocol) {
+        std::lock_guard lock(mutex_);
+        if (end_ != End::None) return CURL_SOCKET_BAD;
+        const curl_socket_t s = socket(family, type | SOCK_CLOEXEC, protocol);
+        if (s != CURL_SOCKET_BAD) sockets_.insert(s);
+        return s;
+    }
+    // Under the lock, so that a shut-down never reaches a number that was
+    // closed and given to someone else.
+    int Close(curl_socket_t s) {
+        std::lock_guard lock(mutex_);
+        sockets_.erase(s);
+        return close(s);
+    }
+
+private:
+    void Fire(End why) {
+        {
+            std::lock_guard lock(mutex_);
+            if (end_ != End::None || done_) return;
+            end_ = why;
+            for (const curl_socket_t s : sockets_) shutdown(s, SHUT_RDWR);
+        }
+        changed_.notify_all();
+    }
+
+    const Clock::time_point deadline_;
+    SmtpCancel* cancel_;
+    int subscription_ = -1;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    End end_ = End::None;
+    std::set<curl_socket_t> sockets_;
+    std::thread watchdog_;
+};
+
+curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    return static_cast<ExchangeGuard*>(user)->Open(address->family, address->socktype, address->protocol);
+}
+
+int CloseSocket(void* user, curl_socket_t s) { return static_cast<ExchangeGuard*>(user)->Close(s); }
+
+// libcurl calls this about once a second even while it waits for an answer.
+int CheckProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<ExchangeGuard*>(user)->Over() ? 1 : 0;
 }
 
 struct Upload {
@@ -76,23 +214,68 @@ size_t ReadMessage(char* buffer, size_t size, size_t count, void* user) {
     return n;
 }
 
+// What the protocol trace tells: the greeting, the mechanisms offered for
+// AUTH, and the recipients the server refused.
 struct Session {
     const SmtpEvents* events = nullptr;
     bool connected = false;
+    bool authOffered = false;
+    std::set<std::string> mechanisms;
+    std::string pendingRcpt;
+    std::vector<std::string> refused;
 };
 
-// The server greeting is the first thing the server says: the connection is
-// then established.
+void NoteCapabilities(Session& session, std::string_view line) {
+    if (line.size() < 4 || line.substr(0, 3) != "250") return;
+    line.remove_prefix(4);
+    if (line.size() < 5) return;
+    std::string word(line.substr(0, 4));
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (word != "AUTH" || (line[4] != ' ' && line[4] != '=')) return;
+    session.authOffered = true;
+    std::string mechanism;
+    for (const char c : line.substr(5)) {
+        if (c == ' ' || c == '\r' || c == '\n') {
+            if (!mechanism.empty()) session.mechanisms.insert(mechanism);
+            mechanism.clear();
+        } else {
+            mechanism.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+        }
+    }
+    if (!mechanism.empty()) session.mechanisms.insert(mechanism);
+}
+
 int WatchProtocol(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     auto* session = static_cast<Session*>(user);
-    if (type == CURLINFO_HEADER_IN && !session->connected && size >= 3 && std::string(data, 3) == "220") {
-        session->connected = true;
-        if (session->events->connected) session->events->connected();
+    const std::string_view text(data, size);
+    if (type == CURLINFO_HEADER_IN) {
+        // The server greeting is the first thing the server says: the
+        // connection is then established.
+        if (!session->connected && text.substr(0, 3) == "220") {
+            session->connected = true;
+            if (session->events->connected) session->events->connected();
+        }
+        NoteCapabilities(*session, text);
+        if (!session->pendingRcpt.empty() && !text.empty() && (text[0] == '4' || text[0] == '5') &&
+            (text.size() < 4 || text[3] == ' '))
+            session->refused.push_back(session->pendingRcpt);
+        if (text.size() >= 4 && text[3] == ' ') session->pendingRcpt.clear();
+    } else if (type == CURLINFO_HEADER_OUT) {
+        if (text.substr(0, 4) == "EHLO") {
+            // Asked again after STARTTLS: only the last answer counts.
+            session->authOffered = false;
+            session->mechanisms.clear();
+        }
+        session->pendingRcpt.clear();
+        if (text.substr(0, 9) == "RCPT TO:<") {
+            const size_t end = text.find('>');
+            if (end != std::string_view::npos) session->pendingRcpt = std::string(text.substr(9, end - 9));
+        }
     }
     return 0;
 }
 
-std::string Describe(CURLcode code, const char* detail) {
+std::string Describe(CURLcode code, const char* detail, CURL* c) {
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST: return "Mail server not found";
         case CURLE_COULDNT_CONNECT: return "Mail server refused the connection";
@@ -102,6 +285,20 @@ std::string Describe(CURLcode code, const char* detail) {
         case CURLE_RECV_ERROR:
         case CURLE_GOT_NOTHING: return "Mail server closed the connection";
         case CURLE_SSL_CONNECT_ERROR: return "Mail server TLS failed";
+        case CURLE_USE_SSL_FAILED: return "Mail server offers no TLS; nothing was sent";
+        case CURLE_PEER_FAILED_VERIFICATION: {
+            long verify = 0;
+            curl_easy_getinfo(c, CURLINFO_SSL_VERIFYRESULT, &verify);
+            // A chain that verified leaves 0, or libcurl's "not yet
+            // verified" 1 when its own name check fails; OpenSSL's own name
+            // and address checks give 62 and 64. Anything else is the chain.
+            constexpr long kNotYetVerified = 1, kHostNameMismatch = 62, kIpAddressMismatch = 64;
+            return verify == 0 || verify == kNotYetVerified || verify == kHostNameMismatch ||
+                           verify == kIpAddressMismatch
+                       ? "Mail server certificate does not match its name; nothing was sent"
+                       : "Mail server certificate is not trusted; nothing was sent";
+        }
+        case CURLE_SSL_CACERT_BADFILE: return "Mail CA file cannot be read; nothing was sent";
         case CURLE_URL_MALFORMAT: return "Mail server name is not valid";
         default: break;
     }
@@ -117,6 +314,93 @@ std::string RfcDate(const QDateTime& now) {
     std::snprintf(zone, sizeof zone, "%c%02d%02d", minutes < 0 ? '-' : '+', std::abs(minutes) / 60,
                   std::abs(minutes) % 60);
     return QLocale::c().toString(now, "ddd, dd MMM yyyy hh:mm:ss ").toStdString() + zone;
+}
+
+struct Attempt {
+    CURLcode code = CURLE_OK;
+    std::string error;
+};
+
+enum class Login { None, Login, Plain };
+
+// One connection: everything but the login decision is the caller's.
+Attempt Perform(const SmtpServer& server, int port, Login login, const std::string& from,
+                const std::vector<std::string>& recipients, Upload& upload, Session& session, ExchangeGuard& guard) {
+    Attempt attempt;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+    if (!curl) {
+        attempt.code = CURLE_FAILED_INIT;
+        attempt.error = "Mail client could not start";
+        return attempt;
+    }
+    CURL* c = curl.get();
+    const std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
+    // Port 465 speaks TLS from the first byte; elsewhere STARTTLS.
+    const std::string url = std::string(port == 465 ? "smtps://" : "smtp://") + host + ":" + std::to_string(port);
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    if (server.requireTls) {
+        curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!server.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, server.caFile.c_str());
+    } else {
+        // Opportunistic: keeps the exchange from a passive listener, not
+        // from someone on the path (see README).
+        curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    // The bound covers everything: the connection is closed (QUIT) inside
+    // the transfer, with its answer bounded too, and a name lookup still
+    // running is not waited for.
+    const long remaining = guard.RemainingMs();
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(server.connectTimeoutMs, remaining));
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, remaining);
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, (remaining + 999) / 1000);
+    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(c, CURLOPT_QUICK_EXIT, 1L);
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, &guard);
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETDATA, &guard);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, CheckProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &guard);
+
+    curl_easy_setopt(c, CURLOPT_MAIL_AUTH, static_cast<const char*>(nullptr));
+    if (login != Login::None) {
+        curl_easy_setopt(c, CURLOPT_USERNAME, server.login.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, server.password.c_str());
+        curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, login == Login::Plain ? "AUTH=PLAIN" : "AUTH=LOGIN");
+    }
+    curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str());
+    curl_slist* rcpt = nullptr;
+    for (const std::string& r : recipients) rcpt = curl_slist_append(rcpt, ("<" + r + ">").c_str());
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> rcptGuard(rcpt, curl_slist_free_all);
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt);
+    // A recipient the server refuses does not cost the others their mail.
+#if LIBCURL_VERSION_NUM >= 0x080200
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+#else
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+#endif
+
+    upload.offset = 0;
+    curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(c, CURLOPT_READFUNCTION, ReadMessage);
+    curl_easy_setopt(c, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.text.size()));
+
+    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, WatchProtocol);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &session);
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
+
+    attempt.code = curl_easy_perform(c);
+    if (attempt.code != CURLE_OK) attempt.error = Describe(attempt.code, detail, c);
+    return attempt;
 }
 
 }  // namespace
@@ -137,13 +421,12 @@ std::string FormatMessage(const SmtpMessage& message, const std::string& date, c
     for (const std::string& line : message.bodyLines) {
         // A body line is one line of the message: stray CR or LF inside it
         // become line breaks of their own.
-        std::string clean;
         for (size_t i = 0; i < line.size(); ++i) {
             if (line[i] == '\r') continue;
-            if (line[i] == '\n') clean += "\r\n";
-            else clean.push_back(line[i]);
+            if (line[i] == '\n') text += "\r\n";
+            else text.push_back(line[i] == '\0' ? '?' : line[i]);
         }
-        text += Utf8(clean).toStdString() + "\r\n";
+        text += "\r\n";
     }
     return text;
 }
@@ -161,69 +444,66 @@ SmtpOutcome SendSmtp(const SmtpServer& server, const SmtpMessage& message, const
         outcome.error = "No mail server is set";
         return outcome;
     }
-    if (message.recipients.empty()) {
+    if (!MailAddressProblem(message.fromAddress).empty()) {
+        outcome.error = "Sender address is not usable";
+        return outcome;
+    }
+    // An address that would smuggle parameters is not sent; the others are.
+    std::vector<std::string> recipients;
+    for (const std::string& r : message.recipients) {
+        if (MailAddressProblem(r).empty()) recipients.push_back(r);
+        else outcome.refused.push_back(r);
+    }
+    if (recipients.empty()) {
         outcome.error = "No recipient";
         return outcome;
     }
 
     static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curlReady ? curl_easy_init() : nullptr,
-                                                              curl_easy_cleanup);
-    if (!curl) {
+    if (!curlReady) {
         outcome.error = "Mail client could not start";
         return outcome;
     }
-    CURL* c = curl.get();
-    // Port 465 speaks TLS from the first byte; elsewhere STARTTLS is used
-    // when the server offers it, without requiring a verifiable certificate,
-    // and the exchange stays plain when it does not.
-    const std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
-    const std::string url = std::string(port == 465 ? "smtps://" : "smtp://") + host + ":" + std::to_string(port);
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(server.connectTimeoutMs));
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(server.connectTimeoutMs + server.transferTimeoutMs));
-    const std::string hostName = QHostInfo::localHostName().toStdString();
-    curl_easy_setopt(c, CURLOPT_MAIL_AUTH, static_cast<const char*>(nullptr));
-    if (server.loginAuth) {
-        curl_easy_setopt(c, CURLOPT_USERNAME, server.login.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, server.password.c_str());
-        curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
-    }
-    const std::string from = "<" + OneLine(message.fromAddress) + ">";
-    curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str());
-    curl_slist* rcpt = nullptr;
-    for (const std::string& r : message.recipients) rcpt = curl_slist_append(rcpt, ("<" + OneLine(r) + ">").c_str());
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> rcptGuard(rcpt, curl_slist_free_all);
-    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt);
+    ExchangeGuard guard(server.cancel,
+                        std::chrono::milliseconds(std::max(1, server.connectTimeoutMs + server.transferTimeoutMs)));
 
+    const std::string hostName = QHostInfo::localHostName().toStdString();
     Upload upload;
     upload.events = &events;
     upload.text = FormatMessage(message, RfcDate(QDateTime::currentDateTime()),
                                 "<" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + "@" +
                                     (hostName.empty() ? std::string("localhost") : hostName) + ">");
-    curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(c, CURLOPT_READFUNCTION, ReadMessage);
-    curl_easy_setopt(c, CURLOPT_READDATA, &upload);
-    curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.text.size()));
-
+    const std::string from = "<" + message.fromAddress + ">";
     Session session;
     session.events = &events;
-    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, WatchProtocol);
-    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &session);
-    char detail[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
 
-    const CURLcode code = curl_easy_perform(c);
-    if (code == CURLE_OK) {
+    // libcurl would take PLAIN when both are offered, and end the
+    // connection before the envelope when its choice is not offered; what
+    // the server offered is known from the first connection, and a second
+    // one goes on with PLAIN, or without a login, when LOGIN was not among it.
+    Attempt attempt =
+        Perform(server, port, server.loginAuth ? Login::Login : Login::None, from, recipients, upload, session, guard);
+    if (attempt.code == CURLE_LOGIN_DENIED && server.loginAuth && session.authOffered &&
+        !session.mechanisms.count("LOGIN") && guard.Ended() == ExchangeGuard::End::None) {
+        const Login next = session.mechanisms.count("PLAIN") ? Login::Plain : Login::None;
+        session.refused.clear();
+        attempt = Perform(server, port, next, from, recipients, upload, session, guard);
+    }
+
+    const ExchangeGuard::End ended = guard.Ended();
+    outcome.refused.insert(outcome.refused.end(), session.refused.begin(), session.refused.end());
+    if (attempt.code == CURLE_OK) {
         outcome.sent = true;
         if (events.workEnd) events.workEnd();
+    } else if (ended == ExchangeGuard::End::Cancelled) {
+        outcome.cancelled = true;
+        outcome.error = "Mail was not sent: the program is closing";
+    } else if (ended == ExchangeGuard::End::Deadline || attempt.code == CURLE_ABORTED_BY_CALLBACK) {
+        outcome.error = "Mail server did not answer in time";
+    } else if (!session.refused.empty() && session.refused.size() == recipients.size()) {
+        outcome.error = "Mail server refused every recipient";
     } else {
-        outcome.error = Describe(code, detail);
+        outcome.error = attempt.error;
     }
     if (session.connected && events.disconnected) events.disconnected();
     return outcome;

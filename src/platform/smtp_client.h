@@ -1,21 +1,54 @@
 #pragma once
-// One SMTP exchange: connect, greet, optional STARTTLS and LOGIN, envelope,
-// message, QUIT. Blocking, bounded in time; the caller decides on which
-// thread it runs. The password never leaves this call.
+// One SMTP exchange: connect, greet, optional STARTTLS and login, envelope,
+// message, QUIT. Blocking, bounded in time as a whole (QUIT included); the
+// caller decides on which thread it runs, and another thread can end it at
+// once. The password never leaves this call.
+#include <condition_variable>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace kestrel {
+
+// Ends exchanges under way from another thread, at once (the program is
+// closing). Once cancelled it stays so: later exchanges end before they begin.
+class SmtpCancel {
+public:
+    void Cancel();
+    bool Cancelled() const;
+
+    // For the exchange: runs onCancel (on the cancelling thread, or at once
+    // when already cancelled) until Unsubscribe.
+    int Subscribe(std::function<void()> onCancel);
+    void Unsubscribe(int id);
+
+private:
+    mutable std::mutex mutex_;
+    bool cancelled_ = false;
+    int nextId_ = 0;
+    std::map<int, std::function<void()>> listeners_;
+};
 
 struct SmtpServer {
     std::string host;
     std::string port = "25";   // decimal text, as stored in the settings
     std::string login;         // used only when loginAuth is set
     std::string password;
-    bool loginAuth = false;    // AUTH LOGIN when the server offers it
+    // Log in when the server offers LOGIN, else PLAIN; go on without a login
+    // when it offers neither.
+    bool loginAuth = false;
+    // Without it, TLS is used when the server offers it, unverified. With it,
+    // the exchange goes on only over TLS with a certificate that verifies
+    // for the host name, against caFile or the system's certificates.
+    bool requireTls = false;
+    std::string caFile;
+    // The whole exchange, from the name lookup to the answer to QUIT, ends
+    // within connectTimeoutMs + transferTimeoutMs.
     int connectTimeoutMs = 10000;
     int transferTimeoutMs = 10000;
+    SmtpCancel* cancel = nullptr;
 };
 
 struct SmtpMessage {
@@ -37,13 +70,22 @@ struct SmtpEvents {
 struct SmtpOutcome {
     bool sent = false;
     std::string error;  // short, names the cause; never holds the password
+    // Recipients the server refused while it took the mail for the others.
+    std::vector<std::string> refused;
+    bool cancelled = false;
 };
+
+// Why an address cannot go into MAIL FROM or RCPT TO ("" when it can): a
+// '<', '>', blank or control character would end the address and smuggle
+// parameters into the command.
+std::string MailAddressProblem(const std::string& address);
 
 SmtpOutcome SendSmtp(const SmtpServer& server, const SmtpMessage& message, const SmtpEvents& events = {});
 
 // The message text as sent after DATA (headers and body, CR LF line ends,
 // without dot-stuffing, which the transfer adds). Date and Message-ID are
-// taken from the arguments so that the text can be checked.
+// taken from the arguments so that the text can be checked. Texts are UTF-8;
+// bytes that are not valid UTF-8 go out as they are.
 std::string FormatMessage(const SmtpMessage& message, const std::string& date, const std::string& messageId);
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTcpServer>
@@ -180,7 +181,9 @@ TEST(MailDelivery, NoRecipientsDropsTheAlertSilently) {
     MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar,
                           [&](const SmtpServer&, const SmtpMessage&, const SmtpEvents&) {
                               ++sends;
-                              return SmtpOutcome{true, {}};
+                              SmtpOutcome sent;
+                              sent.sent = true;
+                              return sent;
                           });
     delivery.Start();
     m.composer->ComposeAlert(1, 0, 0);
@@ -225,6 +228,51 @@ TEST(MailDelivery, ADeadServerIsReportedAndTheNextAlertGoesOutOnceItIsUp) {
     m.composer->ComposeAlert(1, 0, 0);
     ASSERT_TRUE(ServeUntil([&] { return up.MailCount() == 1; }));
     EXPECT_TRUE(up.Mail(1)["data"].toString().contains("Device1 P0 Hard Disk Drive fail."));
+}
+
+TEST(MailDelivery, RefusalsAndRequiredTlsAreNamedInPanel3) {
+    testing::SmtpTestServer server({"--refuse-rcpt", "nobody"});
+    Mail m(server.port(), {"a@example.com", "nobody@example.com", "c@example.com"});
+    QObject ui;
+    MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar);
+    delivery.Start();
+    m.composer->ComposeAlert(1, 0, 0);
+    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Mail sent; the server refused nobody@example.com"; }))
+        << m.bar.Panel(3);
+    ASSERT_TRUE(server.WaitForMails(1));
+    EXPECT_EQ(server.Mail(1)["rcpt_tos"].toArray(), (QJsonArray{"a@example.com", "c@example.com"}));
+
+    // The server offers no STARTTLS; the user asked for TLS.
+    {
+        RegistryKey writer(m.key->Path());
+        ASSERT_TRUE(writer.Open(false));
+        writer.WriteInteger(kRequireTlsValue, 1);
+        ASSERT_TRUE(writer.Flush());
+    }
+    m.store->RequestReload();
+    m.composer->ComposeAlert(1, 0, 0);
+    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Mail server offers no TLS; nothing was sent"; }))
+        << m.bar.Panel(3);
+    EXPECT_EQ(server.MailCount(), 1);
+}
+
+TEST(MailDelivery, ClosingEndsAStalledExchangeInsteadOfWaitingForIt) {
+    testing::SmtpTestServer server({"--stall-after-data"});
+    Mail m(server.port());
+    QObject ui;
+    MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar);
+    delivery.SetTimeouts(600000, 600000);
+    delivery.Start();
+    m.composer->ComposeAlert(1, 0, 0);
+    const auto events = [&] {
+        QFile f(server.dir() + "/events.log");
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    ASSERT_TRUE(ServeUntil([&] { return events().contains("DATA-END"); }, 60000));
+    delivery.Stop();  // the test's time-out is the fail-safe
+    ASSERT_TRUE(ServeUntil([&] { return events().contains("CLOSED"); }, 60000));
+    EXPECT_FALSE(events().contains("QUIT"));
+    EXPECT_EQ(m.bar.Panel(3), "Mail is Sending...") << "closing reports no failure";
 }
 
 }  // namespace

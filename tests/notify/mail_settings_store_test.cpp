@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -308,6 +309,124 @@ TEST_F(MailSettingsStoreTest, SaveDuringALoadKeepsItsReloadRequest) {
     ServeReload();
     EXPECT_EQ(store->MailSetting(kUserNameSetting), "Renamed");
     EXPECT_TRUE(store->SettingsLoaded());
+}
+
+TEST_F(MailSettingsStoreTest, AFailedSaveLeavesEverythingAsItWas) {
+    Start();
+    Save(Page());
+    const std::string subjectFile = Path("EmailSubject Hard Disks Fail.txt");
+    const std::string contentsFile = Path("EmailContens Device Removed.txt");
+    // A folder where the settings file was: the key cannot be written.
+    const std::string keyBefore = ReadAll(file);
+    ASSERT_TRUE(QFile::rename(QString::fromStdString(file), QString::fromStdString(file + ".away")));
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(file)));
+
+    MailPageFields page = Page();
+    page.dontSend = {true, true};
+    page.subjects = {"Changed", ""};
+    page.contents[1].clear();
+    page.fields[kSmtpSetting] = "relay.example.com";
+    page.fieldChanged = field_changed::kHost;
+    EXPECT_FALSE(store->SaveMailSettings(page).ok);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].text.find("is not a file"), std::string::npos) << boxes.shown[0].text;
+    EXPECT_EQ(store->EMailSend(), 0u) << "no alert muted";
+    ASSERT_TRUE(QDir().rmdir(QString::fromStdString(file)));
+    ASSERT_TRUE(QFile::rename(QString::fromStdString(file + ".away"), QString::fromStdString(file)));
+    EXPECT_EQ(ReadAll(file), keyBefore);
+    EXPECT_EQ(ReadAll(subjectFile), "Disk failure\r\n");
+    EXPECT_EQ(ReadAll(contentsFile), "Check the cable.\r\n");
+    EXPECT_TRUE(store->SettingsLoaded());
+    store->RequestReload();
+    ServeReload();
+    EXPECT_EQ(store->MailSetting(kSmtpSetting), "smtp.example.com") << "the unwritten value is not read back";
+    EXPECT_EQ(store->SubjectList(1), Lines{"Disk failure"});
+    EXPECT_EQ(store->EMailSend(), 0u);
+}
+
+TEST_F(MailSettingsStoreTest, StartUpNeverRewritesWhatTheFileHolds) {
+    // For Qt's reader the backslash joins the next line to this one, so
+    // "EMailSend" would look missing and be written as 0.
+    const std::string continued = "[KESTREL_RAID_GUI]\nUserName=RAID box\\\nEMailSend=3\nToAddrCount=1\nToAddr_00=a@x\n";
+    const std::string quoted = "[KESTREL_RAID_GUI]\nUserName=\"RAID box\nEMailSend=3\n\"\nToAddrCount=0\n";
+    for (const std::string& text : {continued, quoted}) {
+        WriteAll(file, text);
+        Start();
+        EXPECT_EQ(ReadAll(file), text);
+        EXPECT_NE(bar.Panel(4).find("line 2 runs on into the next line"), std::string::npos) << bar.Panel(4);
+        EXPECT_FALSE(store->KeyPresent());
+        EXPECT_FALSE(store->SaveMailSettings(Page()).ok) << "nor does a save";
+        EXPECT_EQ(ReadAll(file), text);
+    }
+
+    // Bytes that are not UTF-8 would come back as replacement characters.
+    const std::string latin1 = "[KESTREL_RAID_GUI]\nUserName=M\xfcller\nToAddrCount=1\nToAddr_00=a@x\n";
+    WriteAll(file, latin1);
+    Start();
+    EXPECT_EQ(ReadAll(file), latin1);
+    EXPECT_NE(bar.Panel(4).find("line 2 is not UTF-8 text"), std::string::npos) << bar.Panel(4);
+    ServeReload();
+    EXPECT_EQ(store->RecipientList(), Lines{"a@x"}) << "the settings are still used";
+    EXPECT_EQ(store->EMailSend(), 0u);
+}
+
+TEST_F(MailSettingsStoreTest, ALinkedSettingsFileIsNotWrittenThroughAndOwnersStay) {
+    const std::string target = Path("real.ini");
+    const std::string text = "[KESTREL_RAID_GUI]\nToAddrCount=0\n";
+    WriteAll(target, text);
+    file = Path("link.ini");
+    ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
+    Start();
+    EXPECT_EQ(ReadAll(target), text);
+    EXPECT_NE(bar.Panel(4).find("symbolic link"), std::string::npos) << bar.Panel(4);
+    EXPECT_FALSE(store->SaveMailSettings(Page()).ok);
+    struct stat st {};
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadAll(target), text);
+
+    if (geteuid() != 0) GTEST_SKIP() << "the owner part needs root";
+    file = Path("owned.ini");
+    WriteAll(file, text);
+    ASSERT_EQ(chown(file.c_str(), 4321, 4322), 0);
+    Start();
+    Save(Page());
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(store->RecipientList(), Lines{"ops@example.com"});
+}
+
+TEST_F(MailSettingsStoreTest, AddressesThatWouldInjectParametersAreRefused) {
+    WriteKey("ToAddrCount=3\nToAddr_00=a@x> NOTIFY=NEVER\nToAddr_01=b@x\nToAddr_02=c d@x\nAddr=me@x SIZE=1\n");
+    Start();
+    ServeReload();
+    EXPECT_EQ(store->RecipientList(), Lines{"b@x"}) << "the others keep their mail";
+    EXPECT_NE(bar.Panel(4).find("is not"), std::string::npos) << bar.Panel(4);
+
+    file = Path("fresh.ini");
+    Start();
+    for (const MailPageFields& page : {Page({"ok@x", "bad@x>"}), Page({"tab\t@x"})}) {
+        EXPECT_FALSE(store->SaveMailSettings(page).ok);
+        EXPECT_NE(boxes.shown.back().text.find("cannot be used"), std::string::npos) << boxes.shown.back().text;
+    }
+    MailPageFields sender = Page();
+    sender.fields[kAddrSetting] = "raid@example.com SMTPUTF8";
+    EXPECT_FALSE(store->SaveMailSettings(sender).ok);
+    EXPECT_FALSE(Exists(file)) << "nothing was written";
+}
+
+TEST_F(MailSettingsStoreTest, TheTlsRequirementIsReadAndKeptBySaves) {
+    WriteKey("EMailSend=0\nSMTPRequireTLS=1\nSMTPCAFile=/etc/kestrel/ca.pem\n");
+    Start();
+    ServeReload();
+    EXPECT_TRUE(store->RequireTls());
+    EXPECT_EQ(store->CaFile(), "/etc/kestrel/ca.pem");
+    Save(Page());
+    EXPECT_TRUE(store->RequireTls());
+    EXPECT_EQ(Stored()->ReadInteger("SMTPRequireTLS"), 1);
+    EXPECT_EQ(Stored()->ReadString("SMTPCAFile"), "/etc/kestrel/ca.pem");
 }
 
 }  // namespace

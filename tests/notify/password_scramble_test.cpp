@@ -33,6 +33,19 @@ TEST(PasswordScramble, LayoutOfTheValue) {
     EXPECT_EQ(a[0] ^ b[0], 'A' ^ 'B');
     for (size_t i = 1; i < 16; ++i) EXPECT_EQ(a[i], b[i]);
     for (size_t i = 0; i < 16; ++i) EXPECT_EQ(salted[i], a[i] ^ 0x0F);
+
+    // Character i is stored plus i, modulo 256, at every position: compared
+    // with zeros, 0xFF at position i gives (0xFF + i) ^ i.
+    const std::string zeros(15, '\0');
+    const auto z = ScramblePassword(std::string_view(zeros.data(), zeros.size()), 0, false);
+    for (size_t i = 1; i < 15; ++i) {
+        std::string one = zeros;
+        one[i] = '\xff';
+        const auto p = ScramblePassword(std::string_view(one.data(), one.size()), 0, false);
+        EXPECT_EQ(p[i] ^ z[i], ((0xFF + i) & 0xFF) ^ i) << i;
+    }
+    // After the text, c(i) = i; the table repeats every 8 bytes.
+    for (size_t i = 1; i < 8; ++i) EXPECT_EQ(off[i] ^ off[i + 8], i ^ (i + 8)) << i;
 }
 
 TEST(PasswordScramble, BadValuesDecodeAsErrorFormat) {

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QProcess>
 #include <QTcpServer>
+#include <QThread>
+#include <future>
 
 #include "support/smtp_server.h"
 
@@ -74,13 +78,16 @@ TEST(SmtpClient, HeadersStaySingleLinesAndALoneDotDoesNotEndTheMessage) {
     EXPECT_EQ(mail["rcpt_tos"].toArray().size(), 3);
 }
 
-TEST(SmtpClient, TextOutsideAsciiIsEncoded) {
-    const SmtpMessage m{"Bj\xc3\xb6rn", "a@example.com", {"b@example.com"}, "Temp\xc3\xa9rature", {"caf\xc3\xa9", "bad \xff"}};
+TEST(SmtpClient, TextIsUtf8AndGoesOutOnceEncodedWithStrayBytesKeptAndNoNul) {
+    // UTF-8 as the settings and text files hold it, a byte that is not
+    // UTF-8, and a NUL from a contents file.
+    const SmtpMessage m{"Bj\xc3\xb6rn", "a@example.com", {"b@example.com"}, "Temp\xc3\xa9rature",
+                        {"caf\xc3\xa9", std::string("M\xfcller\0end", 10)}};
     const std::string text = FormatMessage(m, "Tue, 08 Dec 2026 10:00:00 +0000", "<x@y>");
     EXPECT_NE(text.find("Subject: =?UTF-8?B?VGVtcMOpcmF0dXJl?=\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("From: =?UTF-8?B?QmrDtnJu?= <a@example.com>\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\r\n\r\ncaf\xc3\xa9\r\nbad \xef\xbf\xbd\r\n"), std::string::npos)
-        << "UTF-8 passes, a stray byte becomes U+FFFD";
+    EXPECT_NE(text.find("\r\n\r\ncaf\xc3\xa9\r\nM\xfcller?end\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\0'), std::string::npos);
 }
 
 TEST(SmtpClient, LoginAuthentication) {
@@ -99,6 +106,168 @@ TEST(SmtpClient, LoginAuthentication) {
     EXPECT_FALSE(refused.sent);
     EXPECT_EQ(refused.error, "Mail server refused the login");
     EXPECT_EQ(refused.error.find("wrong"), std::string::npos);
+}
+
+QStringList AuthLog(const SmtpTestServer& server) {
+    QFile f(server.dir() + "/auth.log");
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+TEST(SmtpClient, LoginPrefersLoginThenPlainAndGoesOnWithoutOneOtherwise) {
+    SmtpServer s;
+    s.host = "127.0.0.1";
+    s.loginAuth = true;
+    s.login = "raid";
+    s.password = "s3cret!";
+    const std::vector<std::pair<QString, QString>> cases = {
+        {"LOGIN,PLAIN", "LOGIN"}, {"PLAIN", "PLAIN"}, {"LOGIN", "LOGIN"}, {"CRAM-MD5", ""}};
+    for (const auto& [offered, used] : cases) {
+        SCOPED_TRACE(offered.toStdString());
+        SmtpTestServer server({"--auth", "raid:s3cret!", "--auth-optional", "--mechanisms", offered});
+        s.port = std::to_string(server.port());
+        const SmtpOutcome outcome = SendSmtp(s, Alert());
+        ASSERT_TRUE(outcome.sent) << outcome.error;
+        ASSERT_TRUE(server.WaitForMails(1));
+        EXPECT_EQ(server.MailCount(), 1);
+        EXPECT_EQ(server.Mail(1)["login"].toString(), used.isEmpty() ? QString() : QString("raid"));
+        EXPECT_EQ(AuthLog(server), used.isEmpty() ? QStringList{} : QStringList{used}) << "nothing else was tried";
+    }
+}
+
+TEST(SmtpClient, ARefusedRecipientDoesNotCostTheOthersTheirMail) {
+    SmtpTestServer server({"--refuse-rcpt", "nobody"});
+    SmtpMessage m = Alert();
+    // The last one would end the address and add an ESMTP parameter.
+    m.recipients = {"first@example.com", "nobody@example.com", "third@example.com",
+                    "fourth@example.com> NOTIFY=NEVER"};
+    const SmtpOutcome outcome = SendSmtp(Local(server.port()), m);
+    ASSERT_TRUE(outcome.sent) << outcome.error;
+    EXPECT_EQ(outcome.refused, (std::vector<std::string>{"fourth@example.com> NOTIFY=NEVER", "nobody@example.com"}));
+    ASSERT_TRUE(server.WaitForMails(1));
+    EXPECT_EQ(server.Mail(1)["rcpt_tos"].toArray(), (QJsonArray{"first@example.com", "third@example.com"}));
+
+    m.recipients = {"nobody@example.com"};
+    const SmtpOutcome none = SendSmtp(Local(server.port()), m);
+    EXPECT_FALSE(none.sent);
+    EXPECT_EQ(none.error, "Mail server refused every recipient");
+    m.recipients = {"first@example.com"};
+    m.fromAddress = "raid@example.com SMTPUTF8";
+    EXPECT_EQ(SendSmtp(Local(server.port()), m).error, "Sender address is not usable");
+    EXPECT_EQ(server.MailCount(), 1);
+}
+
+struct Certificate {
+    QString cert, key;
+};
+
+// A self-signed certificate for the given subjectAltName; it is its own CA.
+Certificate MakeCertificate(const QTemporaryDir& dir, const QString& name, const QString& altName) {
+    Certificate c{dir.path() + "/" + name + ".pem", dir.path() + "/" + name + "-key.pem"};
+    const int rc = QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                                 "ec_paramgen_curve:prime256v1", "-nodes", "-subj", "/CN=" + name,
+                                                 "-addext", "subjectAltName=" + altName, "-days", "2", "-keyout",
+                                                 c.key, "-out", c.cert});
+    EXPECT_EQ(rc, 0);
+    return c;
+}
+
+TEST(SmtpClient, RequiredTlsVerifiesTheServerAndNeverSendsTheLoginOtherwise) {
+    QTemporaryDir dir;
+    const Certificate good = MakeCertificate(dir, "good", "IP:127.0.0.1,DNS:localhost");
+    const Certificate stranger = MakeCertificate(dir, "stranger", "IP:127.0.0.1");
+    const Certificate elsewhere = MakeCertificate(dir, "elsewhere", "DNS:mail.example.org");
+    SmtpServer s;
+    s.host = "127.0.0.1";
+    s.loginAuth = true;
+    s.login = "raid";
+    s.password = "s3cret!";
+    s.requireTls = true;
+    s.caFile = good.cert.toStdString();
+    {
+        SmtpTestServer server({"--auth", "raid:s3cret!", "--tls", good.cert, good.key});
+        s.port = std::to_string(server.port());
+        const SmtpOutcome outcome = SendSmtp(s, Alert());
+        ASSERT_TRUE(outcome.sent) << outcome.error;
+        ASSERT_TRUE(server.WaitForMails(1));
+        EXPECT_TRUE(server.Mail(1)["tls"].toBool());
+        EXPECT_EQ(server.Mail(1)["login"].toString(), "raid");
+    }
+    struct Refusal {
+        QStringList tls;  // the server's certificate, or none: no STARTTLS
+        std::string error;
+    };
+    const std::vector<Refusal> refusals = {
+        {{}, "Mail server offers no TLS; nothing was sent"},
+        {{"--tls", stranger.cert, stranger.key}, "Mail server certificate is not trusted; nothing was sent"},
+        {{"--tls", elsewhere.cert, elsewhere.key}, "Mail server certificate does not match its name; nothing was sent"},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.error);
+        SmtpTestServer server(QStringList{"--auth", "raid:s3cret!"} + refusal.tls);
+        s.port = std::to_string(server.port());
+        s.caFile = (refusal.tls.isEmpty() ? good.cert : refusal.tls[1] == elsewhere.cert ? elsewhere.cert : good.cert)
+                       .toStdString();
+        const SmtpOutcome outcome = SendSmtp(s, Alert());
+        EXPECT_FALSE(outcome.sent);
+        EXPECT_EQ(outcome.error, refusal.error);
+        EXPECT_EQ(AuthLog(server), QStringList{}) << "the login never went out";
+        EXPECT_EQ(server.MailCount(), 0);
+    }
+    s.caFile = (dir.path() + "/missing.pem").toStdString();
+    SmtpTestServer server({"--tls", good.cert, good.key});
+    s.port = std::to_string(server.port());
+    EXPECT_EQ(SendSmtp(s, Alert()).error, "Mail CA file cannot be read; nothing was sent");
+}
+
+QStringList Events(const SmtpTestServer& server) {
+    QFile f(server.dir() + "/events.log");
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+// A fail-safe only: the exchanges below end long before it, or never.
+constexpr auto kFailSafe = std::chrono::seconds(60);
+
+TEST(SmtpClient, AServerThatStallsAfterTheMessageCannotHoldTheExchangePastItsBound) {
+    SmtpTestServer server({"--stall-after-data"});
+    SmtpServer s = Local(server.port());
+    s.connectTimeoutMs = 1000;
+    s.transferTimeoutMs = 1000;
+    auto exchange = std::async(std::launch::async, [&] { return SendSmtp(s, Alert()); });
+    ASSERT_EQ(exchange.wait_for(kFailSafe), std::future_status::ready) << "still waiting, for QUIT's answer maybe";
+    const SmtpOutcome outcome = exchange.get();
+    EXPECT_FALSE(outcome.sent);
+    EXPECT_EQ(outcome.error, "Mail server did not answer in time");
+}
+
+TEST(SmtpClient, CancellingEndsAnExchangeAtOnceAndLaterOnesBeforeTheyBegin) {
+    SmtpTestServer server({"--stall-after-data"});
+    SmtpCancel cancel;
+    SmtpServer s = Local(server.port());
+    s.connectTimeoutMs = 600000;
+    s.transferTimeoutMs = 600000;
+    s.cancel = &cancel;
+    bool disconnected = false;
+    SmtpEvents e;
+    e.disconnected = [&] { disconnected = true; };
+    auto exchange = std::async(std::launch::async, [&] { return SendSmtp(s, Alert(), e); });
+    QElapsedTimer waited;
+    waited.start();
+    while (!Events(server).contains("DATA-END") && waited.elapsed() < 60000) QThread::msleep(20);
+    ASSERT_TRUE(Events(server).contains("DATA-END"));
+    cancel.Cancel();
+    ASSERT_EQ(exchange.wait_for(kFailSafe), std::future_status::ready);
+    const SmtpOutcome outcome = exchange.get();
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_FALSE(outcome.sent);
+    EXPECT_TRUE(disconnected);
+
+    const SmtpOutcome later = SendSmtp(s, Alert());
+    EXPECT_TRUE(later.cancelled);
+    waited.restart();
+    while (!Events(server).contains("CLOSED") && waited.elapsed() < 60000) QThread::msleep(20);
+    EXPECT_EQ(Events(server), (QStringList{"DATA-END", "CLOSED"})) << "the later one did not connect";
 }
 
 TEST(SmtpClient, StartTlsWhenTheServerOffersIt) {
