@@ -7,7 +7,9 @@ namespace kestrel {
 DeviceIoChoice ChooseDeviceIo(bool simulate, const std::string& scenarioFile) {
     DeviceIoChoice choice;
     if (!simulate) {
-        choice.io = std::make_unique<linuxio::LinuxDeviceIo>();
+        auto real = std::make_unique<linuxio::LinuxDeviceIo>();
+        choice.real = real.get();
+        choice.io = std::move(real);
         return choice;
     }
     sim::ScenarioLoad load = scenarioFile.empty() ? sim::BuiltInScenario() : sim::LoadScenarioFile(scenarioFile);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/device_io.h"
+#include "platform/linux/linux_device_io.h"
 #include "sim/simulated_pc.h"
 
 namespace kestrel {
@@ -12,6 +13,7 @@ namespace kestrel {
 struct DeviceIoChoice {
     std::unique_ptr<DeviceIo> io;          // null when the scenario was refused
     sim::SimulatedPc* simulated = nullptr; // the same object when simulating
+    linuxio::LinuxDeviceIo* real = nullptr; // the same object on the real devices
     std::string error;                     // why the scenario was refused
 };
 

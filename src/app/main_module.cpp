@@ -138,6 +138,11 @@ void MainModule::WatchDeviceChanges() {
         });
         return;
     }
+    if (devices_.real)
+        devices_.real->SetProblemReport([this](const std::string& text) {
+            ports_.statusBar.SetPanel(kErrorPanel, text);
+            std::fprintf(stderr, "%s\n", text.c_str());
+        });
     notifier_ = CreateUdevNotifier([this] { presenceWatch_.DeviceChanged(); });
     if (!notifier_->Active())
         ports_.statusBar.SetPanel(4, "No hot-plug: " + notifier_->Error());

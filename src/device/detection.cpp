@@ -107,8 +107,8 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
         // Whether the controller's own block (with its signature) arrived
         // in the buffer from this drive.
         bool controllerBlock = mailbox;
-        AtaRegisters registers{0, 0, 0, 0, 0, 0xE0, kAtaIdentifyDevice};
-        if (transport_.AtaCommand(handle, registers, identify, 1) && status::HasControllerSignature(identify)) {
+        const AtaTaskfile identifyDevice{.device = 0xE0, .command = kAtaIdentifyDevice};
+        if (transport_.AtaCommand(handle, identifyDevice, identify, 1) && status::HasControllerSignature(identify)) {
             flags |= access::kAtaPassThrough;
             controllerBlock = true;
         }

@@ -32,16 +32,16 @@ bool ReadBlock(Transport& transport, uint32_t block, std::span<uint8_t> buffer) 
 }
 
 bool VendorAta(Transport& transport, uint8_t feature, std::optional<uint32_t> address) {
-    AtaRegisters registers{};
-    registers[0] = feature;
+    AtaTaskfile taskfile;
+    taskfile.features = feature;
     if (address) {
-        registers[2] = static_cast<uint8_t>(*address);
-        registers[3] = static_cast<uint8_t>(*address >> 8);
-        registers[4] = static_cast<uint8_t>(*address >> 16);
-        registers[5] = 0xE0;
+        taskfile.lbaLow = static_cast<uint8_t>(*address);
+        taskfile.lbaMid = static_cast<uint8_t>(*address >> 8);
+        taskfile.lbaHigh = static_cast<uint8_t>(*address >> 16);
+        taskfile.device = 0xE0;
     }
-    registers[6] = kAtaVendorCommand;
-    return transport.AtaCommand(transport.Handle(), registers, {}, 0);
+    taskfile.command = kAtaVendorCommand;
+    return transport.AtaCommand(transport.Handle(), taskfile, {}, 0);
 }
 
 bool Bridge(Transport& transport, uint32_t flags, BridgeKind kind, std::span<uint8_t> buffer, uint32_t address,

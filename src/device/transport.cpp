@@ -21,22 +21,25 @@ constexpr uint32_t kInquiryLength = 36;
 constexpr uint32_t kFixedReplyLength = 20;
 constexpr unsigned kMaxAtaSectors = 256;
 
+constexpr uint32_t kFixedReplyRead = 2;
+
 struct BridgeShape {
     uint8_t opcode;
     bool dataIn;
     uint32_t length;
     uint8_t probeFlag;
+    uint32_t needed;  // reply bytes anybody reads
 };
 
 BridgeShape ShapeOf(BridgeKind kind) {
     switch (kind) {
-        case BridgeKind::Read: return {0x85, true, 512, 0};
-        case BridgeKind::Probe: return {0x85, true, 512, 1};
-        case BridgeKind::Write: return {0x89, false, 256, 0};
-        case BridgeKind::Erase: return {0x81, true, 8, 0};
-        case BridgeKind::Identify: return {0x8B, true, 512, 0};
+        case BridgeKind::Read: return {0x85, true, 512, 0, 512};
+        case BridgeKind::Probe: return {0x85, true, 512, 1, 512};
+        case BridgeKind::Write: return {0x89, false, 256, 0, 256};
+        case BridgeKind::Erase: return {0x81, true, 8, 0, 0};
+        case BridgeKind::Identify: return {0x8B, true, 512, 0, 512};
     }
-    return {0, true, 0, 0};
+    return {0, true, 0, 0, 0};
 }
 
 std::function<uint32_t()> ClockSeededRandom() {
@@ -81,7 +84,7 @@ void Transport::CloseDevice() {
 }
 
 bool Transport::ScsiRequest(DeviceHandle handle, const std::array<uint8_t, 16>& cdb, bool dataIn, uint8_t* data,
-                            uint32_t length, uint32_t timeoutSeconds) {
+                            uint32_t length, uint32_t timeoutSeconds, uint32_t needed) {
     if (handle == kInvalidHandle) return false;
     passthrough::ScsiRequest request;
     request.cdb = cdb;
@@ -94,7 +97,10 @@ bool Transport::ScsiRequest(DeviceHandle handle, const std::array<uint8_t, 16>& 
     passthrough::EncodeScsi(request, block);
     size_t returned = 0;
     if (!io_.Control(handle, ioctl::kScsiPassThroughDirect, block, block.size(), returned)) return false;
-    return passthrough::TransferredLength(block) == length;
+    // A reply nobody reads may be short, but the device must still have
+    // answered GOOD: Erase reads nothing and would otherwise never fail.
+    const uint32_t moved = passthrough::TransferredLength(block);
+    return block[passthrough::scsi::kScsiStatus] == 0 && moved >= needed && moved <= length;
 }
 
 bool Transport::ScsiRead10(DeviceHandle handle, uint32_t lba, std::span<uint8_t> buffer, unsigned count) {
@@ -103,7 +109,7 @@ bool Transport::ScsiRead10(DeviceHandle handle, uint32_t lba, std::span<uint8_t>
     cdb[0] = 0x28;
     bytes::PutBe32(cdb.data() + 2, lba);
     cdb[8] = static_cast<uint8_t>(count);
-    return ScsiRequest(handle, cdb, true, buffer.data(), count * kBlockBytes, kTimeout);
+    return ScsiRequest(handle, cdb, true, buffer.data(), count * kBlockBytes, kTimeout, count * kBlockBytes);
 }
 
 bool Transport::ScsiWrite10(DeviceHandle handle, uint32_t lba, std::span<const uint8_t> buffer, unsigned count) {
@@ -113,7 +119,7 @@ bool Transport::ScsiWrite10(DeviceHandle handle, uint32_t lba, std::span<const u
     bytes::PutBe32(cdb.data() + 2, lba);
     cdb[8] = static_cast<uint8_t>(count);
     // The device only reads an outgoing buffer.
-    return ScsiRequest(handle, cdb, false, const_cast<uint8_t*>(buffer.data()), count * kBlockBytes, kTimeout);
+    return ScsiRequest(handle, cdb, false, const_cast<uint8_t*>(buffer.data()), count * kBlockBytes, kTimeout, count * kBlockBytes);
 }
 
 bool Transport::ScsiInquiry(DeviceHandle handle, std::span<uint8_t> buffer36) {
@@ -121,7 +127,7 @@ bool Transport::ScsiInquiry(DeviceHandle handle, std::span<uint8_t> buffer36) {
     std::array<uint8_t, 16> cdb{};
     cdb[0] = 0x12;
     cdb[4] = kInquiryLength;
-    return ScsiRequest(handle, cdb, true, buffer36.data(), kInquiryLength, kInquiryTimeout);
+    return ScsiRequest(handle, cdb, true, buffer36.data(), kInquiryLength, kInquiryTimeout, kInquiryLength);
 }
 
 bool Transport::BridgeCommand(BridgeKind kind, std::span<uint8_t> buffer, uint32_t address) {
@@ -139,7 +145,7 @@ bool Transport::BridgeCommand(BridgeKind kind, std::span<uint8_t> buffer, uint32
     tail[5] = 0;
     tail[6] = shape.probeFlag;
     tail[7] = 0;
-    return ScsiRequest(handle_, cdb, shape.dataIn, buffer.data(), shape.length, kTimeout);
+    return ScsiRequest(handle_, cdb, shape.dataIn, buffer.data(), shape.length, kTimeout, shape.needed);
 }
 
 bool Transport::BridgeFixedCommand() {
@@ -147,10 +153,11 @@ bool Transport::BridgeFixedCommand() {
     cdb[0] = 0xFE;
     cdb[1] = 0xFE;
     cdb[2 - cdbShift_] = 0x78;
-    return ScsiRequest(handle_, cdb, true, response_.data(), kFixedReplyLength, kTimeout);
+    return ScsiRequest(handle_, cdb, true, response_.data(), kFixedReplyLength, kTimeout, kFixedReplyRead);
 }
 
-bool Transport::AtaCommand(DeviceHandle handle, AtaRegisters& registers, std::span<uint8_t> buffer, unsigned sectors) {
+bool Transport::AtaCommand(DeviceHandle handle, const AtaTaskfile& taskfile, std::span<uint8_t> buffer,
+                           unsigned sectors, AtaReturned* returnedRegisters) {
     if (sectors > kMaxAtaSectors || buffer.size() < size_t{sectors} * kBlockBytes) return false;
     const size_t dataSize = size_t{sectors} * kBlockBytes;
     const size_t size = dataSize + passthrough::ide::kSlack;
@@ -161,11 +168,11 @@ bool Transport::AtaCommand(DeviceHandle handle, AtaRegisters& registers, std::sp
     }
     std::span<uint8_t> block(request.get(), size);
     std::fill(block.begin(), block.end(), uint8_t{0});
-    std::copy(registers.begin(), registers.end(), block.begin());
+    passthrough::PutTaskfile(taskfile, block);
     bytes::PutLe32(block.data() + passthrough::ide::kDataBufferSize, static_cast<uint32_t>(dataSize));
     block[passthrough::ide::kData] = 1;
 
-    if (registers[passthrough::ide::kCommand] == kAtaIdentifyDevice && handle != kInvalidHandle) {
+    if (taskfile.command == kAtaIdentifyDevice && handle != kInvalidHandle) {
         size_t ignored = 0;
         io_.Control(handle, ioctl::kScsiRescanBus, {}, 0, ignored);
         options_.pause(options_.identifyPause);
@@ -173,7 +180,7 @@ bool Transport::AtaCommand(DeviceHandle handle, AtaRegisters& registers, std::sp
     size_t returned = 0;
     const bool ok = handle != kInvalidHandle && io_.Control(handle, ioctl::kIdePassThrough, block, size, returned) &&
                     returned >= passthrough::ide::kData + dataSize;
-    std::copy_n(block.begin(), registers.size(), registers.begin());
+    if (returnedRegisters) *returnedRegisters = passthrough::GetReturned(block);
     if (ok) std::copy_n(block.begin() + passthrough::ide::kData, dataSize, buffer.begin());
     return ok;
 }

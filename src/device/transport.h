@@ -20,15 +20,15 @@
 #include "wire/command_sector.h"
 #include "wire/drive_table.h"
 #include "platform/device_io.h"
+#include "platform/pass_through.h"
 #include "platform/user_interface.h"
 
 namespace kestrel {
 
 enum class BridgeKind { Read, Probe, Write, Erase, Identify };
 
-// The seven taskfile registers: Features, SectorCount, SectorNumber,
-// CylLow, CylHigh, DriveHead, Command.
-using AtaRegisters = std::array<uint8_t, 7>;
+using AtaTaskfile = passthrough::AtaTaskfile;
+using AtaReturned = passthrough::AtaReturned;
 
 inline constexpr uint8_t kAtaIdentifyDevice = 0xEC;
 inline constexpr uint8_t kAtaVendorCommand = 0x88;
@@ -70,18 +70,23 @@ public:
     DeviceHandle Handle() const { return handle_; }
 
     // All builders return true when the pass-through request itself
-    // succeeded and moved every byte it asked for; a short transfer fails.
-    // A buffer too small for the request fails without sending anything.
+    // succeeded, the device answered GOOD and moved every byte the caller
+    // reads; a shorter transfer fails. A buffer too small for the request
+    // fails without sending anything.
     bool ScsiRead10(DeviceHandle handle, uint32_t lba, std::span<uint8_t> buffer, unsigned count);
     bool ScsiWrite10(DeviceHandle handle, uint32_t lba, std::span<const uint8_t> buffer, unsigned count);
     bool ScsiInquiry(DeviceHandle handle, std::span<uint8_t> buffer36);
-    // Uses the common handle and the current CDB shift.
+    // Uses the common handle and the current CDB shift. Erase's 8 reply
+    // bytes mean nothing, so a bridge that sends fewer still succeeds.
     bool BridgeCommand(BridgeKind kind, std::span<uint8_t> buffer, uint32_t address);
-    // Reply (20 bytes) lands in the shared response buffer.
+    // Reply (up to 20 bytes) lands in the shared response buffer; only its
+    // first two bytes are read, so a reply of at least two succeeds.
     bool BridgeFixedCommand();
-    // Registers are updated in place whatever the outcome; the data is
-    // copied to the buffer only on success.
-    bool AtaCommand(DeviceHandle handle, AtaRegisters& registers, std::span<uint8_t> buffer, unsigned sectors);
+    // returned (when given) receives the registers the device gave back,
+    // whatever the outcome; the data is copied to the buffer only on
+    // success.
+    bool AtaCommand(DeviceHandle handle, const AtaTaskfile& taskfile, std::span<uint8_t> buffer, unsigned sectors,
+                    AtaReturned* returned = nullptr);
     // WRITE(10) of the sealed command sector to lba, one block, on the
     // common handle.
     bool SendCommandSector(uint32_t lba);
@@ -100,8 +105,9 @@ public:
     MessageBoxes& Boxes() { return boxes_; }
 
 private:
+    // needed: how many of the length bytes the caller reads.
     bool ScsiRequest(DeviceHandle handle, const std::array<uint8_t, 16>& cdb, bool dataIn, uint8_t* data,
-                     uint32_t length, uint32_t timeoutSeconds);
+                     uint32_t length, uint32_t timeoutSeconds, uint32_t needed);
 
     DeviceIo& io_;
     MessageBoxes& boxes_;

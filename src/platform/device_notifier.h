@@ -16,7 +16,14 @@ public:
 };
 
 // Watches the block and usb subsystems through a udev monitor; onChange runs
-// on the thread that created the notifier (its event loop), once per event.
+// on the thread that created the notifier (its event loop), once per event
+// that adds or removes a device (PresenceAction).
 std::unique_ptr<DeviceNotifier> CreateUdevNotifier(std::function<void()> onChange);
+
+// Whether a udev action means a device came or went. Only "add" and
+// "remove" do: udev sends "change" for every close of a disk node opened
+// for writing (its "watch" rule), and the monitor's own requests must not
+// restart the wait for the system to settle.
+bool PresenceAction(const char* action);
 
 }  // namespace kestrel

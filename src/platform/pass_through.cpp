@@ -67,12 +67,42 @@ uint32_t TransferredLength(std::span<const uint8_t> block) {
 std::optional<IdeRequest> DecodeIde(std::span<uint8_t> buffer, size_t inLength) {
     if (buffer.size() < ide::kData || inLength < ide::kData || inLength > buffer.size()) return std::nullopt;
     IdeRequest r;
-    std::copy_n(buffer.begin(), r.registers.size(), r.registers.begin());
-    if (r.registers[ide::kReserved] != 0) return std::nullopt;
+    r.taskfile = GetTaskfile(buffer);
+    if (buffer[ide::kReserved] != 0) return std::nullopt;
     r.dataSize = GetLe32(buffer.data() + ide::kDataBufferSize);
     if (r.dataSize > buffer.size() - ide::kData || r.dataSize > inLength - ide::kData) return std::nullopt;
     r.data = buffer.data() + ide::kData;
     return r;
+}
+
+void PutTaskfile(const AtaTaskfile& t, std::span<uint8_t> b) {
+    b[ide::kFeatures] = t.features;
+    b[ide::kSectorCount] = t.count;
+    b[ide::kSectorNumber] = t.lbaLow;
+    b[ide::kCylLow] = t.lbaMid;
+    b[ide::kCylHigh] = t.lbaHigh;
+    b[ide::kDriveHead] = t.device;
+    b[ide::kCommand] = t.command;
+}
+
+AtaTaskfile GetTaskfile(std::span<const uint8_t> b) {
+    return {b[ide::kFeatures], b[ide::kSectorCount], b[ide::kSectorNumber], b[ide::kCylLow],
+            b[ide::kCylHigh],  b[ide::kDriveHead],   b[ide::kCommand]};
+}
+
+void PutReturned(const AtaReturned& r, std::span<uint8_t> b) {
+    b[ide::kFeatures] = r.error;
+    b[ide::kSectorCount] = r.count;
+    b[ide::kSectorNumber] = r.lbaLow;
+    b[ide::kCylLow] = r.lbaMid;
+    b[ide::kCylHigh] = r.lbaHigh;
+    b[ide::kDriveHead] = r.device;
+    b[ide::kCommand] = r.status;
+}
+
+AtaReturned GetReturned(std::span<const uint8_t> b) {
+    return {b[ide::kFeatures], b[ide::kSectorCount], b[ide::kSectorNumber], b[ide::kCylLow],
+            b[ide::kCylHigh],  b[ide::kDriveHead],   b[ide::kCommand]};
 }
 
 bool EncodeExtent(const DiskExtent& extent, std::span<uint8_t> out) {

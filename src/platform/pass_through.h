@@ -85,8 +85,40 @@ inline constexpr size_t kData = 12;
 inline constexpr size_t kSlack = 16;  // the buffer is data size + 16 bytes
 }  // namespace ide
 
+// The taskfile registers as the host writes them into IDEREGS (bytes 0-6).
+struct AtaTaskfile {
+    uint8_t features = 0;
+    uint8_t count = 0;
+    uint8_t lbaLow = 0;   // LBA bits 0-7
+    uint8_t lbaMid = 0;   // LBA bits 8-15
+    uint8_t lbaHigh = 0;  // LBA bits 16-23
+    uint8_t device = 0;
+    uint8_t command = 0;
+    bool operator==(const AtaTaskfile&) const = default;
+};
+
+// The registers as the device gives them back, in the same seven places:
+// error where features went, status where the command went.
+struct AtaReturned {
+    uint8_t error = 0;
+    uint8_t count = 0;
+    uint8_t lbaLow = 0;
+    uint8_t lbaMid = 0;
+    uint8_t lbaHigh = 0;
+    uint8_t device = 0;
+    uint8_t status = 0;
+    bool operator==(const AtaReturned&) const = default;
+};
+
+// Into and out of the first seven bytes of an IDE pass-through buffer
+// (at least kRegisterBytes long).
+void PutTaskfile(const AtaTaskfile& taskfile, std::span<uint8_t> buffer);
+AtaTaskfile GetTaskfile(std::span<const uint8_t> buffer);
+void PutReturned(const AtaReturned& returned, std::span<uint8_t> buffer);
+AtaReturned GetReturned(std::span<const uint8_t> buffer);
+
 struct IdeRequest {
-    std::array<uint8_t, 8> registers{};
+    AtaTaskfile taskfile;
     uint32_t dataSize = 0;
     uint8_t* data = nullptr;  // inside the buffer, dataSize bytes
 };

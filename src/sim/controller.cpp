@@ -134,9 +134,9 @@ bool Controller::RunCommandSector(const Block512& s) {
     }
 }
 
-bool Controller::RunVendorAta(const std::array<uint8_t, 8>& r) {
-    switch (r[0]) {
-        case 0x01: return StageFlashRead(uint32_t{r[2]} | uint32_t{r[3]} << 8 | uint32_t{r[4]} << 16);
+bool Controller::RunVendorAta(const passthrough::AtaTaskfile& t) {
+    switch (t.features) {
+        case 0x01: return StageFlashRead(uint32_t{t.lbaLow} | uint32_t{t.lbaMid} << 8 | uint32_t{t.lbaHigh} << 16);
         case 0x02: modes_.flashAccess = false; return true;
         case 0x03: modes_.flashAccess = true; return true;
         case 0x04: modes_.bootUnlocked = true; return true;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "wire/drive_table.h"
+#include "platform/pass_through.h"
 #include "sim/scenario.h"
 
 namespace kestrel::sim {
@@ -60,7 +61,7 @@ public:
     // Runs a command sector written to a mailbox block.
     bool RunCommandSector(const Block512& sector);
     // Vendor ATA command 0x88 with the given registers.
-    bool RunVendorAta(const std::array<uint8_t, 8>& registers);
+    bool RunVendorAta(const passthrough::AtaTaskfile& taskfile);
 
     const Block512& Identify() const { return identify_; }
     const Block512& Status() const { return status_; }

@@ -327,8 +327,8 @@ SimulatedPc::Outcome SimulatedPc::Ide(const OpenHandle& h, std::span<uint8_t> bu
     Controller* c = d.enclosure >= 0 ? &controllers_[static_cast<size_t>(d.enclosure)] : nullptr;
     // A drive behind a USB bridge does not take ATA taskfiles at all.
     if (c && !d.paths.ata) return out;
-    const auto& regs = request->registers;
-    const uint8_t command = regs[passthrough::ide::kCommand];
+    const passthrough::AtaTaskfile& taskfile = request->taskfile;
+    const uint8_t command = taskfile.command;
     if (command == 0xEC) {
         out.kind = RequestKind::Identify;
         if (request->dataSize == 512 && !(c && c->ConsumeFailure(out.kind))) {
@@ -337,12 +337,19 @@ SimulatedPc::Outcome SimulatedPc::Ide(const OpenHandle& h, std::span<uint8_t> bu
             out.ok = true;
         }
     } else if (command == 0x88 && c) {
-        out.kind = regs[passthrough::ide::kFeatures] == 0x01 ? RequestKind::FlashRead : RequestKind::Mode;
-        out.ok = request->dataSize == 0 && !c->ConsumeFailure(out.kind) && c->RunVendorAta(regs);
+        out.kind = taskfile.features == 0x01 ? RequestKind::FlashRead : RequestKind::Mode;
+        out.ok = request->dataSize == 0 && !c->ConsumeFailure(out.kind) && c->RunVendorAta(taskfile);
     }
     // The taskfile comes back either way: status, and the error register on failure.
-    buffer[passthrough::ide::kFeatures] = out.ok ? 0 : kAtaAbort;
-    buffer[passthrough::ide::kCommand] = out.ok ? kAtaReady : kAtaError;
+    passthrough::AtaReturned registers;
+    registers.count = taskfile.count;
+    registers.lbaLow = taskfile.lbaLow;
+    registers.lbaMid = taskfile.lbaMid;
+    registers.lbaHigh = taskfile.lbaHigh;
+    registers.device = taskfile.device;
+    registers.error = out.ok ? 0 : kAtaAbort;
+    registers.status = out.ok ? kAtaReady : kAtaError;
+    passthrough::PutReturned(registers, buffer);
     returned = passthrough::ide::kData + (out.ok ? request->dataSize : 0);
     return out;
 }

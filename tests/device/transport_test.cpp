@@ -124,10 +124,8 @@ TEST_F(TransportTest, AtaCommandBuildsTheIdeBufferAndRescansOnlyBeforeIdentify) 
         return true;
     };
     Block512 data{};
-    AtaRegisters identify{0, 0, 0, 0, 0, 0xE0, 0xEC};
-    ASSERT_TRUE(transport_.AtaCommand(7, identify, data, 1));
-    AtaRegisters vendor{0x03, 0, 0, 0, 0, 0, 0x88};
-    ASSERT_TRUE(transport_.AtaCommand(7, vendor, {}, 0));
+    ASSERT_TRUE(transport_.AtaCommand(7, {.device = 0xE0, .command = 0xEC}, data, 1));
+    ASSERT_TRUE(transport_.AtaCommand(7, {.features = 0x03, .command = 0x88}, {}, 0));
     EXPECT_EQ(io_.events, (std::vector<std::string>{"rescan", "pause 500", "ide", "ide"}));
 
     const IoCall& rescan = io_.calls.at(0);
@@ -158,9 +156,10 @@ TEST_F(TransportTest, FailedAtaCommandUpdatesRegistersButNotData) {
     };
     Block512 data{};
     data.fill(0x11);
-    AtaRegisters registers{0, 0, 0, 0, 0, 0xE0, 0xEC};
-    EXPECT_FALSE(transport_.AtaCommand(7, registers, data, 1));
-    EXPECT_EQ(registers, (AtaRegisters{0x04, 0, 0, 0, 0, 0xE0, 0x51}));
+    const AtaTaskfile identify{.device = 0xE0, .command = 0xEC};
+    AtaReturned returned;
+    EXPECT_FALSE(transport_.AtaCommand(7, identify, data, 1, &returned));
+    EXPECT_EQ(returned, (AtaReturned{.error = 0x04, .device = 0xE0, .status = 0x51}));
     EXPECT_EQ(data[0], 0x11);
     EXPECT_EQ(data[511], 0x11);
 
@@ -169,7 +168,7 @@ TEST_F(TransportTest, FailedAtaCommandUpdatesRegistersButNotData) {
         returned = 100;
         return true;
     };
-    EXPECT_FALSE(transport_.AtaCommand(7, registers, data, 1));
+    EXPECT_FALSE(transport_.AtaCommand(7, identify, data, 1));
     EXPECT_EQ(data[0], 0x11);
 }
 
@@ -187,9 +186,40 @@ TEST_F(TransportTest, ShortOrOversizedRequestsFail) {
     EXPECT_FALSE(transport_.ScsiRead10(7, 0, data, 2));
     EXPECT_FALSE(transport_.ScsiInquiry(7, std::span<uint8_t>(small.data(), 35)));
     EXPECT_FALSE(transport_.BridgeCommand(BridgeKind::Read, small, 0));
-    AtaRegisters registers{};
-    EXPECT_FALSE(transport_.AtaCommand(7, registers, small, 1));
+    EXPECT_FALSE(transport_.AtaCommand(7, {}, small, 1));
     EXPECT_TRUE(io_.calls.empty());
+}
+
+TEST_F(TransportTest, BridgeRepliesNobodyReadsInFullMayBeShort) {
+    uint32_t moved = 0;
+    uint8_t status = 0;
+    io_.reply = [&](const IoCall&, std::span<uint8_t> block, size_t&) {
+        passthrough::CompleteScsi(block, status, moved);
+        return true;
+    };
+    transport_.OpenDevice(0);
+    // The fixed command's reply is read for its first two bytes only.
+    moved = 2;
+    EXPECT_TRUE(transport_.BridgeFixedCommand());
+    moved = 1;
+    EXPECT_FALSE(transport_.BridgeFixedCommand());
+    // Erase's eight bytes are not read at all.
+    Block512 buffer{};
+    moved = 0;
+    EXPECT_TRUE(transport_.BridgeCommand(BridgeKind::Erase, buffer, 0x1000));
+    // ... but a refusal still fails it.
+    status = 0x02;
+    EXPECT_FALSE(transport_.BridgeCommand(BridgeKind::Erase, buffer, 0x1000));
+    moved = 2;
+    EXPECT_FALSE(transport_.BridgeFixedCommand());
+    status = 0;
+    // What is read must arrive whole, and nothing may claim more than asked.
+    moved = 511;
+    EXPECT_FALSE(transport_.BridgeCommand(BridgeKind::Read, buffer, 0));
+    moved = 255;
+    EXPECT_FALSE(transport_.BridgeCommand(BridgeKind::Write, buffer, 0));
+    moved = 21;
+    EXPECT_FALSE(transport_.BridgeFixedCommand());
 }
 
 TEST_F(TransportTest, OpenDeviceTakesNumbersBelowCAndLetters) {

@@ -2,13 +2,20 @@
 // SG_IO requests themselves need real hardware and are not run here.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "wire/drive_table.h"
 #include "platform/linux/ata_translation.h"
 #include "platform/linux/linux_device_io.h"
+#include "platform/linux/sg_reply.h"
+#include "platform/device_notifier.h"
 #include "platform/pass_through.h"
 
 namespace kestrel::linuxio {
@@ -34,6 +41,13 @@ public:
         Write(p / "size", std::to_string(size));
     }
     void Node(const std::string& name) { Write(root_ / "dev" / name, ""); }
+    // The kernel's sequence number of this attachment of the disk.
+    void Sequence(const std::string& disk, int seq) { Write(root_ / "sys/block" / disk / "diskseq", std::to_string(seq)); }
+    void Generic(const std::string& disk, const std::string& sg) {
+        fs::create_directories(root_ / "sys/block" / disk / "device/scsi_generic" / sg);
+        Node(sg);
+    }
+    void Remove(const std::string& disk) { fs::remove_all(root_ / "sys/block" / disk); }
     void Mounts(const std::string& text) { Write(root_ / "proc/mounts", text); }
     std::string Path() const { return root_.string(); }
 
@@ -139,26 +153,215 @@ TEST_F(LinuxDeviceIoTest, OpeningDrivesAndVolumes) {
     io.Close(volume);
 }
 
+std::string OpenedNode(DeviceHandle handle) {
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(handle)).filename().string();
+}
+int AccessMode(DeviceHandle handle) { return ::fcntl(static_cast<int>(handle), F_GETFL) & O_ACCMODE; }
+
+TEST_F(LinuxDeviceIoTest, DisksGoThroughTheirSgNodeReadWriteElseTheBlockNodeReadOnly) {
+    root_.Generic("sda", "sg3");
+    LinuxDeviceIo io(root_.Path());
+    const DeviceHandle generic = io.Open(PhysicalDrivePath(0));
+    ASSERT_NE(generic, kInvalidHandle);
+    EXPECT_EQ(OpenedNode(generic), "sg3");
+    EXPECT_EQ(AccessMode(generic), O_RDWR);
+    root_.Node("sdb");
+    const DeviceHandle block = io.Open(PhysicalDrivePath(1));
+    ASSERT_NE(block, kInvalidHandle);
+    EXPECT_EQ(OpenedNode(block), "sdb");
+    // Closing a block node opened for writing makes udev send "change".
+    EXPECT_EQ(AccessMode(block), O_RDONLY);
+    const DeviceHandle volume = io.Open(VolumePath('C'));
+    ASSERT_NE(volume, kInvalidHandle);
+    EXPECT_EQ(AccessMode(volume), O_RDONLY);
+    for (DeviceHandle h : {generic, block, volume}) io.Close(h);
+}
+
+TEST_F(LinuxDeviceIoTest, DrivesKeepTheirNumbersWhileAttached) {
+    for (const char* name : {"sdb", "sdaa", "nvme0n1", "nvme0n1p1"}) root_.Node(name);
+    root_.Sequence("sda", 1);
+    root_.Sequence("sdb", 2);
+    root_.Sequence("sdaa", 3);
+    LinuxDeviceIo io(root_.Path());
+    auto nodeOf = [&](unsigned n) {
+        const DeviceHandle h = io.Open(PhysicalDrivePath(n));
+        if (h == kInvalidHandle) return std::string("-");
+        const std::string node = OpenedNode(h);
+        io.Close(h);
+        return node;
+    };
+    auto all = [&] {
+        std::string text;
+        for (unsigned n = 0; n < 5; ++n) text += nodeOf(n) + " ";
+        return text;
+    };
+    EXPECT_EQ(all(), "sda sdb sdaa nvme0n1 - ");
+
+    // sdb is pulled: the others keep their numbers, its number stays free,
+    // and so do its drive letters' disk numbers.
+    root_.Remove("sdb");
+    EXPECT_EQ(all(), "sda - sdaa nvme0n1 - ");
+    const DeviceHandle volume = io.Open(VolumePath('E'));
+    ASSERT_NE(volume, kInvalidHandle) << "nvme0n1p1 moved up to E:";
+    std::array<uint8_t, 32> reply{};
+    size_t returned = 0;
+    ASSERT_TRUE(io.Control(volume, ioctl::kVolumeDiskExtents, reply, 0, returned));
+    EXPECT_EQ(passthrough::DecodeExtent(reply, returned)->diskNumber, 3u);
+    io.Close(volume);
+
+    // A new disk takes the lowest free number; a disk replaced under its
+    // own name is a new disk.
+    root_.Disk("sdc", 100);
+    root_.Node("sdc");
+    EXPECT_EQ(all(), "sda sdc sdaa nvme0n1 - ");
+    root_.Remove("sda");
+    root_.Sequence("sdaa", 9);
+    EXPECT_EQ(all(), "sdaa sdc - nvme0n1 - ");
+}
+
+// Runs body as an unprivileged user (a child process; root drops to
+// nobody) and returns what it wrote to its pipe.
+std::string AsUnprivileged(const std::function<std::string()>& body) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return "pipe failed";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string out = (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ? "setuid failed" : body();
+        (void)!::write(pipeFds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) out.append(chunk, static_cast<size_t>(n));
+    ::close(pipeFds[0]);
+    ::waitpid(child, nullptr, 0);
+    return out;
+}
+
+TEST_F(LinuxDeviceIoTest, ANodeThatCannotBeOpenedIsReportedOnce) {
+    root_.Generic("sda", "sg3");
+    // The tree is readable by anyone; only the disk's node is not.
+    fs::permissions(root_.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(fs::path(root_.Path()) / "dev/sg3", fs::perms::owner_read | fs::perms::owner_write);
+    const std::string out = AsUnprivileged([&] {
+        LinuxDeviceIo io(root_.Path());
+        std::string reports;
+        io.SetProblemReport([&](const std::string& text) { reports += text + "\n"; });
+        for (int i = 0; i < 3; ++i)
+            if (io.Open(PhysicalDrivePath(0)) != kInvalidHandle) return std::string("opened");
+        return reports;
+    });
+    const std::string node = root_.Path() + "/dev/sg3";
+    EXPECT_EQ(out, "Cannot open " + node + ": Permission denied (run as root, or as a user in the group that owns it, "
+                   "usually disk)\n");
+}
+
 TEST(AtaTranslationTest, TaskfilesBecomeAtaPassThrough16) {
-    const std::array<uint8_t, 7> identify{0, 0, 0, 0, 0, 0xE0, 0xEC};
+    const passthrough::AtaTaskfile identify{.device = 0xE0, .command = 0xEC};
     EXPECT_EQ(AtaPassThrough16(identify, 512),
               (std::array<uint8_t, 16>{0x85, 4 << 1, 0x2E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}));
-    const std::array<uint8_t, 7> read{0x01, 0, 0x00, 0x12, 0x07, 0xE0, 0x88};
+    const passthrough::AtaTaskfile read{
+        .features = 0x01, .lbaLow = 0x00, .lbaMid = 0x12, .lbaHigh = 0x07, .device = 0xE0, .command = 0x88};
     EXPECT_EQ(AtaPassThrough16(read, 0),
               (std::array<uint8_t, 16>{0x85, 3 << 1, 0x20, 0, 0x01, 0, 0, 0, 0x00, 0, 0x12, 0, 0x07, 0xE0, 0x88, 0}));
+}
 
-    // Descriptor sense with an ATA Return descriptor after another descriptor.
-    std::array<uint8_t, 32> sense{0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 18};
-    const uint8_t other[4] = {0x00, 0x02, 0xAA, 0xBB};
-    std::copy(std::begin(other), std::end(other), sense.begin() + 8);
+// Sense data as SAT devices send it for an ATA PASS-THROUGH with CK_COND:
+// RECOVERED ERROR, "ATA pass-through information available" (00/1D).
+std::vector<uint8_t> DescriptorSense(const std::vector<uint8_t>& before = {}) {
+    std::vector<uint8_t> sense{0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
+    sense.insert(sense.end(), before.begin(), before.end());
     const uint8_t ata[14] = {0x09, 0x0C, 0, 0x04, 0, 0x01, 0, 0x11, 0, 0x22, 0, 0x33, 0xE0, 0x51};
-    std::copy(std::begin(ata), std::end(ata), sense.begin() + 12);
-    std::array<uint8_t, 7> registers{};
-    ASSERT_TRUE(ReturnedRegisters(sense, registers));
-    EXPECT_EQ(registers, (std::array<uint8_t, 7>{0x04, 0x01, 0x11, 0x22, 0x33, 0xE0, 0x51}));
-    sense[7] = 10;  // the descriptor no longer fits the stated length
-    EXPECT_FALSE(ReturnedRegisters(sense, registers));
-    EXPECT_FALSE(ReturnedRegisters(std::span<const uint8_t>(sense.data(), 5), registers));
+    sense.insert(sense.end(), std::begin(ata), std::end(ata));
+    sense[7] = static_cast<uint8_t>(sense.size() - 8);
+    return sense;
+}
+
+// Fixed format: error, status, device, count in the information field;
+// LBA low, mid, high at the end of the command-specific field.
+std::vector<uint8_t> FixedSense(uint8_t error, uint8_t status, uint8_t key = 0x01, uint8_t asc = 0x00,
+                                uint8_t ascq = 0x1D) {
+    return {0x70, 0, key, error, status, 0xE0, 0x01, 10, 0x00, 0x11, 0x22, 0x33, asc, ascq, 0, 0, 0, 0};
+}
+
+TEST(AtaTranslationTest, RegistersComeBackFromBothSenseFormats) {
+    const passthrough::AtaReturned expected{0x04, 0x01, 0x11, 0x22, 0x33, 0xE0, 0x51};
+    EXPECT_EQ(ReturnedRegisters(DescriptorSense()), expected);
+    // After another descriptor.
+    EXPECT_EQ(ReturnedRegisters(DescriptorSense({0x00, 0x02, 0xAA, 0xBB})), expected);
+    EXPECT_EQ(ReturnedRegisters(FixedSense(0x04, 0x51)), expected);
+
+    std::vector<uint8_t> cut = DescriptorSense();
+    cut[7] = 10;  // the descriptor no longer fits the stated length
+    EXPECT_EQ(ReturnedRegisters(cut), std::nullopt);
+    EXPECT_EQ(ReturnedRegisters(std::span<const uint8_t>(cut.data(), 5)), std::nullopt);
+    // Fixed sense of any other condition carries no registers, however its
+    // fields read (an unsupported opcode: ILLEGAL REQUEST, 20/00).
+    EXPECT_EQ(ReturnedRegisters(FixedSense(0, 0, 0x05, 0x20, 0x00)), std::nullopt);
+    EXPECT_EQ(ReturnedRegisters(std::span<const uint8_t>(FixedSense(0x04, 0x51).data(), 12)), std::nullopt);
+}
+
+// SG_IO replies as Linux 6.1 gives them (recorded through virtio-scsi and
+// an iSCSI disk): CHECK CONDITION with DRIVER_SENSE for every ATA
+// PASS-THROUGH with CK_COND, the registers in the sense data.
+TEST(SgReplyTest, AtaPassThroughWithCheckConditionIsTheDevicesAnswer) {
+    const std::vector<uint8_t> fixedOk = FixedSense(0x00, 0x50);
+    const AtaOutcome vendor = AtaResult({0x02, 0, 0x0008, 0, fixedOk});
+    EXPECT_TRUE(vendor.ok);
+    ASSERT_TRUE(vendor.returned);
+    EXPECT_EQ(vendor.returned->status, 0x50);
+    EXPECT_EQ(vendor.returned->lbaHigh, 0x33);
+
+    std::vector<uint8_t> descriptorOk = DescriptorSense();
+    descriptorOk.back() = 0x50;  // status: ready, no error
+    descriptorOk[8 + 3] = 0;     // error register
+    EXPECT_TRUE(AtaResult({0x02, 0, 0x0008, 0, descriptorOk}).ok);
+
+    // The drive says ERR: the command failed, the registers still come back.
+    const std::vector<uint8_t> fixedErr = FixedSense(0x04, 0x51);
+    const AtaOutcome failed = AtaResult({0x02, 0, 0x0008, 0, fixedErr});
+    EXPECT_FALSE(failed.ok);
+    ASSERT_TRUE(failed.returned);
+    EXPECT_EQ(failed.returned->error, 0x04);
+    EXPECT_FALSE(AtaResult({0x02, 0, 0x0008, 0, DescriptorSense()}).ok);
+
+    // A device that does not know the command at all.
+    const std::vector<uint8_t> illegal = FixedSense(0, 0, 0x05, 0x20, 0x00);
+    const AtaOutcome unknown = AtaResult({0x02, 0, 0x0008, 0, illegal});
+    EXPECT_FALSE(unknown.ok);
+    EXPECT_FALSE(unknown.returned);
+
+    // A data-in command that moved less than asked for, a host adapter
+    // error, a driver time-out.
+    EXPECT_FALSE(AtaResult({0x02, 0, 0x0008, 512, fixedOk}).ok);
+    EXPECT_FALSE(AtaResult({0x02, 0x0007, 0x0008, 0, fixedOk}).ok);
+    EXPECT_FALSE(AtaResult({0x00, 0, 0x0006, 0, {}}).ok);
+    // Without sense data GOOD status decides.
+    EXPECT_TRUE(AtaResult({0x00, 0, 0, 0, {}}).ok);
+}
+
+TEST(SgReplyTest, ScsiRequestsCountTheBytesMovedOnlyWhenGood) {
+    EXPECT_TRUE(Delivered({0x02, 0, 0x0008, 0, {}}));
+    EXPECT_EQ(ScsiTransferred({0x00, 0, 0, 0, {}}, 512), 512u);
+    EXPECT_EQ(ScsiTransferred({0x00, 0, 0, 12, {}}, 20), 8u);
+    EXPECT_EQ(ScsiTransferred({0x00, 0, 0, 900, {}}, 20), 0u);
+    EXPECT_EQ(ScsiTransferred({0x00, 0, 0, -5, {}}, 20), 20u);
+    const std::vector<uint8_t> illegal = FixedSense(0, 0, 0x05, 0x20, 0x00);
+    EXPECT_EQ(ScsiTransferred({0x02, 0, 0x0008, 0, illegal}, 512), 0u);
+    EXPECT_EQ(ScsiTransferred({0x00, 0x0001, 0, 0, {}}, 512), 0u);
+}
+
+TEST(UdevEventTest, OnlyArrivalAndRemovalCountAsDeviceChanges) {
+    EXPECT_TRUE(PresenceAction("add"));
+    EXPECT_TRUE(PresenceAction("remove"));
+    // udev's "watch" sends "change" whenever a disk node opened for writing
+    // is closed: the monitor's own polls must not restart the countdown.
+    for (const char* other : {"change", "bind", "unbind", "move", "online", "offline", ""})
+        EXPECT_FALSE(PresenceAction(other)) << other;
+    EXPECT_FALSE(PresenceAction(nullptr));
 }
 
 }  // namespace

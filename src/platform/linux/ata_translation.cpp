@@ -1,5 +1,7 @@
 #include "platform/linux/ata_translation.h"
 
+#include <algorithm>
+
 namespace kestrel::linuxio {
 
 namespace {
@@ -9,57 +11,85 @@ constexpr uint8_t kProtocolPioIn = 4;
 constexpr uint8_t kCheckCondition = 0x20;  // CK_COND
 constexpr uint8_t kToHost = 0x08;          // T_DIR
 constexpr uint8_t kInBlocks = 0x04;        // BYT_BLOK
-constexpr uint8_t kLengthInCount = 0x02;   // T_LENGTH: the sector count field
-constexpr uint8_t kReturnDescriptor = 0x09;
+constexpr uint8_t kLengthInCount = 0x02;   // T_LENGTH: the count field
+constexpr uint8_t kStatusReturnDescriptor = 0x09;
+constexpr uint8_t kStatusReturnLength = 0x0C;
+// ASC/ASCQ "ATA pass-through information available".
+constexpr uint8_t kInformationAsc = 0x00;
+constexpr uint8_t kInformationAscq = 0x1D;
+
+// Descriptor-format sense: the ATA Status Return descriptor.
+namespace descriptor {
+constexpr size_t kError = 3;
+constexpr size_t kCount = 5;  // count 7:0
+constexpr size_t kLbaLow = 7;
+constexpr size_t kLbaMid = 9;
+constexpr size_t kLbaHigh = 11;
+constexpr size_t kDevice = 12;
+constexpr size_t kStatus = 13;
+constexpr size_t kSize = 14;
+}  // namespace descriptor
+
+// Fixed-format sense: the information field (bytes 3-6) holds error,
+// status, device and count; the command-specific information field (bytes
+// 8-11) holds flags and the three LBA bytes.
+namespace fixed {
+constexpr size_t kError = 3;
+constexpr size_t kStatus = 4;
+constexpr size_t kDevice = 5;
+constexpr size_t kCount = 6;
+constexpr size_t kLbaLow = 9;
+constexpr size_t kLbaMid = 10;
+constexpr size_t kLbaHigh = 11;
+constexpr size_t kAsc = 12;
+constexpr size_t kAscq = 13;
+constexpr size_t kSize = 14;
+}  // namespace fixed
+
 }  // namespace
 
-std::array<uint8_t, 16> AtaPassThrough16(std::span<const uint8_t, 7> r, uint32_t dataBytes) {
+std::array<uint8_t, 16> AtaPassThrough16(const passthrough::AtaTaskfile& t, uint32_t dataBytes) {
     std::array<uint8_t, 16> cdb{};
     cdb[0] = kAtaPassThrough16;
     const bool data = dataBytes != 0;
     cdb[1] = static_cast<uint8_t>((data ? kProtocolPioIn : kProtocolNonData) << 1);
     cdb[2] = kCheckCondition;
     if (data) cdb[2] |= kToHost | kInBlocks | kLengthInCount;
-    cdb[4] = r[0];
-    cdb[6] = (data && r[1] == 0) ? static_cast<uint8_t>(dataBytes / 512) : r[1];
-    cdb[8] = r[2];
-    cdb[10] = r[3];
-    cdb[12] = r[4];
-    cdb[13] = r[5];
-    cdb[14] = r[6];
+    cdb[4] = t.features;
+    cdb[6] = (data && t.count == 0) ? static_cast<uint8_t>(dataBytes / 512) : t.count;
+    cdb[8] = t.lbaLow;
+    cdb[10] = t.lbaMid;
+    cdb[12] = t.lbaHigh;
+    cdb[13] = t.device;
+    cdb[14] = t.command;
     return cdb;
 }
 
-bool ReturnedRegisters(std::span<const uint8_t> sense, std::span<uint8_t, 7> out) {
-    if (sense.size() < 8) return false;
+std::optional<passthrough::AtaReturned> ReturnedRegisters(std::span<const uint8_t> sense) {
+    if (sense.size() < 8) return std::nullopt;
     const uint8_t format = sense[0] & 0x7F;
     if (format == 0x72 || format == 0x73) {
         const size_t end = std::min<size_t>(sense.size(), size_t{8} + sense[7]);
         for (size_t at = 8; at + 2 <= end;) {
-            const size_t length = size_t{2} + sense[at + 1];
-            if (sense[at] == kReturnDescriptor && at + 14 <= end) {
-                const uint8_t* d = sense.data() + at;
-                out[0] = d[3];   // error
-                out[1] = d[5];   // count 7:0
-                out[2] = d[7];   // LBA 7:0
-                out[3] = d[9];   // LBA 15:8
-                out[4] = d[11];  // LBA 23:16
-                out[5] = d[12];  // device
-                out[6] = d[13];  // status
-                return true;
-            }
-            at += length;
+            const uint8_t* d = sense.data() + at;
+            if (d[0] == kStatusReturnDescriptor && d[1] == kStatusReturnLength && at + descriptor::kSize <= end)
+                return passthrough::AtaReturned{d[descriptor::kError],   d[descriptor::kCount],
+                                                d[descriptor::kLbaLow],  d[descriptor::kLbaMid],
+                                                d[descriptor::kLbaHigh], d[descriptor::kDevice],
+                                                d[descriptor::kStatus]};
+            at += size_t{2} + d[1];
         }
-        return false;
+        return std::nullopt;
     }
-    if ((format == 0x70 || format == 0x71) && sense.size() >= 7) {
-        out[0] = sense[3];  // error
-        out[6] = sense[4];  // status
-        out[5] = sense[5];  // device
-        out[1] = sense[6];  // count 7:0
-        return true;
+    // In fixed format the same fields carry other things for any other
+    // condition, so they are registers only when the device says so.
+    if ((format == 0x70 || format == 0x71) && sense.size() >= fixed::kSize &&
+        sense[fixed::kAsc] == kInformationAsc && sense[fixed::kAscq] == kInformationAscq) {
+        const uint8_t* s = sense.data();
+        return passthrough::AtaReturned{s[fixed::kError],  s[fixed::kCount],   s[fixed::kLbaLow], s[fixed::kLbaMid],
+                                        s[fixed::kLbaHigh], s[fixed::kDevice], s[fixed::kStatus]};
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace kestrel::linuxio

@@ -1,23 +1,25 @@
 #pragma once
 // The IDE pass-through taskfile as SCSI/ATA Translation carries it: an ATA
-// PASS-THROUGH(16) CDB, and the registers that come back in the ATA Return
-// descriptor of the sense data.
+// PASS-THROUGH(16) CDB, and the registers that come back in the sense data.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
+
+#include "platform/pass_through.h"
 
 namespace kestrel::linuxio {
 
-// registers: Features, SectorCount, SectorNumber, CylLow, CylHigh,
-// DriveHead, Command (as in IDEREGS). dataBytes > 0 makes a PIO data-in
-// command; its sector count register carries the number of 512-byte blocks
-// when the taskfile leaves it 0 (IDENTIFY DEVICE). The registers are asked
-// back (CK_COND) so the caller sees the status whatever the outcome.
-std::array<uint8_t, 16> AtaPassThrough16(std::span<const uint8_t, 7> registers, uint32_t dataBytes);
+// dataBytes > 0 makes a PIO data-in command; its count register carries the
+// number of 512-byte blocks when the taskfile leaves it 0 (IDENTIFY
+// DEVICE). The registers are asked back (CK_COND) so the caller sees the
+// status whatever the outcome.
+std::array<uint8_t, 16> AtaPassThrough16(const passthrough::AtaTaskfile& taskfile, uint32_t dataBytes);
 
-// Fills registers (error, count, LBA low/mid/high, device, status, in the
-// IDEREGS order) from descriptor-format sense data with an ATA Return
-// descriptor, or from fixed-format sense data; false when there is none.
-bool ReturnedRegisters(std::span<const uint8_t> sense, std::span<uint8_t, 7> registers);
+// The registers a SAT device returned in its sense data: the ATA Status
+// Return descriptor of descriptor-format sense, or, in fixed-format sense
+// marked "ATA pass-through information available", the information and
+// command-specific information fields. nullopt when the sense carries none.
+std::optional<passthrough::AtaReturned> ReturnedRegisters(std::span<const uint8_t> sense);
 
 }  // namespace kestrel::linuxio

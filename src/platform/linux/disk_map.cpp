@@ -14,6 +14,13 @@ namespace {
 
 constexpr size_t kMaxLetters = 24;
 
+std::string ReadWord(const fs::path& file) {
+    std::ifstream in(file);
+    std::string word;
+    in >> word;
+    return word;
+}
+
 uint64_t ReadNumber(const fs::path& file) {
     std::ifstream in(file);
     uint64_t value = 0;
@@ -37,7 +44,47 @@ std::string DeviceName(const std::string& root, const std::string& source) {
     return (ec ? fs::path(source) : resolved).filename().string();
 }
 
+// The sg node under the disk's device: device/scsi_generic/<sgN>.
+std::string GenericNode(const fs::path& disk) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(disk / "device/scsi_generic", ec))
+        return entry.path().filename().string();
+    return {};
+}
+
 }  // namespace
+
+std::vector<WholeDisk> DriveNumbers::Update(std::vector<WholeDisk> disks) {
+    std::array<bool, kCount> present{};
+    for (WholeDisk& d : disks)
+        for (unsigned n = 0; n < kCount; ++n)
+            if (!holders_[n].empty() && holders_[n] == d.identity) present[n] = true;
+    for (unsigned n = 0; n < kCount; ++n)
+        if (!present[n]) holders_[n].clear();
+    std::vector<WholeDisk> numbered;
+    for (WholeDisk& d : disks) {
+        auto held = std::find(holders_.begin(), holders_.end(), d.identity);
+        if (held == holders_.end()) held = std::find(holders_.begin(), holders_.end(), std::string());
+        if (held == holders_.end()) continue;
+        *held = d.identity;
+        d.number = static_cast<unsigned>(held - holders_.begin());
+        numbered.push_back(std::move(d));
+    }
+    return numbered;
+}
+
+std::string DiskMap::IdentityOf(const std::string& root, const std::string& name) {
+    const fs::path disk = fs::path(root) / "sys/block" / name;
+    std::error_code ec;
+    if (!fs::exists(disk / "device", ec)) return {};
+    return name + "|" + ReadWord(disk / "dev") + "|" + ReadWord(disk / "diskseq");
+}
+
+const WholeDisk* DiskMap::DiskNumbered(unsigned number) const {
+    for (const WholeDisk& d : disks_)
+        if (d.number == number) return &d;
+    return nullptr;
+}
 
 bool DiskMap::DiskBefore(const std::string& a, const std::string& b) {
     const bool sdA = a.rfind("sd", 0) == 0, sdB = b.rfind("sd", 0) == 0;
@@ -46,22 +93,29 @@ bool DiskMap::DiskBefore(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-DiskMap DiskMap::Scan(const std::string& root) {
+DiskMap DiskMap::Scan(const std::string& root, DriveNumbers* numbers) {
     DiskMap map;
     std::error_code ec;
     const fs::path block = fs::path(root) / "sys/block";
     for (const auto& entry : fs::directory_iterator(block, ec)) {
         const std::string name = entry.path().filename().string();
         if (Excluded(name) || !fs::exists(entry.path() / "device", ec)) continue;
-        map.disks_.push_back({name, ReadNumber(entry.path() / "removable") != 0, ReadNumber(entry.path() / "size")});
+        map.disks_.push_back({name, ReadNumber(entry.path() / "removable") != 0, ReadNumber(entry.path() / "size"),
+                              IdentityOf(root, name), GenericNode(entry.path()), 0});
     }
     std::sort(map.disks_.begin(), map.disks_.end(),
               [](const WholeDisk& a, const WholeDisk& b) { return DiskBefore(a.name, b.name); });
+    if (numbers) {
+        map.disks_ = numbers->Update(std::move(map.disks_));
+    } else {
+        if (map.disks_.size() > DriveNumbers::kCount) map.disks_.resize(DriveNumbers::kCount);
+        for (unsigned d = 0; d < map.disks_.size(); ++d) map.disks_[d].number = d;
+    }
 
     // Every partition (and every disk itself) by device name.
     std::map<std::string, MountedVolume> candidates;
-    for (unsigned d = 0; d < map.disks_.size(); ++d) {
-        const WholeDisk& disk = map.disks_[d];
+    for (const WholeDisk& disk : map.disks_) {
+        const unsigned d = disk.number;
         candidates[disk.name] = {0, disk.name, d, 0, disk.sectors * 512, disk.removable};
         for (const auto& part : fs::directory_iterator(block / disk.name, ec)) {
             if (!fs::exists(part.path() / "partition", ec)) continue;

@@ -7,30 +7,26 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 #include "wire/drive_table.h"
-#include "wire/byte_order.h"
 #include "platform/linux/ata_translation.h"
+#include "platform/linux/sg_reply.h"
 #include "platform/pass_through.h"
 
 namespace kestrel::linuxio {
 
 namespace {
 
-constexpr uint8_t kAtaErr = 0x01;
-constexpr uint8_t kAtaDeviceFault = 0x20;
 constexpr unsigned kIdeTimeoutMs = 10000;
 
-int OpenDeviceNode(const std::string& root, const std::string& name) {
-    const std::string path = (root.empty() || root.back() != '/' ? root + "/" : root) + "dev/" + name;
-    return ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+std::string DevPath(const std::string& root, const std::string& name) {
+    return (root.empty() || root.back() != '/' ? root + "/" : root) + "dev/" + name;
 }
 
-bool TransportOk(const sg_io_hdr_t& h) {
-    // A host adapter or driver error means the request never completed;
-    // a SCSI status (check condition) is the device's answer and left to
-    // the caller, as the pass-through interface does.
-    return h.host_status == 0 && (h.driver_status & 0x0F) == 0;
+SgReply ReplyOf(const sg_io_hdr_t& h, const uint8_t* sense) {
+    return {h.status, h.host_status, h.driver_status, h.resid, std::span<const uint8_t>(sense, h.sb_len_wr)};
 }
 
 }  // namespace
@@ -41,25 +37,64 @@ LinuxDeviceIo::~LinuxDeviceIo() {
     for (const auto& [fd, opened] : open_) ::close(fd);
 }
 
+void LinuxDeviceIo::SetProblemReport(ProblemReport report) {
+    std::lock_guard lock(mutex_);
+    report_ = std::move(report);
+}
+
+DiskMap LinuxDeviceIo::Scan() {
+    std::lock_guard lock(mutex_);
+    return DiskMap::Scan(root_, &numbers_);
+}
+
+void LinuxDeviceIo::Report(const std::string& node, const std::string& text) {
+    ProblemReport report;
+    {
+        std::lock_guard lock(mutex_);
+        if (!reported_.insert(node).second) return;
+        report = report_;
+    }
+    if (report) report(text);
+}
+
 DeviceHandle LinuxDeviceIo::Open(const std::string& path) {
     unsigned number = 0;
     char letter = 0;
-    const DiskMap map = DiskMap::Scan(root_);
+    const DiskMap map = Scan();
     Opened opened;
-    std::string name;
+    int flags = O_RDONLY;
+    std::string identity;
+    std::string disk;
     if (ParsePhysicalDrivePath(path, number)) {
-        if (number >= DriveTable::kPhysicalDrives || number >= map.Disks().size()) return kInvalidHandle;
-        name = map.Disks()[number].name;
+        const WholeDisk* d = map.DiskNumbered(number);
+        if (!d) return kInvalidHandle;
+        opened.generic = !d->genericNode.empty();
+        opened.node = DevPath(root_, opened.generic ? d->genericNode : d->name);
+        if (opened.generic) flags = O_RDWR;
+        identity = d->identity;
+        disk = d->name;
     } else if (ParseVolumePath(path, letter)) {
         const MountedVolume* v = map.VolumeOf(letter);
         if (!v) return kInvalidHandle;
-        name = v->device;
-        opened = {true, *v};
+        opened.volume = true;
+        opened.extent = *v;
+        opened.node = DevPath(root_, v->device);
     } else {
         return kInvalidHandle;
     }
-    const int fd = OpenDeviceNode(root_, name);
-    if (fd < 0) return kInvalidHandle;
+    const int fd = ::open(opened.node.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            Report(opened.node, "Cannot open " + opened.node + ": " + std::strerror(errno) +
+                                    " (run as root, or as a user in the group that owns it, usually disk)");
+        return kInvalidHandle;
+    }
+    // The disk may have gone, and another taken its name, since the scan:
+    // a request for this number must never reach that other disk.
+    if (!opened.volume && DiskMap::IdentityOf(root_, disk) != identity) {
+        ::close(fd);
+        return kInvalidHandle;
+    }
     std::lock_guard lock(mutex_);
     open_[fd] = opened;
     return fd;
@@ -93,15 +128,24 @@ bool LinuxDeviceIo::Control(DeviceHandle handle, uint32_t code, std::span<uint8_
             returned = passthrough::extents::kSize;
             return true;
         case ioctl::kScsiPassThroughDirect:
-            if (!Scsi(fd, buffer, inLength)) return false;
+            if (!Scsi(fd, opened, buffer, inLength)) return false;
             returned = std::min(buffer.size(), passthrough::scsi::kBlockSize);
             return true;
-        case ioctl::kIdePassThrough: return Ide(fd, buffer, inLength, returned);
+        case ioctl::kIdePassThrough: return Ide(fd, opened, buffer, inLength, returned);
         default: return false;
     }
 }
 
-bool LinuxDeviceIo::Scsi(int fd, std::span<uint8_t> buffer, size_t inLength) {
+void LinuxDeviceIo::Refused(const Opened& opened) {
+    if (errno != EPERM && errno != EACCES) return;
+    Report(opened.node + " SG_IO",
+           opened.node + " refuses vendor commands: " +
+               (opened.generic ? std::string("open it read-write (run as root, or as a user in the disk group)")
+                               : std::string("run as root, or load the sg module so that the disk's /dev/sg node "
+                                             "can be used by a user in the disk group")));
+}
+
+bool LinuxDeviceIo::Scsi(int fd, const Opened& opened, std::span<uint8_t> buffer, size_t inLength) {
     const auto request = passthrough::DecodeScsi(buffer, inLength);
     if (!request) return false;
     std::array<uint8_t, 16> cdb = request->cdb;
@@ -118,19 +162,20 @@ bool LinuxDeviceIo::Scsi(int fd, std::span<uint8_t> buffer, size_t inLength) {
     h.sbp = sense.data();
     h.mx_sb_len = static_cast<unsigned char>(std::min<size_t>(sense.size(), request->senseInfoLength));
     h.timeout = request->timeoutSeconds * 1000;
-    if (::ioctl(fd, SG_IO, &h) != 0 || !TransportOk(h)) return false;
-    const int resid = std::clamp(h.resid, 0, static_cast<int>(request->transferLength));
-    passthrough::CompleteScsi(buffer, h.status, request->transferLength - static_cast<uint32_t>(resid),
-                              std::span<const uint8_t>(sense.data(), h.sb_len_wr));
+    if (::ioctl(fd, SG_IO, &h) != 0) {
+        Refused(opened);
+        return false;
+    }
+    const SgReply reply = ReplyOf(h, sense.data());
+    if (!Delivered(reply)) return false;
+    passthrough::CompleteScsi(buffer, h.status, ScsiTransferred(reply, request->transferLength), reply.sense);
     return true;
 }
 
-bool LinuxDeviceIo::Ide(int fd, std::span<uint8_t> buffer, size_t inLength, size_t& returned) {
+bool LinuxDeviceIo::Ide(int fd, const Opened& opened, std::span<uint8_t> buffer, size_t inLength, size_t& returned) {
     const auto request = passthrough::DecodeIde(buffer, inLength);
     if (!request) return false;
-    std::array<uint8_t, 7> registers{};
-    std::copy_n(request->registers.begin(), registers.size(), registers.begin());
-    std::array<uint8_t, 16> cdb = AtaPassThrough16(registers, request->dataSize);
+    std::array<uint8_t, 16> cdb = AtaPassThrough16(request->taskfile, request->dataSize);
     std::array<uint8_t, 32> sense{};
     sg_io_hdr_t h{};
     h.interface_id = 'S';
@@ -142,27 +187,28 @@ bool LinuxDeviceIo::Ide(int fd, std::span<uint8_t> buffer, size_t inLength, size
     h.sbp = sense.data();
     h.mx_sb_len = static_cast<unsigned char>(sense.size());
     h.timeout = kIdeTimeoutMs;
-    if (::ioctl(fd, SG_IO, &h) != 0 || !TransportOk(h)) return false;
-    const bool haveRegisters = ReturnedRegisters(std::span<const uint8_t>(sense.data(), h.sb_len_wr), registers);
+    if (::ioctl(fd, SG_IO, &h) != 0) {
+        Refused(opened);
+        return false;
+    }
+    const AtaOutcome outcome = AtaResult(ReplyOf(h, sense.data()));
     // The taskfile goes back to the caller whatever the command's outcome.
-    std::copy(registers.begin(), registers.end(), buffer.begin());
-    const bool ataOk = haveRegisters ? (registers[6] & (kAtaErr | kAtaDeviceFault)) == 0 : h.status == 0;
-    const bool complete = h.resid == 0;
-    if (!ataOk || !complete) return false;
+    if (outcome.returned) passthrough::PutReturned(*outcome.returned, buffer);
+    if (!outcome.ok) return false;
     returned = passthrough::ide::kData + request->dataSize;
     return true;
 }
 
 uint32_t LinuxDeviceIo::LogicalDrives() {
     uint32_t mask = 0;
-    const DiskMap map = DiskMap::Scan(root_);
+    const DiskMap map = Scan();
     for (const MountedVolume& v : map.Volumes()) mask |= 1u << (v.letter - 'A');
     return mask;
 }
 
 unsigned LinuxDeviceIo::DriveType(const std::string& rootPath) {
     const char letter = RootPathLetter(rootPath);
-    const DiskMap map = DiskMap::Scan(root_);
+    const DiskMap map = Scan();
     const MountedVolume* v = letter ? map.VolumeOf(letter) : nullptr;
     if (!v) return drive_type::kNoRootDir;
     return v->removable ? drive_type::kRemovable : drive_type::kFixed;

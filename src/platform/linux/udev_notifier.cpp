@@ -1,6 +1,7 @@
 #include <libudev.h>
 
 #include <QSocketNotifier>
+#include <cstring>
 
 #include "platform/device_notifier.h"
 
@@ -41,11 +42,12 @@ public:
 
 private:
     void Drain() {
-        // Every queued event counts; the presence watch restarts its wait
-        // for each, so a burst still costs one check.
+        // Every arrival and removal counts; the presence watch restarts its
+        // wait for each, so a burst still costs one check.
         while (udev_device* device = udev_monitor_receive_device(monitor_)) {
+            const bool presence = PresenceAction(udev_device_get_action(device));
             udev_device_unref(device);
-            if (onChange_) onChange_();
+            if (presence && onChange_) onChange_();
         }
     }
 
@@ -57,6 +59,10 @@ private:
 };
 
 }  // namespace
+
+bool PresenceAction(const char* action) {
+    return action && (std::strcmp(action, "add") == 0 || std::strcmp(action, "remove") == 0);
+}
 
 std::unique_ptr<DeviceNotifier> CreateUdevNotifier(std::function<void()> onChange) {
     return std::make_unique<UdevNotifier>(std::move(onChange));
