@@ -61,15 +61,16 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     MemoryStatusBar statusBar;
     MainModule module(options, variant, UiPorts{messages, statusBar}, std::move(devices));
     if (!module.ComReady()) return 0;
-    module.SetCloseRequest([&module] {
+    // As with the window, a close during an upgrade waits for its end.
+    std::function<void()> close;
+    close = [&module, &close] {
+        if (module.HoldClose(close)) return;
         module.FormClose();
         QCoreApplication::quit();
-    });
+    };
+    module.SetCloseRequest(close);
     module.FormCreate();
-    auto notifier = WatchTerminationSignals([&module] {
-        module.FormClose();
-        QCoreApplication::quit();
-    });
+    auto notifier = WatchTerminationSignals(close);
     app.exec();
     module.FormClose();
     return 0;
