@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/main_module.h"
 #include "app/tform1.h"
+#include "app/upgrade_command.h"
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
 #include "platform/single_instance.h"
@@ -99,12 +100,19 @@ int Run(ProductVariant variant, int argc, char** argv) {
         return parsed.exitCode;
     }
 
+    if (!parsed.options.writeSampleImage.empty()) return WriteSampleImage(parsed.options.writeSampleImage, stderr);
+
     // Before any thread exists, so that every thread inherits the mask.
     const sigset_t signals = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    const bool upgrade = !parsed.options.upgradeFirmware.empty();
     SingleInstance instance("KESTREL_GUI");
-    if (!instance.Acquire()) return 0;  // another copy runs: leave silently
+    if (!instance.Acquire()) {
+        // The running copy polls the same enclosures over the same requests.
+        if (upgrade) std::fprintf(stderr, "%s is already running; close it before upgrading firmware.\n", BaseTitleFor(variant).c_str());
+        return upgrade ? 1 : 0;  // the monitor itself leaves silently
+    }
 
     // A scenario is checked whole before anything starts.
     DeviceIoChoice devices = ChooseDeviceIo(parsed.options.simulate, parsed.options.scenarioFile);
@@ -115,6 +123,13 @@ int Run(ProductVariant variant, int argc, char** argv) {
 
     QCoreApplication::setApplicationName(variant == ProductVariant::Hybrid ? "kestrel-hybrid-gui" : "kestrel-raid-gui");
     QCoreApplication::setOrganizationName("kestrel");
+    if (upgrade) {
+        // SIGINT and SIGTERM stay blocked: an upgrade is not to be cut short.
+        QCoreApplication app(argc, argv);
+        const int code = RunUpgradeCommand(parsed.options, variant, std::move(devices), stdout, ::isatty(1) != 0);
+        instance.Release();
+        return code;
+    }
     const int code = parsed.options.headless ? RunHeadless(parsed.options, variant, argc, argv, std::move(devices))
                                              : RunWindow(parsed.options, variant, argc, argv, std::move(devices));
     instance.Release();

@@ -418,3 +418,33 @@ TEST_F(UpgradeTest, ClicksDuringTheUpgradeStartNothing) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(UpgradeScenarioKeys, FlashTimingAndNthFailureAreChecked) {
+    const sim::ScenarioLoad good = sim::ParseScenario(
+        R"({"flashTiming": {"eraseMs": 40, "programMs": 0.5},
+            "enclosures": [{"name": "e", "paths": ["ata"]}],
+            "timeline": [{"at": 5, "enclosure": "e", "action": "fail", "request": "flash-erase", "after": 63}]})",
+        "t.json", ".");
+    ASSERT_TRUE(good.scenario) << good.error;
+    EXPECT_TRUE(good.scenario->flashTiming.on);
+    EXPECT_DOUBLE_EQ(good.scenario->flashTiming.eraseMs, 40);
+    EXPECT_DOUBLE_EQ(good.scenario->flashTiming.programMs, 0.5);
+    EXPECT_EQ(good.scenario->timeline[0].after, 63);
+    EXPECT_FALSE(sim::ParseScenario(R"({})", "t.json", ".").scenario->flashTiming.on);
+    EXPECT_TRUE(sim::ParseScenario(R"({"flashTiming": true})", "t.json", ".").scenario->flashTiming.on);
+
+    for (const char* bad : {R"({"flashTiming": 3})", R"({"flashTiming": {"eraseMs": -1}})",
+                            R"({"flashTiming": {"eraseMs": "fast"}})", R"({"flashTiming": {"writeMs": 1}})",
+                            R"({"enclosures": [{"name": "e"}], "timeline": [{"at": 0, "enclosure": "e", "action": "fail",
+                                "request": "flash-read", "after": -2}]})"}) {
+        const sim::ScenarioLoad load = sim::ParseScenario(bad, "t.json", ".");
+        EXPECT_FALSE(load.scenario) << bad;
+        EXPECT_NE(load.error.find("t.json: "), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
