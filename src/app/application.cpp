@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/main_module.h"
 #include "app/tform1.h"
+#include "app/upgrade_command.h"
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
 #include "platform/single_instance.h"
@@ -61,15 +62,16 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     MemoryStatusBar statusBar(stderr);
     MainModule module(options, variant, UiPorts{messages, statusBar}, std::move(devices));
     if (!module.ComReady()) return 0;
-    module.SetCloseRequest([&module] {
+    // As with the window, a close during an upgrade waits for its end.
+    std::function<void()> close;
+    close = [&module, &close] {
+        if (module.HoldClose(close)) return;
         module.FormClose();
         QCoreApplication::quit();
-    });
+    };
+    module.SetCloseRequest(close);
     module.FormCreate();
-    auto notifier = WatchTerminationSignals([&module] {
-        module.FormClose();
-        QCoreApplication::quit();
-    });
+    auto notifier = WatchTerminationSignals(close);
     app.exec();
     module.FormClose();
     return 0;
@@ -98,12 +100,19 @@ int Run(ProductVariant variant, int argc, char** argv) {
         return parsed.exitCode;
     }
 
+    if (!parsed.options.writeSampleImage.empty()) return WriteSampleImage(parsed.options.writeSampleImage, stderr);
+
     // Before any thread exists, so that every thread inherits the mask.
     const sigset_t signals = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    const bool upgrade = !parsed.options.upgradeFirmware.empty();
     SingleInstance instance("KESTREL_GUI");
-    if (!instance.Acquire()) return 0;  // another copy runs: leave silently
+    if (!instance.Acquire()) {
+        // The running copy polls the same enclosures over the same requests.
+        if (upgrade) std::fprintf(stderr, "%s is already running; close it before upgrading firmware.\n", BaseTitleFor(variant).c_str());
+        return upgrade ? 1 : 0;  // the monitor itself leaves silently
+    }
 
     // A scenario is checked whole before anything starts.
     DeviceIoChoice devices = ChooseDeviceIo(parsed.options.simulate, parsed.options.scenarioFile);
@@ -114,6 +123,13 @@ int Run(ProductVariant variant, int argc, char** argv) {
 
     QCoreApplication::setApplicationName(variant == ProductVariant::Hybrid ? "kestrel-hybrid-gui" : "kestrel-raid-gui");
     QCoreApplication::setOrganizationName("kestrel");
+    if (upgrade) {
+        // SIGINT and SIGTERM stay blocked: an upgrade is not to be cut short.
+        QCoreApplication app(argc, argv);
+        const int code = RunUpgradeCommand(parsed.options, variant, std::move(devices), stdout, ::isatty(1) != 0);
+        instance.Release();
+        return code;
+    }
     const int code = parsed.options.headless ? RunHeadless(parsed.options, variant, argc, argv, std::move(devices))
                                              : RunWindow(parsed.options, variant, argc, argv, std::move(devices));
     instance.Release();

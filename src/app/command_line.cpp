@@ -47,7 +47,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     const QCommandLineOption logDir("log-dir", "Write the daily log files into DIR (default: beside the executable).", "DIR");
     const QCommandLineOption registry("registry", "Keep the settings in FILE (default: ~/.config/kestrel/kestrel-raid-gui.ini).", "FILE");
     const QCommandLineOption timeScale("time-scale", "Multiply every timer interval and pause by X (X > 0).", "X");
-    parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale});
+    const QCommandLineOption upgrade("upgrade-firmware",
+                                     "Upgrade the firmware of one enclosure with the image in FILE, then exit: 0 when "
+                                     "the upgrade was verified, 1 when it was refused or failed.",
+                                     "FILE");
+    const QCommandLineOption slot("slot", "The enclosure slot for --upgrade-firmware: 1 (default) or 2.", "N");
+    const QCommandLineOption sample("write-sample-image",
+                                    "Write a valid firmware image (the simulated enclosure's own) to FILE, then exit.",
+                                    "FILE");
+    parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale, upgrade, slot, sample});
     parser.addPositionalArgument("FILE", "Scenario file for --simulate.", "[FILE]");
 
     if (!parser.parse(list)) return Fail(program, parser.errorText().toStdString());
@@ -94,6 +102,21 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
         if (!ok || !std::isfinite(x) || x <= 0.0)
             return Fail(program, "--time-scale needs a number above 0, not '" + parser.value(timeScale).toStdString() + "'");
         o.timeScale = x;
+    }
+    if (parser.isSet(upgrade)) {
+        o.upgradeFirmware = parser.value(upgrade).toStdString();
+        if (o.upgradeFirmware.empty()) return Fail(program, "--upgrade-firmware needs an image file");
+    }
+    if (parser.isSet(slot)) {
+        if (o.upgradeFirmware.empty()) return Fail(program, "--slot goes with --upgrade-firmware");
+        const QString n = parser.value(slot);
+        if (n != "1" && n != "2") return Fail(program, "--slot needs 1 or 2, not '" + n.toStdString() + "'");
+        o.slot = n.toInt();
+    }
+    if (parser.isSet(sample)) {
+        o.writeSampleImage = parser.value(sample).toStdString();
+        if (o.writeSampleImage.empty()) return Fail(program, "--write-sample-image needs a file");
+        if (!o.upgradeFirmware.empty()) return Fail(program, "--write-sample-image and --upgrade-firmware go separately");
     }
     return outcome;
 }

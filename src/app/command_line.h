@@ -17,6 +17,9 @@ struct Options {
     std::string logDir;        // empty: beside the executable
     std::string registryFile;  // empty: default under the configuration directory
     double timeScale = 1.0;
+    std::string upgradeFirmware;  // one-shot upgrade with this image file
+    int slot = 1;                 // its enclosure slot, 1 or 2
+    std::string writeSampleImage; // one-shot: write a valid image to this file
 };
 
 struct ParseOutcome {

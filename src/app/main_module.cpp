@@ -98,7 +98,22 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                              },
                          .stopTimer3 = [this] { timers_.Timer3.stop(); },
                      }),
-      mailDelivery_(&timers_, mailFlags_, mailSettings_, composer_, ports.statusBar) {
+      mailDelivery_(&timers_, mailFlags_, mailSettings_, composer_, ports.statusBar),
+      maintenance_(flags_, drives_, shell_),
+      betweenBlocks_([] { QCoreApplication::processEvents(QEventLoop::AllEvents); }),
+      flash_(transport_, drives_, flags_, [this] {
+          if (betweenBlocks_) betweenBlocks_();
+      }),
+      upgrade_(flash_, maintenance_, reader_, drives_, flags_, shell_, firmwareImage_,
+               UpgradePorts{ports.messages, ports.statusBar, [this](bool on) {
+                                if (on) timers_.Timer1.start();
+                                else timers_.Timer1.stop();
+                            }}) {
+    // A close held by a maintenance operation runs after its handler returned.
+    maintenance_.SetPoster([this](std::function<void()> close) {
+        QMetaObject::invokeMethod(&timers_, std::move(close), Qt::QueuedConnection);
+    });
+    if (devices_.simulated) devices_.simulated->SetTimeScale(options.timeScale);
     ShellHooks& hooks = shell_.Hooks();
     hooks.drawStatusPage = [this](bool force) { DrawStatusPage(force); };
     hooks.buildDeviceLabels = [this] { BuildDeviceLabels(); };
@@ -119,6 +134,7 @@ MainModule::~MainModule() {
 bool MainModule::ComReady() { return InitializeComSecurity(com_, ports_.messages); }
 
 void MainModule::ConnectTimers() {
+    QObject::connect(&timers_.Timer1, &QTimer::timeout, &timers_, [this] { maintenance_.Timer1Timer(); });
     QObject::connect(&timers_.Timer2, &QTimer::timeout, &timers_, [this] { Timer2Tick(flags_); });
     QObject::connect(&timers_.Timer3, &QTimer::timeout, &timers_,
                      [this] { flags_.LastTick = QDateTime::currentDateTime(); });
@@ -255,6 +271,18 @@ void MainModule::DrawStatusPage(bool force) {
 
 void MainModule::StatusBar1DblClick() { ShowSystemInfo(ports_.messages, systemInfo_); }
 
+bool MainModule::OpenDialog1CanClose(const std::string& path, ImageFile* file) {
+    if (maintenance_.Busy()) return false;
+    shell_.Model().maintenance.firmwareFile = path;
+    shell_.Sync();
+    std::unique_ptr<ImageFile> real;
+    if (!file) {
+        real = OpenRealImageFile();
+        file = real.get();
+    }
+    return LoadFirmwareImage(path, firmwareImage_, {ports_.statusBar, ports_.messages}, *file);
+}
+
 void MainModule::StopWorkers() {
     // Mail first: an alert not yet sent is not sent once the window closed.
     mailDelivery_.Stop();
@@ -265,6 +293,8 @@ void MainModule::StopWorkers() {
 void MainModule::FormClose() {
     if (closed_) return;
     closed_ = true;
+    firmwareImage_.Release();
+    timers_.Timer1.stop();
     timers_.Timer3.stop();
     flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kMonitoring));
     if (simClock_) simClock_.reset();

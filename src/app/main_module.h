@@ -16,6 +16,10 @@
 #include "monitor/presence_watch.h"
 #include "device/transport.h"
 #include "eventlog/event_log.h"
+#include "maintenance/firmware_image.h"
+#include "maintenance/firmware_upgrade.h"
+#include "maintenance/flash_access.h"
+#include "maintenance/maintenance_lock.h"
 #include "monitor/main_timers.h"
 #include "monitor/scheduler_flags.h"
 #include "monitor/status_page.h"
@@ -85,6 +89,21 @@ public:
     // Status bar double click: the system information block.
     void StatusBar1DblClick();
 
+    // The Upgrade page. Loading asks for a file only when no maintenance
+    // operation runs; OpenDialog1CanClose loads the chosen file.
+    bool Image2_LoadClickAllowed() const { return !maintenance_.Busy(); }
+    bool OpenDialog1CanClose(const std::string& path, ImageFile* file = nullptr);
+    UpgradeOutcome Image2_UpgradeClick() { return upgrade_.Image2_UpgradeClick(); }
+    const FirmwareImage& firmwareImage() const { return firmwareImage_; }
+    MaintenanceLock& maintenance() { return maintenance_; }
+    FlashAccess& flash() { return flash_; }
+    // A close request: false when the program may close now; true when a
+    // maintenance operation holds it and close runs once it ends.
+    bool HoldClose(std::function<void()> close) { return maintenance_.HoldClose(std::move(close)); }
+    // What the flash operations run between blocks; by default the event
+    // loop's pending events. Tests click through it.
+    void SetBetweenBlocks(std::function<void()> run) { betweenBlocks_ = std::move(run); }
+
 private:
     void Dispatch();  // TRaidThread's job, on the user-interface thread
     void ConnectTimers();
@@ -118,6 +137,11 @@ private:
     StatusPoll statusPoll_;
     PresenceWatch presenceWatch_;
     MailDelivery mailDelivery_;
+    FirmwareImage firmwareImage_;
+    MaintenanceLock maintenance_;
+    std::function<void()> betweenBlocks_;
+    FlashAccess flash_;
+    FirmwareUpgrade upgrade_;
     std::unique_ptr<DeviceNotifier> notifier_;
     std::unique_ptr<sim::SimClock> simClock_;
     std::function<void(const StatusPageUpdate&)> statusPageView_;

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QFrame>
 #include <QIcon>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -45,6 +47,19 @@ const char* ColourName(TextColour colour) {
         case TextColour::Default: break;
     }
     return "#1d2b3a";
+}
+
+// The dialog filter "Text|pattern|Text|pattern" in Qt's form; "*.*" means
+// every file, also one without a dot.
+QString DialogFilter(const char* filter) {
+    const QStringList parts = QString::fromLatin1(filter).split('|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString text = parts[i];
+        if (parts[i + 1] == "*.*") text.replace("(*.*)", "(*)");
+        out << text;
+    }
+    return out.join(";;");
 }
 
 void SetTextColour(QLabel* label, const char* colour) {
@@ -178,6 +193,10 @@ void TForm1::BuildWidgets() {
 
     Panel1 = new QFrame(client);
     Panel1->setObjectName("Panel1");
+    Panel1->setGeometry(kNotebookRect.left() + 236, kNotebookRect.top() + 246, 260, 34);
+    Panel1->setStyleSheet("QFrame#Panel1 { background: #fff6d5; border: 1px solid #c9a227; border-radius: 4px; }");
+    Panel1Caption = MakeLabel(Panel1, "Panel1Caption", "", QRect(0, 0, 260, 34), 11, true);
+    Panel1Caption->setAlignment(Qt::AlignCenter);
     Panel8 = new QFrame(client);
     Panel8->setObjectName("Panel8");
     Memo1 = new QPlainTextEdit(client);
@@ -290,6 +309,13 @@ void TForm1::BuildUpgradePage(QWidget* page) {
     ProgressBar1 = new QProgressBar(page);
     ProgressBar1->setObjectName("ProgressBar1");
     ProgressBar1->setGeometry(16, 290, 700, 20);
+    MakeLabel(page, "Label55", "Firmware File:", QRect(16, 70, 120, 24), 11);
+    Edit9 = new QLineEdit(page);
+    Edit9->setObjectName("Edit9");
+    Edit9->setReadOnly(true);
+    Edit9->setGeometry(140, 70, 576, 26);
+    Label12 = MakeLabel(page, "Label12", "", QRect(16, 200, 700, 30), 14, true);
+    Label12->setAlignment(Qt::AlignCenter);
 }
 
 void TForm1::BuildAboutPage(QWidget* page) {
@@ -349,7 +375,21 @@ void TForm1::ConnectHandlers() {
     connect(CheckBox3, &QCheckBox::clicked, this, [&shell](bool checked) { shell.SetDeviceChecked(1, checked); });
     for (PictureButton* button : {Image3_OK, Image3_Ignore, Image0_Log, Image2_Load, Image2_Upgrade, Image1_Set})
         AddPressedLook(button);
+    connect(Image2_Load, &PictureButton::clicked, this, [this] { Image2_LoadClick(); });
+    connect(Image2_Upgrade, &PictureButton::clicked, this, [this] { Image2_UpgradeClick(); });
+    OpenDialog1 = [this] {
+        return QFileDialog::getOpenFileName(this, "Open", QString(), DialogFilter(kImageFileFilter));
+    };
 }
+
+void TForm1::Image2_LoadClick() {
+    if (!module_->Image2_LoadClickAllowed()) return;
+    const QString path = OpenDialog1 ? OpenDialog1() : QString();
+    if (path.isEmpty()) return;
+    module_->OpenDialog1CanClose(path.toLocal8Bit().toStdString());
+}
+
+void TForm1::Image2_UpgradeClick() { module_->Image2_UpgradeClick(); }
 
 void TForm1::Sync(const ShellModel& m) {
     // The caption alone: an application display name would be appended to
@@ -395,6 +435,23 @@ void TForm1::Sync(const ShellModel& m) {
     Label54->setText(QString::fromUtf8(m.upgradeFirmware.c_str()));
     StaticText1->setText(QString::fromLatin1(m.detectText.c_str()));
     StaticText1->setVisible(m.detectTextVisible);
+
+    const MaintenanceView& v = m.maintenance;
+    CheckBox1->setEnabled(v.deviceBoxesEnabled);
+    CheckBox3->setEnabled(v.deviceBoxesEnabled);
+    Edit9->setText(QString::fromLocal8Bit(v.firmwareFile.c_str()));
+    Label12->setText(QString::fromLatin1(v.updateText.c_str()));
+    // A held close is announced in the step panel; panel 4 keeps the
+    // operation's own texts.
+    QString step = QString::fromLatin1(v.stepText.c_str());
+    if (v.closeHeld) step += "  (closing when done)";
+    Panel1Caption->setText(step);
+    Panel1->setVisible(v.stepPanelVisible || v.closeHeld);
+    if (v.stepPanelVisible || v.closeHeld) Panel1->raise();
+    ProgressBar1->setMaximum(v.progressMax);
+    ProgressBar1->setValue(std::min(v.progressPosition, v.progressMax));
+    ProgressBar2->setMaximum(v.setupProgressMax);
+    ProgressBar2->setValue(std::min(v.setupProgressPosition, v.setupProgressMax));
 }
 
 void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
@@ -424,6 +481,12 @@ void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // Closing during an upgrade would leave the flash half written: the
+    // close waits for the operation to end.
+    if (module_->HoldClose([this] { close(); })) {
+        event->ignore();
+        return;
+    }
     module_->FormClose();
     event->accept();
 }

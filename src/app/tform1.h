@@ -14,6 +14,7 @@
 #include "monitor/status_page.h"
 
 class QFrame;
+class QLineEdit;
 class QProgressBar;
 class QPlainTextEdit;
 
@@ -103,6 +104,16 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     QProgressBar* ProgressBar2 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
+    QLineEdit* Edit9 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Panel1Caption = nullptr;
+
+    // The Upgrade page's buttons.
+    void Image2_LoadClick();
+    void Image2_UpgradeClick();
+    // OpenDialog1: asks for the image file; an empty text when cancelled.
+    // Tests replace it.
+    std::function<QString()> OpenDialog1;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

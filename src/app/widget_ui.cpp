@@ -11,12 +11,21 @@ namespace kestrel {
 
 MessageAnswer WidgetMessageBoxes::Show(const std::string& text, const std::string& caption,
                                        MessageButtons buttons) {
+    return Ask(text, caption, buttons, MessageIcon::None);
+}
+
+void WidgetMessageBoxes::ShowWithIcon(const std::string& text, const std::string& caption, MessageIcon icon) {
+    Ask(text, caption, MessageButtons::Ok, icon);
+}
+
+MessageAnswer WidgetMessageBoxes::Ask(const std::string& text, const std::string& caption, MessageButtons buttons,
+                                      MessageIcon icon) {
     // A box asked for by the detection thread is shown by the user-interface
     // thread; the asking thread waits for the answer.
     if (QThread::currentThread() != qApp->thread()) {
         MessageAnswer answer = MessageAnswer::Ok;
         QMetaObject::invokeMethod(
-            qApp, [&] { answer = Show(text, caption, buttons); }, Qt::BlockingQueuedConnection);
+            qApp, [&] { answer = Ask(text, caption, buttons, icon); }, Qt::BlockingQueuedConnection);
         return answer;
     }
     QMessageBox box(parent_);
@@ -28,6 +37,8 @@ MessageAnswer WidgetMessageBoxes::Show(const std::string& text, const std::strin
         return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    if (icon == MessageIcon::Error) box.setIcon(QMessageBox::Critical);
+    if (icon == MessageIcon::Warning) box.setIcon(QMessageBox::Warning);
     box.exec();
     return MessageAnswer::Ok;
 }

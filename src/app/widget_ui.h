@@ -16,8 +16,10 @@ class WidgetMessageBoxes final : public MessageBoxes {
 public:
     explicit WidgetMessageBoxes(QWidget* parent) : parent_(parent) {}
     MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons) override;
+    void ShowWithIcon(const std::string& text, const std::string& caption, MessageIcon icon) override;
 
 private:
+    MessageAnswer Ask(const std::string& text, const std::string& caption, MessageButtons buttons, MessageIcon icon);
     QPointer<QWidget> parent_;
 };
 

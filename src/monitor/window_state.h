@@ -13,6 +13,21 @@ namespace kestrel {
 enum Page : int { kPageStatus = 0, kPageSetup = 1, kPageUpgrade = 2, kPageEmail = 3, kPageAbout = 4 };
 inline constexpr int kPageCount = 5;
 
+// What a maintenance operation shows: the Upgrade page's caption, step
+// panel and progress bar, and the device boxes it disables.
+struct MaintenanceView {
+    bool deviceBoxesEnabled = true;  // CheckBox1, CheckBox3
+    std::string firmwareFile;        // Edit9
+    std::string updateText;          // Label12
+    bool stepPanelVisible = false;   // Panel1
+    std::string stepText;            // Panel1's caption, "Process 1 / 3" ...
+    bool closeHeld = false;          // a close waits for the operation to end
+    int progressMax = 100;           // ProgressBar1, or ProgressBar2 on the Setup page
+    int progressPosition = 0;
+    int setupProgressMax = 100;
+    int setupProgressPosition = 0;
+};
+
 struct ShellModel {
     ProductVariant variant = ProductVariant::Raid;
     std::string baseTitle;
@@ -39,6 +54,7 @@ struct ShellModel {
     std::string detectText = "Drive detecting";  // StaticText1
     bool detectTextVisible = true;
     bool slotSwitching = false;
+    MaintenanceView maintenance;
 };
 
 class WindowState {

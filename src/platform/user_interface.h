@@ -8,6 +8,7 @@ namespace kestrel {
 
 enum class MessageButtons { Ok, YesNo };
 enum class MessageAnswer { Ok, Yes, No };
+enum class MessageIcon { None, Error, Warning };
 
 class MessageBoxes {
 public:
@@ -16,6 +17,11 @@ public:
     // answers at once with the reply that changes nothing.
     virtual MessageAnswer Show(const std::string& text, const std::string& caption,
                                MessageButtons buttons = MessageButtons::Ok) = 0;
+    // An OK box with an icon; without a window the icon is not shown.
+    virtual void ShowWithIcon(const std::string& text, const std::string& caption, MessageIcon icon) {
+        (void)icon;
+        Show(text, caption, MessageButtons::Ok);
+    }
 };
 
 class StatusBar {

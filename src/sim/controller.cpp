@@ -234,12 +234,18 @@ void Controller::CountStatusRead() {
     StatusChanged();
 }
 
-void Controller::SetFailure(RequestKind kind, int times) { failures_[static_cast<size_t>(kind)] = times; }
+void Controller::SetFailure(RequestKind kind, int times, int after) {
+    failures_[static_cast<size_t>(kind)] = {times == 0 ? 0 : after, times};
+}
 
 bool Controller::ConsumeFailure(RequestKind kind) {
-    int& left = failures_[static_cast<size_t>(kind)];
-    if (left == 0) return false;
-    if (left > 0) --left;
+    Failure& f = failures_[static_cast<size_t>(kind)];
+    if (f.left == 0) return false;
+    if (f.skip > 0) {
+        --f.skip;
+        return false;
+    }
+    if (f.left > 0) --f.left;
     return true;
 }
 
@@ -308,7 +314,7 @@ void Controller::Apply(const Step& step) {
             if (!plugged_) modes_ = ControllerModes{};  // a power cycle leaves every mode
             plugged_ = true;
             break;
-        case Action::Fail: SetFailure(step.request, step.times); break;
+        case Action::Fail: SetFailure(step.request, step.times, step.after); break;
         case Action::UsbEvent:
         case Action::Quit: break;
     }

@@ -79,7 +79,9 @@ public:
     void CountStatusRead();
     unsigned StatusReads() const { return statusReads_; }
 
-    void SetFailure(RequestKind kind, int times);
+    // The next `times` requests of this kind fail (-1: every one from then
+    // on, 0: none), after `after` more of them have succeeded.
+    void SetFailure(RequestKind kind, int times, int after = 0);
     // True when this request must fail (and uses up one failure).
     bool ConsumeFailure(RequestKind kind);
 
@@ -119,7 +121,11 @@ private:
         unsigned step = 10;
     } activity_;
 
-    std::array<int, kRequestKindCount> failures_{};  // remaining; -1 = from then on
+    struct Failure {
+        int skip = 0;  // requests that still succeed first
+        int left = 0;  // failures remaining; -1 = from then on
+    };
+    std::array<Failure, kRequestKindCount> failures_{};
 };
 
 }  // namespace kestrel::sim

@@ -2,12 +2,15 @@
 // disk, a DVD drive and two enclosures, one on the SCSI mailbox and ATA
 // paths, one behind a USB bridge. HDD2 of the first fails, a new disk goes
 // in and the rebuild runs to completion; the second has a short fan alarm.
+// The flash takes as long as the real chip, so that an upgrade (of an image
+// written with --write-sample-image) moves its progress bar as on hardware.
 #include "sim/scenario.h"
 
 namespace kestrel::sim {
 
 namespace {
 constexpr const char kDemo[] = R"json({
+  "flashTiming": true,
   "host": {
     "boardVendor": "Kestrel Boards Inc.",
     "boardName": "KB-Q87M",

@@ -99,7 +99,8 @@ public:
     }
 
     bool Root(const QJsonObject& root, Scenario& out) {
-        if (!Keys(root, "", {"host", "drives", "volumes", "enclosures", "timeline"})) return false;
+        if (!Keys(root, "", {"host", "drives", "volumes", "enclosures", "timeline", "flashTiming"})) return false;
+        if (root.contains("flashTiming") && !Timing(root["flashTiming"], "flashTiming", out.flashTiming)) return false;
         if (root.contains("host") && !Host(root["host"], "host", out.host)) return false;
         if (!List(root, "enclosures", [&](const QJsonValue& v, const std::string& w) {
                 EnclosureConfig e;
@@ -193,6 +194,29 @@ private:
     bool Bool(const QJsonValue& value, const std::string& where, bool& out) {
         if (!value.isBool()) return Fail(where, "expected true or false");
         out = value.toBool();
+        return true;
+    }
+
+    // true, false, or an object with the milliseconds per erase, program and
+    // read (each from 0 to 10000).
+    bool Timing(const QJsonValue& value, const std::string& where, FlashTiming& timing) {
+        if (value.isBool()) {
+            timing.on = value.toBool();
+            return true;
+        }
+        QJsonObject o;
+        if (!value.isObject()) return Fail(where, "expected true, false or an object with eraseMs, programMs, readMs");
+        o = value.toObject();
+        if (!Keys(o, where, {"eraseMs", "programMs", "readMs"})) return false;
+        timing.on = true;
+        for (auto [key, field] : {std::pair{"eraseMs", &timing.eraseMs}, std::pair{"programMs", &timing.programMs},
+                                  std::pair{"readMs", &timing.readMs}}) {
+            if (!o.contains(key)) continue;
+            const double ms = o[key].toDouble(-1.0);
+            if (!o[key].isDouble() || !(ms >= 0.0 && ms <= 10000.0))
+                return Fail(Member(where, key), "expected milliseconds from 0 to 10000");
+            *field = ms;
+        }
         return true;
     }
 
@@ -392,7 +416,7 @@ private:
         QJsonObject o;
         if (!Object(value, where, o)) return false;
         if (!Keys(o, where, {"at", "afterStatusReads", "enclosure", "action", "fields", "disk", "model", "serial",
-                             "capacity", "step", "lba", "on", "request", "times"}))
+                             "capacity", "step", "lba", "on", "request", "times", "after"}))
             return false;
         if (o.contains("at") == o.contains("afterStatusReads"))
             return Fail(where, "expected exactly one of \"at\" (milliseconds) and \"afterStatusReads\"");
@@ -470,6 +494,10 @@ private:
                     else if (!Number(o["times"], Member(where, "times"), 1u << 30, n))
                         return Fail(Member(where, "times"), "expected a count (0 clears) or \"forever\"");
                     else step.times = static_cast<int>(n);
+                }
+                if (o.contains("after")) {
+                    if (!Number(o["after"], Member(where, "after"), 1u << 30, n)) return false;
+                    step.after = static_cast<int>(n);
                 }
                 return true;
             }

@@ -103,6 +103,7 @@ struct Step {
     bool on = true;                           // FanAlarm, TemperatureAlarm
     RequestKind request = RequestKind::Status;// Fail
     int times = 1;                            // Fail: -1 from then on, 0 clears
+    int after = 0;                            // Fail: requests that succeed first
 };
 
 struct HostInfo {
@@ -112,8 +113,18 @@ struct HostInfo {
     std::vector<std::string> ipAddresses;
 };
 
+// How long the flash takes, when a scenario switches the timing on: the
+// simulated PC then holds each request as long as the chip would.
+struct FlashTiming {
+    bool on = false;
+    double eraseMs = 45.0;    // one 4 KiB sector
+    double programMs = 0.7;   // one 256-byte page
+    double readMs = 0.0;      // one 512-byte block
+};
+
 struct Scenario {
     std::string source;  // file name, or "built-in demo"
+    FlashTiming flashTiming;
     HostInfo host;
     std::vector<DriveConfig> drives;
     std::vector<VolumeConfig> volumes;

@@ -1,6 +1,7 @@
 #include "sim/simulated_pc.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "wire/command_sector.h"
 #include "wire/byte_order.h"
@@ -40,7 +41,7 @@ std::array<uint8_t, 36> InquiryData(bool enclosure) {
 }  // namespace
 
 SimulatedPc::SimulatedPc(const Scenario& scenario)
-    : host_(scenario.host), volumes_(scenario.volumes), timeline_(scenario.timeline), fired_(scenario.timeline.size()) {
+    : host_(scenario.host), timing_(scenario.flashTiming), volumes_(scenario.volumes), timeline_(scenario.timeline), fired_(scenario.timeline.size()) {
     for (const EnclosureConfig& e : scenario.enclosures) controllers_.emplace_back(e);
     for (const DriveConfig& config : scenario.drives) {
         if (config.number < 0 || config.number >= DriveTable::kPhysicalDrives) continue;
@@ -54,6 +55,21 @@ SimulatedPc::SimulatedPc(const Scenario& scenario)
         plain.serial = "SIMDISK" + std::to_string(config.number);
         d.identify = MakeIdentifyBlock(plain, false);
         drives_[static_cast<size_t>(config.number)] = d;
+    }
+}
+
+void SimulatedPc::SetTimeScale(double scale) {
+    std::lock_guard lock(mutex_);
+    if (scale > 0) timeScale_ = scale;
+}
+
+double SimulatedPc::HoldMs(RequestKind kind) const {
+    if (!timing_.on) return 0;
+    switch (kind) {
+        case RequestKind::FlashErase: return timing_.eraseMs * timeScale_;
+        case RequestKind::FlashProgram: return timing_.programMs * timeScale_;
+        case RequestKind::FlashRead: return timing_.readMs * timeScale_;
+        default: return 0;
     }
 }
 
@@ -146,6 +162,7 @@ bool SimulatedPc::Control(DeviceHandle handle, uint32_t code, std::span<uint8_t>
                           size_t& returned) {
     Hooks hooks;
     bool result = false;
+    double holdMs = 0;
     {
         std::lock_guard lock(mutex_);
         returned = 0;
@@ -182,7 +199,10 @@ bool SimulatedPc::Control(DeviceHandle handle, uint32_t code, std::span<uint8_t>
             result = outcome.ok;
         }
         Record(outcome.kind, h.drive, outcome.ok);
+        if (outcome.ok) holdMs = HoldMs(outcome.kind);
     }
+    // The chip is busy; other drives and threads go on meanwhile.
+    if (holdMs > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(holdMs));
     RunHooks(hooks);
     return result;
 }
@@ -372,7 +392,7 @@ void SimulatedPc::Fire(const Step& step, Hooks& hooks) {
         case Action::UsbEvent: ++hooks.changes; return;
         case Action::Fail:
             if (step.enclosure.empty()) {
-                for (Controller& c : controllers_) c.SetFailure(step.request, step.times);
+                for (Controller& c : controllers_) c.SetFailure(step.request, step.times, step.after);
                 return;
             }
             break;

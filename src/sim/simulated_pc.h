@@ -46,6 +46,11 @@ public:
     uint32_t LogicalDrives() override;
     unsigned DriveType(const std::string& rootPath) override;
 
+    // Stretches the flash timing of the scenario (if it has it on) by this
+    // factor, as --time-scale does for the timers.
+    void SetTimeScale(double scale);
+    const FlashTiming& Timing() const { return timing_; }
+
     // Runs after every simulated device change: an enclosure plugged or
     // unplugged, or a USB device event that adds no drive.
     void SetDeviceChangeHook(std::function<void()> hook);
@@ -103,8 +108,13 @@ private:
     void Record(RequestKind kind, int drive, bool ok);
     void RunHooks(const Hooks& hooks);
 
+    // How long a request that succeeded keeps the caller, in milliseconds.
+    double HoldMs(RequestKind kind) const;
+
     mutable std::mutex mutex_;
     HostInfo host_;
+    FlashTiming timing_;
+    double timeScale_ = 1.0;
     std::vector<Controller> controllers_;
     std::array<std::optional<Drive>, DriveTable::kPhysicalDrives> drives_;
     std::vector<VolumeConfig> volumes_;

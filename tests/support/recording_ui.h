@@ -14,6 +14,7 @@ struct ShownBox {
     std::string text;
     std::string caption;
     MessageButtons buttons;
+    MessageIcon icon = MessageIcon::None;
 };
 
 class RecordingMessageBoxes final : public MessageBoxes {
@@ -25,6 +26,9 @@ public:
         const MessageAnswer a = answers.front();
         answers.pop_front();
         return a;
+    }
+    void ShowWithIcon(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        shown.push_back({text, caption, MessageButtons::Ok, icon});
     }
     std::vector<ShownBox> shown;
     std::deque<MessageAnswer> answers;  // for Yes/No questions, in order

@@ -1,0 +1,122 @@
+#include "app/upgrade_command.h"
+
+#include <QCoreApplication>
+#include <QSaveFile>
+
+#include "app/shell.h"
+#include "device/detection.h"
+#include "device/status_reader.h"
+#include "device/transport.h"
+#include "maintenance/firmware_upgrade.h"
+#include "sim/controller.h"
+#include "wire/status_sector.h"
+
+namespace kestrel {
+
+namespace {
+
+// Boxes and status texts as terminal lines; the progress line, when on a
+// terminal, is rewritten in place and cleared before any other line.
+class Terminal final : public MessageBoxes, public StatusBar {
+public:
+    Terminal(std::FILE* out, bool tty) : out_(out), tty_(tty) {}
+
+    MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons) override {
+        Line((caption.empty() ? std::string() : caption + ": ") + text);
+        return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+    }
+    void SetPanel(int index, const std::string& text) override {
+        if (index < 0 || index >= kPanelCount) return;
+        panels_[static_cast<size_t>(index)] = text;
+        // The operation's own texts; the file name and checksum too.
+        if ((index == kFilePanel || index == kChecksumPanel) && !text.empty()) Line(text);
+    }
+    std::string Panel(int index) const override {
+        return index >= 0 && index < kPanelCount ? panels_[static_cast<size_t>(index)] : std::string();
+    }
+
+    void Progress(const std::string& step, int percent) {
+        if (step == lastStep_ && percent == lastPercent_) return;
+        if (tty_) {
+            std::fprintf(out_, "\r\033[K%s  %3d%%", step.c_str(), percent);
+            progressShown_ = true;
+        } else if (step != lastStep_ || percent / 10 != lastPercent_ / 10) {
+            std::fprintf(out_, "%s  %d%%\n", step.c_str(), percent);
+        }
+        std::fflush(out_);
+        lastStep_ = step;
+        lastPercent_ = percent;
+    }
+    void Line(const std::string& text) {
+        if (progressShown_) std::fputs("\r\033[K", out_);
+        progressShown_ = false;
+        lastStep_.clear();
+        std::fprintf(out_, "%s\n", text.c_str());
+        std::fflush(out_);
+    }
+
+private:
+    std::FILE* out_;
+    bool tty_;
+    std::array<std::string, kPanelCount> panels_;
+    bool progressShown_ = false;
+    std::string lastStep_;
+    int lastPercent_ = -1;
+};
+
+}  // namespace
+
+int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoChoice devices, std::FILE* out,
+                      bool outIsTerminal) {
+    Terminal terminal(out, outIsTerminal);
+    if (devices.simulated) devices.simulated->SetTimeScale(options.timeScale);
+    TransportOptions transportOptions;
+    transportOptions.identifyPause = std::chrono::milliseconds(ScaledMs(500, options.timeScale));
+    Transport transport(*devices.io, terminal, terminal, transportOptions);
+    StatusReader reader(transport);
+    DriveTable drives;
+    DriveDetection detection(drives, transport, *devices.io, reader);
+    drives.LogicalDriveCount = detection.EnumerateLogicalDrives();
+    drives.PhysicalDriveCount = detection.CountPhysicalDrives();
+    detection.Redetect(true);
+    detection.CommitDetection(true, {});
+
+    FirmwareImage image;
+    std::unique_ptr<ImageFile> file = OpenRealImageFile();
+    if (!LoadFirmwareImage(options.upgradeFirmware, image, {terminal, terminal}, *file)) return 1;
+
+    Shell shell(variant, drives);
+    shell.Model().upgradePageDevice = options.slot - 1;
+    SchedulerFlags flags;
+    MaintenanceLock lock(flags, drives, shell);
+    FlashAccess flash(transport, drives, flags, [&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        const uint32_t done = flags.ProgressCounter.load();
+        terminal.Progress(shell.Model().maintenance.stepText,
+                          static_cast<int>(std::min<uint32_t>(done, kUpgradeProgressSteps) * 100 / kUpgradeProgressSteps));
+    });
+    FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, shell, image, {terminal, terminal, nullptr});
+    const unsigned slot = static_cast<unsigned>(options.slot - 1);
+    if (slot < drives.EnclosureCount) {
+        const Block512& identify = drives.IdentifyOfSlot(slot);
+        std::string model = status::AtaString(identify, 54, 40);
+        while (!model.empty() && (model.back() == ' ' || model.back() == '\0')) model.pop_back();
+        terminal.Line("Upgrading the enclosure in slot " + std::to_string(options.slot) + " (" + model +
+                      ", physical drive " + std::to_string(drives.DriveOfSlot(slot)) + ")");
+    }
+    return upgrade.Image2_UpgradeClick() == UpgradeOutcome::Verified ? 0 : 1;
+}
+
+int WriteSampleImage(const std::string& path, std::FILE* err) {
+    const std::vector<uint8_t> image = sim::MakeDefaultFlashImage();
+    QSaveFile file(QString::fromLocal8Bit(path.c_str()));
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size())) ==
+            static_cast<qint64>(image.size()) &&
+        file.commit())
+        return 0;
+    std::fprintf(err, "cannot write '%s': %s\n", path.c_str(), file.errorString().toLocal8Bit().constData());
+    return 1;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,128 @@
+#include "maintenance/firmware_image.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrel {
+
+namespace {
+
+constexpr size_t kReadBlock = 64 * 1024;
+constexpr uint8_t kMagic[] = {0x46, 0x49, 0x50, 0x53};  // "FIPS"
+
+class PosixImageFile final : public ImageFile {
+public:
+    ~PosixImageFile() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Open(const std::string& path) override {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) return false;
+        struct stat info {};
+        // A folder opens for reading but is no file.
+        if (::fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
+            ::close(fd_);
+            fd_ = -1;
+            return false;
+        }
+        return true;
+    }
+    int64_t Size() override {
+        struct stat info {};
+        return fd_ >= 0 && ::fstat(fd_, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+    }
+    int64_t ReadAt(uint64_t offset, std::span<uint8_t> out) override {
+        ssize_t n;
+        do n = ::pread(fd_, out.data(), out.size(), static_cast<off_t>(offset));
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+void FailToOpen(ImageLoadPorts ports) { ports.boxes.ShowWithIcon("Fail to open firmware file", "Error", MessageIcon::Error); }
+
+}  // namespace
+
+std::unique_ptr<ImageFile> OpenRealImageFile() { return std::make_unique<PosixImageFile>(); }
+
+uint32_t ImageByteSum(std::span<const uint8_t> bytes) {
+    uint32_t sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    return sum;
+}
+
+std::string ChecksumText(uint32_t sum) {
+    char text[24];
+    std::snprintf(text, sizeof text, "Chksum:%08X", static_cast<unsigned>(sum));
+    return text;
+}
+
+bool ImageLooksValid(std::span<const uint8_t> bytes) {
+    if (bytes.size() < kImageFlashSize) return false;
+    return std::equal(std::begin(kMagic), std::end(kMagic), bytes.begin()) &&
+           bytes[kImageConfigVersion] == kAcceptedConfigVersion;
+}
+
+bool LoadFirmwareImage(const std::string& path, FirmwareImage& image, ImageLoadPorts ports, ImageFile& file) {
+    ports.bar.SetPanel(kFilePanel, "File:" + path);
+    image.Release();
+    if (!file.Open(path)) {
+        FailToOpen(ports);
+        return false;
+    }
+    const int64_t size = file.Size();
+    if (size < 0) {
+        FailToOpen(ports);
+        return false;
+    }
+    // The sum covers the whole file, but only the flash's worth is kept:
+    // the upgrade programs no more, and a large file chosen by mistake does
+    // not have to fit in memory.
+    const uint64_t length = static_cast<uint64_t>(size);
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(length, kImageFlashSize)));
+    std::vector<uint8_t> spill;
+    uint32_t sum = 0;
+    uint64_t done = 0;
+    int failures = 0;
+    while (done < length) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadBlock, length - done));
+        std::span<uint8_t> into;
+        if (done < bytes.size()) {
+            into = std::span<uint8_t>(bytes).subspan(static_cast<size_t>(done));
+            if (into.size() > want) into = into.first(want);
+        } else {
+            spill.resize(want);
+            into = spill;
+        }
+        const int64_t got = file.ReadAt(done, into);
+        if (got > 0) {
+            const auto read = std::span<const uint8_t>(into.data(), static_cast<size_t>(got));
+            sum += ImageByteSum(read);
+            done += static_cast<uint64_t>(got);
+            failures = 0;
+            continue;
+        }
+        // A read error, or a file that shrank while being read.
+        ports.boxes.ShowWithIcon("Error read from Source file. ByteCount = " + std::to_string(done), "Warning:",
+                                 MessageIcon::Error);
+        if (++failures >= kImageReadTries) {
+            FailToOpen(ports);
+            return false;
+        }
+    }
+    ports.bar.SetPanel(kChecksumPanel, ChecksumText(sum));
+    if (length < kImageFlashSize || !ImageLooksValid(bytes)) {
+        ports.boxes.ShowWithIcon("The firmware file is not correct.\nPlease check it.", "Error", MessageIcon::Error);
+        return false;
+    }
+    image.bytes = std::move(bytes);
+    return true;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,66 @@
+#pragma once
+// The three-step firmware upgrade of the Upgrade page: with the enclosure
+// locked and in upgrade mode, erase the whole flash, program the loaded
+// image and read it back to verify it. Refuses before anything is erased
+// when no image is loaded, the controller's configuration version differs
+// from the image's, or a rebuild or media scan is running.
+#include <functional>
+
+#include "device/status_reader.h"
+#include "maintenance/firmware_image.h"
+#include "maintenance/flash_access.h"
+#include "maintenance/maintenance_lock.h"
+#include "monitor/scheduler_flags.h"
+#include "monitor/window_state.h"
+#include "platform/user_interface.h"
+#include "wire/drive_table.h"
+
+namespace kestrel {
+
+// Bar maximum: every 512 bytes read and programmed, every 4 KiB erased, and
+// some room: 2,206 for the 512 KiB flash.
+inline constexpr int kUpgradeProgressMax = static_cast<int>((kImageFlashSize / 512) * 2 + kImageFlashSize / 4096 + 30);
+// Steps a whole upgrade counts: 128 erased sectors, 1,024 programmed and
+// 1,024 read blocks of 512 bytes.
+inline constexpr uint32_t kUpgradeProgressSteps = kImageFlashSize / 4096 + 2 * (kImageFlashSize / 512);
+
+enum class UpgradeOutcome {
+    Ignored,   // an operation or a detection was running: nothing happened
+    Refused,   // stopped before anything was erased
+    Failed,    // the flash was touched and the upgrade did not verify
+    Verified,  // erased, programmed and read back equal
+};
+
+struct UpgradePorts {
+    MessageBoxes& boxes;
+    StatusBar& bar;
+    // Starts (true) or stops (false) Timer1; may be empty.
+    std::function<void(bool)> timer1;
+};
+
+class FirmwareUpgrade {
+public:
+    FirmwareUpgrade(FlashAccess& flash, MaintenanceLock& lock, StatusReader& reader, DriveTable& drives,
+                    SchedulerFlags& flags, WindowState& window, const FirmwareImage& image, UpgradePorts ports)
+        : flash_(flash), lock_(lock), reader_(reader), drives_(drives), flags_(flags), window_(window),
+          image_(image), ports_(std::move(ports)) {}
+
+    // The Upgrade button. The enclosure is the Upgrade page's slot.
+    UpgradeOutcome Image2_UpgradeClick();
+
+private:
+    UpgradeOutcome Refuse(const std::string& box, const std::string& caption);
+    bool EraseProgramVerify();
+    void ShowStep(const char* text);
+
+    FlashAccess& flash_;
+    MaintenanceLock& lock_;
+    StatusReader& reader_;
+    DriveTable& drives_;
+    SchedulerFlags& flags_;
+    WindowState& window_;
+    const FirmwareImage& image_;
+    UpgradePorts ports_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,59 @@
+#pragma once
+// Reading, programming and erasing the controller's SPI flash over the
+// locked enclosure's access path, and the access-mode handshake that
+// brackets them: flash access (3 ... 2) around every operation, and the
+// boot area opened (4 ... 5) inside it when the operation starts below
+// 0xC000. The brackets are closed on every exit, a failed block included.
+//
+// Runs on the user-interface thread and lets pending window events run
+// before every block, so the window stays live; every handler that could
+// reach the device checks the maintenance lock first.
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "device/routes.h"
+#include "device/transport.h"
+#include "monitor/scheduler_flags.h"
+#include "wire/drive_table.h"
+
+namespace kestrel {
+
+inline constexpr uint32_t kBootAreaEnd = 0xC000;
+inline constexpr uint32_t kFlashReadUnit = 512;
+inline constexpr uint32_t kFlashProgramUnit = 256;
+inline constexpr uint32_t kFlashEraseUnit = 4096;
+
+class FlashAccess {
+public:
+    // letEventsRun: runs pending window events (the event loop's own, or a
+    // test's); may be empty.
+    FlashAccess(Transport& transport, const DriveTable& drives, SchedulerFlags& flags,
+                std::function<void()> letEventsRun)
+        : transport_(transport), drives_(drives), flags_(flags), letEventsRun_(std::move(letEventsRun)) {}
+
+    // Codes 16 and 17 check the preconditions, open the locked enclosure's
+    // drive and close it; the others go to the drive already open. Over the
+    // bridge nothing is sent and the mode succeeds.
+    bool SetSpiMode(int code);
+    // True when every block succeeded. The buffers must hold length bytes
+    // rounded up to the unit; a smaller one fails before anything is sent.
+    bool SpiRead(uint32_t address, uint32_t length, std::span<uint8_t> buffer);
+    bool SpiProgram(uint32_t address, uint32_t length, std::span<const uint8_t> data);
+    bool SpiErase(uint32_t address, uint32_t length);
+
+private:
+    enum class Op { Read, Program, Erase };
+    bool Run(Op op, uint32_t address, uint32_t length, std::span<uint8_t> in, std::span<const uint8_t> out);
+    bool Preconditions();
+    // A closing bracket sent after a failed block: the block's text stays.
+    bool CloseBracket(int code, bool failedBefore);
+    uint32_t Flags() const { return drives_.EnclosureFlags[drives_.LockedEnclosure % DriveTable::kMaxEnclosures]; }
+
+    Transport& transport_;
+    const DriveTable& drives_;
+    SchedulerFlags& flags_;
+    std::function<void()> letEventsRun_;
+};
+
+}  // namespace kestrel
