@@ -83,10 +83,8 @@ void EventLog::LogStatusChanges(uint8_t mask) {
     const std::string ts = TimestampText(passTime_);
     const std::string path = LogFilePath(passTime_);
     bool changed = false;
-    bool headerDue = false;
     const bool firstStatusPending = config_.firstStatusPending();
-
-    headerDue = OpenFile(path, firstStatusPending);
+    bool headerDue = OpenFile(path, firstStatusPending);
 
     if (firstStatusPending) {
         Append(logtext::Separator());

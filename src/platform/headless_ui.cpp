@@ -26,7 +26,8 @@ void MemoryStatusBar::SetPanel(int index, const std::string& text) {
     if (index < 0 || index >= kPanelCount) return;
     std::lock_guard lock(mutex_);
     std::string& panel = panels_[static_cast<size_t>(index)];
-    if (echo_ && text != panel && !text.empty()) {
+    // A cleared panel (empty or blanks) reports nothing.
+    if (echo_ && text != panel && text.find_first_not_of(' ') != std::string::npos) {
         std::fprintf(echo_, "[panel %d] %s\n", index, OneLine(text).c_str());
         std::fflush(echo_);
     }

@@ -24,6 +24,7 @@ TEST(HeadlessStatusBar, EachNewPanelTextIsOneLineOnStandardErrorOncePerChange) {
     bar.SetPanel(3, "Mail server refused the login");  // the next poll says it again
     bar.SetPanel(4, "Cannot write log file /var/log/x.log");
     bar.SetPanel(3, "");  // cleared: nothing to report
+    bar.SetPanel(2, " ");
     bar.SetPanel(3, "Mail server refused the login");
     bar.SetPanel(2, "two\r\nlines");
     EXPECT_EQ(Contents(err),
