@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // KESTREL_TEST_ON_DISPLAY=1 keeps the display, for screenshots under Xvfb.
+    if (qgetenv("KESTREL_TEST_ON_DISPLAY") != "1") qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -69,7 +69,11 @@ private:
 int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoChoice devices, std::FILE* out,
                       bool outIsTerminal) {
     Terminal terminal(out, outIsTerminal);
-    if (devices.simulated) devices.simulated->SetTimeScale(options.timeScale);
+    if (devices.simulated) {
+        devices.simulated->SetTimeScale(options.timeScale);
+        // A one-shot run has no scenario clock: the steps at 0 ms set the PC up.
+        devices.simulated->AdvanceTo(std::chrono::milliseconds(0));
+    }
     TransportOptions transportOptions;
     transportOptions.identifyPause = std::chrono::milliseconds(ScaledMs(500, options.timeScale));
     Transport transport(*devices.io, terminal, terminal, transportOptions);

@@ -19,11 +19,12 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     bool Open(const std::string& path) override {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a named pipe cannot hang the window.
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0) return false;
         struct stat info {};
-        // A folder opens for reading but is no file.
-        if (::fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
+        // Folders, pipes and devices open for reading but hold no image.
+        if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
             ::close(fd_);
             fd_ = -1;
             return false;

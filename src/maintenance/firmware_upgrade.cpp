@@ -69,7 +69,7 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
                                       "\nand power on it to enable the new firmware!",
                                   "Firmware Upgrade Message", MessageIcon::Warning);
     } else {
-        ports_.bar.SetPanel(kErrorPanel, failure);
+        if (ports_.bar.Panel(kErrorPanel) != failure) ports_.bar.SetPanel(kErrorPanel, failure);
         ports_.boxes.Show(failure, "Message");
     }
     lock_.EndMaintenance();

@@ -95,6 +95,20 @@ TEST_F(UpgradeCommandRun, RefusedOrFailedExitsOne) {
                            program_.registry()}, 60000);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.toStdString().find("No Upgrade Mode !"), std::string::npos);
+
+    // The steps at 0 ms set the PC up: here the 1024th page program fails.
+    const QString failing = program_.logDir() + "/failing.json";
+    QFile g(failing);
+    ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+    g.write(R"({"enclosures": [{"name": "e", "paths": ["ata"]}], "drives": [{"number": 0, "enclosure": "e"}],
+               "timeline": [{"at": 0, "enclosure": "e", "action": "fail", "request": "flash-program", "after": 1023}]})");
+    g.close();
+    r = program_.RunToEnd({"--simulate", failing, "--upgrade-firmware", sample_, "--registry", program_.registry()},
+                          60000);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.toStdString().find("Error code 201\nSPI Program Fail.\nMessage: SPI Program Fail.\n"),
+              std::string::npos)
+        << r.out.toStdString();
 }
 
 TEST_F(UpgradeCommandRun, RefusedWhileTheMonitorRuns) {

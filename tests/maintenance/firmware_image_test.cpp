@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "maintenance/firmware_image.h"
 #include "sim/controller.h"
@@ -132,7 +133,9 @@ TEST_F(FirmwareImageTest, SumWrapsAt32BitsWithoutHoldingTheFile) {
 
 TEST_F(FirmwareImageTest, UnopenableFileLeavesNoImage) {
     ASSERT_TRUE(Load(Write("good.bin", Accepted())));
-    for (const std::string& path : {dir_.filePath("missing.bin").toStdString(), dir_.path().toStdString()}) {
+    const std::string fifo = dir_.filePath("pipe.bin").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir_.filePath("missing.bin").toStdString(), dir_.path().toStdString(), fifo}) {
         boxes_.shown.clear();
         EXPECT_FALSE(Load(path));
         ASSERT_EQ(boxes_.shown.size(), 1u);
