@@ -55,7 +55,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       com_(security),
       shell_(variant, drives_),
       timers_(options.timeScale),
-      transport_(*devices_.io, ports.messages, ports.statusBar, ScaledTransport(options.timeScale)),
+      transport_(*devices_.io, monitorBoxes_, ports.statusBar, ScaledTransport(options.timeScale)),
       reader_(transport_),
       detection_(drives_, transport_, *devices_.io, reader_),
       registryKey_(options.registryFile),
@@ -88,6 +88,8 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                          .countPhysicalDrives = [this] { return detection_.CountPhysicalDrives(); },
                          .commitDetection = [this] { CommitDetection(); },
                          .buildDeviceLabels = [this] { BuildDeviceLabels(); },
+                         .drawStatusPage = [this](bool force) { DrawStatusPage(force); },
+                         .showUpgradeFirmware = [this](int slot) { ShowUpgradeFirmware(slot); },
                          .startMonitoring =
                              [this] {
                                  timers_.Timer2.start();
@@ -158,10 +160,9 @@ void MainModule::FormCreate() {
     drives_.PhysicalDriveCount = detection_.CountPhysicalDrives();
 
     // The first detection is requested before the workers start.
-    flags_.DetectRequest = 1;
-    flags_.DetectPending = 1;
+    flags_.DetectPending = 0;
     flags_.DetectDone = 0;
-    flags_.Probing = 1;
+    flags_.RaiseDetection();
     flags_.RefreshFlags = 0;
     mailFlags_.Reset();
     driveDetectThread_ = std::make_unique<DriveDetectThread>(flags_, [this] { Redetect(); });

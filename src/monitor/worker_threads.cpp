@@ -12,7 +12,7 @@ TRaidThread::TRaidThread(SchedulerFlags& flags, QObject* ui, std::function<void(
 }
 
 bool TRaidThread::Step() {
-    if (flags_.DetectPending.load() || !(flags_.RefreshFlags.load() & refresh::kWork)) return false;
+    if (flags_.DetectionInFlight() || !(flags_.RefreshFlags.load() & refresh::kWork)) return false;
     QMetaObject::invokeMethod(
         ui_,
         [this] {
@@ -29,12 +29,9 @@ DriveDetectThread::DriveDetectThread(SchedulerFlags& flags, std::function<void()
 }
 
 bool DriveDetectThread::Step() {
-    if (!flags_.DetectRequest.load()) return false;
-    flags_.DetectRequest.store(0);
+    if (!flags_.TakeDetectionRequest()) return false;
     redetect_();
-    flags_.DetectPending.store(0);
-    flags_.DetectDone.store(1);
-    flags_.Wake();
+    flags_.DetectionFinished();
     return true;
 }
 

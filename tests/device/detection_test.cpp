@@ -137,8 +137,8 @@ TEST(DetectionTest, VolumeTableAndTheTwentyVolumeLimit) {
     rig.drives.LogicalDriveCount = rig.detection.EnumerateLogicalDrives();
     ASSERT_EQ(rig.drives.LogicalDriveCount, 3);
     rig.detection.BuildVolumeTable();
-    const auto& v = rig.drives.VolumeTable;
-    EXPECT_EQ(rig.drives.VolumeCount, 3);
+    const auto& v = rig.drives.ProbeVolumeTable;
+    EXPECT_EQ(rig.drives.ProbeVolumeCount, 3);
     EXPECT_EQ(v[0].letter, 'C');
     EXPECT_EQ(v[0].driveType, 3);
     EXPECT_EQ(v[0].diskNumber, 0);
@@ -156,8 +156,8 @@ TEST(DetectionTest, VolumeTableAndTheTwentyVolumeLimit) {
     EXPECT_EQ(full.drives.LogicalDriveCount, 24);
     EXPECT_EQ(full.drives.LogicalLetters[23], 'Z');
     full.detection.BuildVolumeTable();
-    EXPECT_EQ(full.drives.VolumeCount, 20);
-    EXPECT_EQ(full.drives.VolumeTable[19].letter, 'V');
+    EXPECT_EQ(full.drives.ProbeVolumeCount, 20);
+    EXPECT_EQ(full.drives.ProbeVolumeTable[19].letter, 'V');
     ASSERT_EQ(full.boxes.shown.size(), 1u);
     EXPECT_EQ(full.boxes.shown[0].text, "Drive Count Must less than 20.");
     EXPECT_EQ(full.boxes.shown[0].caption, "");
