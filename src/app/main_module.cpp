@@ -231,13 +231,7 @@ void MainModule::ShowUpgradeFirmware(int slot) {
 
 void MainModule::Dispatch() {
     if (closed_) return;
-    const uint8_t pending = flags_.RefreshFlags.load();
-    if (pending & refresh::kStatusPoll) {
-        statusPoll_.Run();
-        flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kStatusPoll));
-    } else if (pending & refresh::kConfigWrite) {
-        flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kConfigWrite));
-    }
+    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] { statusPoll_.Run(); }, .configWrite = nullptr});
 }
 
 void MainModule::DrawStatusPage(bool force) {

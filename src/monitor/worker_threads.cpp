@@ -23,6 +23,17 @@ bool TRaidThread::Step() {
     return true;
 }
 
+void DispatchRefresh(SchedulerFlags& flags, const RefreshJobs& jobs) {
+    const uint8_t pending = flags.RefreshFlags.load();
+    for (const auto& [bit, job] : {std::pair{refresh::kStatusPoll, &jobs.statusPoll},
+                                   std::pair{refresh::kConfigWrite, &jobs.configWrite}}) {
+        if (!(pending & bit)) continue;
+        if (*job) (*job)();
+        flags.RefreshFlags.fetch_and(static_cast<uint8_t>(~bit));
+        return;
+    }
+}
+
 DriveDetectThread::DriveDetectThread(SchedulerFlags& flags, std::function<void()> redetect)
     : flags_(flags), redetect_(std::move(redetect)) {
     Start(flags.wake);
