@@ -9,6 +9,7 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 
 #include "platform/headless_ui.h"
 #include "support/recording_ui.h"
@@ -28,7 +29,11 @@ public:
     }
     bool Control(DeviceHandle h, uint32_t code, std::span<uint8_t> buffer, size_t in, size_t& returned) override {
         Check();
-        if (QThread::currentThread() != ui_) ++detectionRequests;
+        if (QThread::currentThread() != ui_) {
+            const int n = ++detectionRequests;
+            if (flags && !flags->DetectPending.load()) ++detectionsWithoutPending;
+            if (n == changeAtRequest && change) change();
+        }
         return inner_->Control(h, code, buffer, in, returned);
     }
     void Close(DeviceHandle h) override { inner_->Close(h); }
@@ -38,23 +43,29 @@ public:
     SchedulerFlags* flags = nullptr;
     std::atomic<int> overlaps{0};
     std::atomic<int> detectionRequests{0};
+    std::atomic<int> detectionsWithoutPending{0};
+    // Runs on the detection thread before its request number changeAtRequest.
+    int changeAtRequest = 0;
+    std::function<void()> change;
 
 private:
     void Check() {
-        if (flags && QThread::currentThread() == ui_ && flags->DetectPending.load()) ++overlaps;
+        if (flags && QThread::currentThread() == ui_ && flags->DetectionInFlight()) ++overlaps;
     }
     std::unique_ptr<DeviceIo> inner_;
     QThread* ui_ = QThread::currentThread();
 };
 
 struct Module {
-    explicit Module(const std::string& scenario, ComSetup::Security security = ComSetup::Security::Succeeds) {
+    explicit Module(const std::string& scenario, ComSetup::Security security = ComSetup::Security::Succeeds,
+                    double timeScale = 0.05) {
         options.simulate = true;
         options.logDir = dir.path().toStdString();
         options.registryFile = (dir.path() + "/registry.ini").toStdString();
-        options.timeScale = 0.05;
+        options.timeScale = timeScale;
         options.headless = true;
         auto pc = std::make_unique<sim::SimulatedPc>(testing::ScenarioFrom(scenario));
+        simulated = pc.get();
         DeviceIoChoice choice;
         choice.simulated = pc.get();
         auto guarded = std::make_unique<GuardedIo>(std::move(pc));
@@ -63,6 +74,14 @@ struct Module {
         module = std::make_unique<MainModule>(options, ProductVariant::Raid, UiPorts{boxes, bar}, std::move(choice),
                                               security);
         io->flags = &module->flags();
+    }
+    // Serves events until cond holds; false after a generous time-out.
+    template <typename Cond>
+    bool ServeUntil(Cond cond, int ms = 20000) {
+        QElapsedTimer t;
+        t.start();
+        while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return cond();
     }
     void Serve(int ms) {
         QElapsedTimer t;
@@ -74,6 +93,7 @@ struct Module {
     testing::RecordingMessageBoxes boxes;
     MemoryStatusBar bar;
     GuardedIo* io = nullptr;
+    sim::SimulatedPc* simulated = nullptr;
     std::unique_ptr<MainModule> module;
 };
 
@@ -111,6 +131,47 @@ TEST(MainModule, DetectionAndPollingNeverOverlap) {
     EXPECT_EQ(count("D2 New Device was found."), 1);
     EXPECT_EQ(count("D1 New Device was found."), 1) << "desk came back in front of travel";
     m.module->FormClose();
+}
+
+TEST(MainModule, ADeviceChangeAtEveryRequestOfADetectionIsDetectedAfterItsCommit) {
+    const char* scenario = R"({
+      "enclosures": [
+        {"name": "desk", "paths": ["mailbox", "ata"], "identity": {"model": "DESK BOX"}},
+        {"name": "travel", "paths": ["bridge"], "plugged": false, "identity": {"model": "TRAVEL BOX"}}
+      ],
+      "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}],
+      "volumes": [{"letter": "C", "disk": 0}, {"letter": "E", "disk": 1}]
+    })";
+    auto settled = [](Module& m) {
+        const SchedulerFlags& f = m.module->flags();
+        return !f.DetectionInFlight() && f.DetectCountdown.load() == 0 && f.Probing.load() == 0 &&
+               !m.module->shell().Model().firstStatusPending;
+    };
+    // How many requests one detection makes here.
+    int requests = 0;
+    {
+        Module m(scenario, ComSetup::Security::Succeeds, 0.01);
+        m.module->FormCreate();
+        ASSERT_TRUE(m.ServeUntil([&] { return settled(m); }));
+        requests = m.io->detectionRequests.load();
+        m.module->FormClose();
+    }
+    ASSERT_GT(requests, 10);
+    sim::Step plug;
+    plug.action = sim::Action::Plug;
+    plug.enclosure = "travel";
+    for (int n = 1; n <= requests; ++n) {
+        SCOPED_TRACE(n);
+        Module m(scenario, ComSetup::Security::Succeeds, 0.01);
+        m.io->changeAtRequest = n;
+        m.io->change = [&m, &plug] { m.simulated->RunStep(plug); };
+        m.module->FormCreate();
+        ASSERT_TRUE(m.ServeUntil([&] { return settled(m) && m.module->drives().EnclosureCount == 2; }));
+        EXPECT_EQ(m.io->overlaps.load(), 0) << "no device request of the window beside a detection";
+        EXPECT_EQ(m.io->detectionsWithoutPending.load(), 0);
+        EXPECT_EQ(m.module->shell().Model().caption.rfind("RAID GUI V0.23.6 - DESK BOX [E]", 0), 0u);
+        m.module->FormClose();
+    }
 }
 
 TEST(MainModule, NoEnclosureMeansNoMonitoring) {
