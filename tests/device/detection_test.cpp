@@ -1,6 +1,9 @@
 // Enumeration and identification against simulated PCs.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "device/detection.h"
 #include "device/device_labels.h"
 #include "wire/status_sector.h"
@@ -254,6 +257,46 @@ TEST(DeviceLabelsTest, LabelsHintsAndCaption) {
     r = BuildDeviceLabels(rig.drives, in);
     EXPECT_FALSE(r.applied);
     EXPECT_EQ(rig.drives.SelectedEnclosure, 0u);
+}
+
+TEST(DeviceLabelsTest, ADetectionInProgressChangesNoLabelUntilItsCommit) {
+    Rig rig(R"({"enclosures": [{"name": "x", "identity": {"model": "DESK RAID"}},
+                               {"name": "y", "paths": ["bridge"], "identity": {"model": "TRAVEL RAID"}}],
+               "drives": [{"number": 0}, {"number": 1, "enclosure": "x"}, {"number": 2, "enclosure": "y"}],
+               "volumes": [{"letter": "C", "disk": 0}, {"letter": "E", "disk": 1}, {"letter": "F", "disk": 2}]})");
+    rig.Detect();
+    rig.detection.CommitDetection(true, {});
+    LabelInputs in;
+    in.baseTitle = "RAID GUI V0.23.6";
+    in.deviceChecked = {true, true};
+    const LabelResult before = BuildDeviceLabels(rig.drives, in);
+    ASSERT_EQ(before.hints[1], "TRAVEL RAID [F]");
+
+    // The travel box leaves; the labels are built over and over (as slot
+    // clicks do) while the detection thread looks again.
+    sim::Step unplug;
+    unplug.action = sim::Action::Unplug;
+    unplug.enclosure = "y";
+    rig.pc.RunStep(unplug);
+    rig.drives.LogicalDriveCount = rig.detection.EnumerateLogicalDrives();
+    rig.drives.PhysicalDriveCount = rig.detection.CountPhysicalDrives();
+    std::atomic<bool> done{false};
+    std::thread detection([&] {
+        rig.detection.Redetect(false);
+        done = true;
+    });
+    int builds = 0;
+    while (!done.load() || builds == 0) {
+        const LabelResult r = BuildDeviceLabels(rig.drives, in);
+        EXPECT_EQ(r.hints, before.hints);
+        ++builds;
+    }
+    detection.join();
+    EXPECT_EQ(BuildDeviceLabels(rig.drives, in).hints, before.hints) << "found, not committed";
+    rig.detection.CommitDetection(false, {});
+    const LabelResult after = BuildDeviceLabels(rig.drives, in);
+    EXPECT_EQ(after.hints[0], "DESK RAID [E]");
+    EXPECT_EQ(after.hints[1], "");
 }
 
 }  // namespace
