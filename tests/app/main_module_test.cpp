@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <tuple>
 
 #include "platform/headless_ui.h"
 #include "support/recording_ui.h"
@@ -83,11 +84,6 @@ struct Module {
         while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         return cond();
     }
-    void Serve(int ms) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
     QTemporaryDir dir;
     Options options;
     testing::RecordingMessageBoxes boxes;
@@ -102,34 +98,57 @@ const char* kTwoEnclosures = R"({
     {"name": "desk", "paths": ["mailbox", "ata"], "identity": {"model": "DESK BOX"}},
     {"name": "travel", "paths": ["bridge"], "identity": {"model": "TRAVEL BOX"}}
   ],
-  "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}],
-  "timeline": [
-    {"at": 4000, "enclosure": "travel", "action": "unplug"},
-    {"at": 12000, "enclosure": "travel", "action": "plug"},
-    {"at": 20000, "enclosure": "desk", "action": "unplug"},
-    {"at": 28000, "enclosure": "desk", "action": "plug"},
-    {"at": 36000, "action": "usb-event"}
-  ]
+  "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}]
 })";
+
+// No detection in flight or waiting, and the first status page drawn.
+bool Settled(Module& m) {
+    const SchedulerFlags& f = m.module->flags();
+    return !f.DetectionInFlight() && f.DetectCountdown.load() == 0 && f.Probing.load() == 0 &&
+           !m.module->shell().Model().firstStatusPending;
+}
 
 TEST(MainModule, DetectionAndPollingNeverOverlap) {
     Module m(kTwoEnclosures);
     ASSERT_TRUE(m.module->ComReady());
     m.module->FormCreate();
-    m.Serve(2600);  // the whole timeline at a twentieth of the time
-    EXPECT_GT(m.io->detectionRequests.load(), 0);
-    EXPECT_EQ(m.io->overlaps.load(), 0);
-    // It kept monitoring both enclosures at the end.
-    EXPECT_EQ(m.module->drives().EnclosureCount, 2u);
-    EXPECT_FALSE(m.module->shell().Model().firstStatusPending);
     const std::vector<std::string>& lines = m.module->eventLog().Lines();
     auto count = [&](const std::string& text) {
         return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(text, 0) == 0; });
     };
-    EXPECT_EQ(count("D2 Device was removed."), 1) << "travel left";
-    EXPECT_EQ(count("D1 Device was removed."), 1) << "desk left";
-    EXPECT_EQ(count("D2 New Device was found."), 1);
-    EXPECT_EQ(count("D1 New Device was found."), 1) << "desk came back in front of travel";
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    // Each change once the last one has been dealt with, and its lines
+    // written by the next poll.
+    const std::vector<std::tuple<sim::Action, std::string, std::string, unsigned>> steps = {
+        {sim::Action::Unplug, "travel", "D2 Device was removed.", 1},
+        {sim::Action::Plug, "travel", "D2 New Device was found.", 2},
+        {sim::Action::Unplug, "desk", "D1 Device was removed.", 1},
+        {sim::Action::Plug, "desk", "D1 New Device was found.", 2},  // desk comes back in front of travel
+    };
+    for (const auto& [action, enclosure, line, enclosures] : steps) {
+        SCOPED_TRACE(line);
+        sim::Step step;
+        step.action = action;
+        step.enclosure = enclosure;
+        m.simulated->RunStep(step);
+        ASSERT_TRUE(m.ServeUntil([&, &line = line, enclosures = enclosures] {
+            return Settled(m) && m.module->drives().EnclosureCount == enclosures && count(line) == 1;
+        }));
+    }
+    // A device change that adds no drive runs no detection.
+    const int requests = m.io->detectionRequests.load();
+    sim::Step usb;
+    usb.action = sim::Action::UsbEvent;
+    m.simulated->RunStep(usb);
+    ASSERT_TRUE(m.ServeUntil([&] { return m.module->flags().DetectCountdown.load() != 0; }));
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m); }));
+    EXPECT_EQ(m.io->detectionRequests.load(), requests);
+    EXPECT_EQ(m.io->overlaps.load(), 0);
+    EXPECT_EQ(m.io->detectionsWithoutPending.load(), 0);
+    EXPECT_EQ(m.module->drives().EnclosureCount, 2u);
+    for (const char* line : {"D2 Device was removed.", "D1 Device was removed.", "D2 New Device was found.",
+                             "D1 New Device was found."})
+        EXPECT_EQ(count(line), 1) << line;
     m.module->FormClose();
 }
 
@@ -142,11 +161,7 @@ TEST(MainModule, ADeviceChangeAtEveryRequestOfADetectionIsDetectedAfterItsCommit
       "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}],
       "volumes": [{"letter": "C", "disk": 0}, {"letter": "E", "disk": 1}]
     })";
-    auto settled = [](Module& m) {
-        const SchedulerFlags& f = m.module->flags();
-        return !f.DetectionInFlight() && f.DetectCountdown.load() == 0 && f.Probing.load() == 0 &&
-               !m.module->shell().Model().firstStatusPending;
-    };
+    auto settled = [](Module& m) { return Settled(m); };
     // How many requests one detection makes here.
     int requests = 0;
     {
@@ -177,8 +192,8 @@ TEST(MainModule, ADeviceChangeAtEveryRequestOfADetectionIsDetectedAfterItsCommit
 TEST(MainModule, NoEnclosureMeansNoMonitoring) {
     Module m(R"({"drives": [{"number": 0}], "volumes": [{"letter": "C", "disk": 0}]})");
     m.module->FormCreate();
-    m.Serve(800);
     const ShellModel& shell = m.module->shell().Model();
+    ASSERT_TRUE(m.ServeUntil([&] { return shell.detectText == "No Drive found! "; }));
     EXPECT_EQ(shell.detectText, "No Drive found! ");
     EXPECT_FALSE(shell.pageButtonsEnabled);
     EXPECT_FALSE(m.module->timers().Timer2.isActive());
