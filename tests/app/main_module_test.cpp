@@ -152,6 +152,27 @@ TEST(MainModule, DetectionAndPollingNeverOverlap) {
     m.module->FormClose();
 }
 
+TEST(MainModule, UnpluggingTheShownEnclosureMovesThePageCaptionAndLabelsToTheOther) {
+    Module m(kTwoEnclosures);
+    m.module->FormCreate();
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    Shell& shell = m.module->shell();
+    shell.Image0_D2Click();
+    shell.Image2_D2Click();
+    ASSERT_EQ(shell.Model().caption, "RAID GUI V0.23.6 - TRAVEL BOX []");
+    sim::Step unplug;
+    unplug.action = sim::Action::Unplug;
+    unplug.enclosure = "travel";
+    m.simulated->RunStep(unplug);
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 1; }));
+    EXPECT_EQ(shell.Model().statusPageDevice, 0);
+    EXPECT_EQ(shell.Model().upgradePageDevice, 0);
+    EXPECT_EQ(shell.Model().caption, "RAID GUI V0.23.6 - DESK BOX []");
+    EXPECT_EQ(shell.Model().deviceHint[1], "");
+    EXPECT_EQ(shell.Model().upgradeFirmware.rfind("100126.1.", 0), 0u);
+    m.module->FormClose();
+}
+
 TEST(MainModule, ADeviceChangeAtEveryRequestOfADetectionIsDetectedAfterItsCommit) {
     const char* scenario = R"({
       "enclosures": [
