@@ -58,7 +58,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       com_(security),
       shell_(variant, drives_),
       timers_(options.timeScale),
-      transport_(*devices_.io, ports.messages, ports.statusBar, ScaledTransport(options.timeScale)),
+      transport_(*devices_.io, monitorBoxes_, ports.statusBar, ScaledTransport(options.timeScale)),
       reader_(transport_),
       detection_(drives_, transport_, *devices_.io, reader_),
       registryKey_(options.registryFile),
@@ -91,6 +91,8 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                          .countPhysicalDrives = [this] { return detection_.CountPhysicalDrives(); },
                          .commitDetection = [this] { CommitDetection(); },
                          .buildDeviceLabels = [this] { BuildDeviceLabels(); },
+                         .drawStatusPage = [this](bool force) { DrawStatusPage(force); },
+                         .showUpgradeFirmware = [this](int slot) { ShowUpgradeFirmware(slot); },
                          .startMonitoring =
                              [this] {
                                  timers_.Timer2.start();
@@ -182,10 +184,9 @@ void MainModule::FormCreate() {
     drives_.PhysicalDriveCount = detection_.CountPhysicalDrives();
 
     // The first detection is requested before the workers start.
-    flags_.DetectRequest = 1;
-    flags_.DetectPending = 1;
+    flags_.DetectPending = 0;
     flags_.DetectDone = 0;
-    flags_.Probing = 1;
+    flags_.RaiseDetection();
     flags_.RefreshFlags = 0;
     mailFlags_.Reset();
     driveDetectThread_ = std::make_unique<DriveDetectThread>(flags_, [this] { Redetect(); });
@@ -254,13 +255,7 @@ void MainModule::ShowUpgradeFirmware(int slot) {
 
 void MainModule::Dispatch() {
     if (closed_) return;
-    const uint8_t pending = flags_.RefreshFlags.load();
-    if (pending & refresh::kStatusPoll) {
-        statusPoll_.Run();
-        flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kStatusPoll));
-    } else if (pending & refresh::kConfigWrite) {
-        flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kConfigWrite));
-    }
+    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] { statusPoll_.Run(); }, .configWrite = nullptr});
 }
 
 void MainModule::DrawStatusPage(bool force) {

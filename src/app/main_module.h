@@ -117,6 +117,9 @@ private:
     Options options_;
     ProductVariant variant_;
     UiPorts ports_;
+    // The transport's boxes come up during polls and detection, which never
+    // wait for a person.
+    NonBlockingBoxes monitorBoxes_{ports_.messages};
     DeviceIoChoice devices_;
     ComSetup com_;
     DriveTable drives_;

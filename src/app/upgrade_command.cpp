@@ -25,6 +25,12 @@ public:
         Line((caption.empty() ? std::string() : caption + ": ") + text);
         return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
     }
+    bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                   MessageAnswered answered) override {
+        const MessageAnswer answer = Show(text, caption, buttons);
+        if (answered) answered(answer);
+        return true;
+    }
     void SetPanel(int index, const std::string& text) override {
         if (index < 0 || index >= kPanelCount) return;
         panels_[static_cast<size_t>(index)] = text;

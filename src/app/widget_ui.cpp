@@ -6,8 +6,40 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QApplication>
+#include <algorithm>
 
 namespace kestrel {
+
+namespace {
+
+void Prepare(QMessageBox& box, const std::string& text, const std::string& caption, MessageButtons buttons,
+             MessageIcon icon = MessageIcon::None) {
+    box.setWindowTitle(QString::fromLatin1(caption.c_str()));
+    box.setText(QString::fromUtf8(text.c_str()));
+    if (buttons == MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setIcon(QMessageBox::Question);
+        return;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    if (icon == MessageIcon::Error) box.setIcon(QMessageBox::Critical);
+    if (icon == MessageIcon::Warning) box.setIcon(QMessageBox::Warning);
+}
+
+MessageAnswer AnswerOf(int result, MessageButtons buttons) {
+    if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
+    return result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+}  // namespace
+
+WidgetMessageBoxes::~WidgetMessageBoxes() {
+    for (const QPointer<QMessageBox>& box : asyncBoxes_) {
+        if (!box) continue;
+        box->disconnect();
+        delete box.data();
+    }
+}
 
 MessageAnswer WidgetMessageBoxes::Show(const std::string& text, const std::string& caption,
                                        MessageButtons buttons) {
@@ -29,18 +61,31 @@ MessageAnswer WidgetMessageBoxes::Ask(const std::string& text, const std::string
         return answer;
     }
     QMessageBox box(parent_);
-    box.setWindowTitle(QString::fromLatin1(caption.c_str()));
-    box.setText(QString::fromUtf8(text.c_str()));
-    if (buttons == MessageButtons::YesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setIcon(QMessageBox::Question);
-        return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
-    if (icon == MessageIcon::Error) box.setIcon(QMessageBox::Critical);
-    if (icon == MessageIcon::Warning) box.setIcon(QMessageBox::Warning);
-    box.exec();
-    return MessageAnswer::Ok;
+    Prepare(box, text, caption, buttons, icon);
+    return AnswerOf(box.exec(), buttons);
+}
+
+bool WidgetMessageBoxes::ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                                   MessageAnswered answered) {
+    if (!open_.Open(text, caption, buttons)) return false;
+    auto show = [this, text, caption, buttons, answered = std::move(answered)] {
+        asyncBoxes_.erase(std::remove(asyncBoxes_.begin(), asyncBoxes_.end(), nullptr), asyncBoxes_.end());
+        auto* box = new QMessageBox(parent_);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        Prepare(*box, text, caption, buttons);
+        QObject::connect(box, &QMessageBox::finished, box, [this, text, caption, buttons, answered](int result) {
+            open_.Close(text, caption, buttons);
+            if (answered) answered(AnswerOf(result, buttons));
+        });
+        asyncBoxes_.emplace_back(box);
+        box->show();
+    };
+    // From another thread the box is made on the user-interface thread;
+    // the caller does not wait for it.
+    QObject* context = parent_ ? static_cast<QObject*>(parent_.data()) : qApp;
+    QMetaObject::invokeMethod(context, std::move(show), Qt::AutoConnection);
+    return true;
 }
 
 WidgetStatusBar::WidgetStatusBar(QStatusBar* bar) {

@@ -3,10 +3,12 @@
 #include <QPointer>
 #include <array>
 #include <mutex>
+#include <vector>
 
 #include "platform/user_interface.h"
 
 class QLabel;
+class QMessageBox;
 class QStatusBar;
 class QWidget;
 
@@ -15,12 +17,20 @@ namespace kestrel {
 class WidgetMessageBoxes final : public MessageBoxes {
 public:
     explicit WidgetMessageBoxes(QWidget* parent) : parent_(parent) {}
+    // Closes the boxes still open without answering them.
+    ~WidgetMessageBoxes() override;
     MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons) override;
     void ShowWithIcon(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    // A window of its own that lets the main window, its timers and the
+    // polls go on; the answer arrives through its finished signal.
+    bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                   MessageAnswered answered) override;
 
 private:
     MessageAnswer Ask(const std::string& text, const std::string& caption, MessageButtons buttons, MessageIcon icon);
     QPointer<QWidget> parent_;
+    OpenBoxes open_;
+    std::vector<QPointer<QMessageBox>> asyncBoxes_;  // user-interface thread only
 };
 
 // Five panels of fixed widths. Text set from another thread is posted to the

@@ -31,8 +31,8 @@ int DriveDetection::CountPhysicalDrives() {
 }
 
 void DriveDetection::BuildVolumeTable() {
-    drives_.VolumeTable.fill(VolumeRecord{});
-    drives_.VolumeCount = 0;
+    drives_.ProbeVolumeTable.fill(VolumeRecord{});
+    drives_.ProbeVolumeCount = 0;
     const int letters = std::min(drives_.LogicalDriveCount, DriveTable::kMaxLetters);
     for (int i = 0; i < letters; ++i) {
         if (i == DriveTable::kMaxVolumes) {
@@ -40,10 +40,10 @@ void DriveDetection::BuildVolumeTable() {
             break;
         }
         const char letter = drives_.LogicalLetters[static_cast<size_t>(i)];
-        VolumeRecord& record = drives_.VolumeTable[static_cast<size_t>(i)];
+        VolumeRecord& record = drives_.ProbeVolumeTable[static_cast<size_t>(i)];
         record.letter = letter;
         record.driveType = static_cast<uint8_t>(io_.DriveType(std::string{letter, ':', '\\'}));
-        drives_.VolumeCount = i + 1;
+        drives_.ProbeVolumeCount = i + 1;
         if (transport_.OpenDevice(letter) == kInvalidHandle) {
             record.driveType = 255;
             continue;
@@ -160,6 +160,8 @@ void DriveDetection::CommitDetection(bool firstStatusPending, const std::functio
     drives_.EnclosureFlags = drives_.ProbeFlags;
     drives_.EnclosureCount = drives_.ProbeCount;
     drives_.KnownIdentify = drives_.ProbeIdentify;
+    drives_.VolumeTable = drives_.ProbeVolumeTable;
+    drives_.VolumeCount = drives_.ProbeVolumeCount;
     if (drives_.EnclosureCount != 0 && drives_.SelectedEnclosure >= drives_.EnclosureCount)
         drives_.SelectedEnclosure = drives_.EnclosureCount - 1;
 }

@@ -5,8 +5,8 @@
 // it.
 //
 // Threads: Redetect (and so IdentifyEnclosures and BuildVolumeTable) runs on
-// the detection thread and writes only the probe side of the table, the
-// volume table, the transport's shared buffers and CDB shift, and status-bar
+// the detection thread and writes only the probe side of the table (the
+// volume table too), the transport's shared buffers and CDB shift, and status-bar
 // panels 2 and 4 (the StatusBar port is thread-safe). A message box it shows
 // ("Drive Count Must less than 20.", "Invalid Drive") is shown from that
 // thread too, so the MessageBoxes port given to the transport must accept
@@ -34,8 +34,9 @@ public:
     // How many of PhysicalDrive0..9 can be opened. The caller keeps it as
     // PhysicalDriveCount.
     int CountPhysicalDrives();
-    // Fills VolumeTable from the first LogicalDriveCount letters (at most
-    // 20; more shows "Drive Count Must less than 20.").
+    // Fills the probe copy of the volume table from the first
+    // LogicalDriveCount letters (at most 20; more shows "Drive Count Must
+    // less than 20."); the commit publishes it.
     void BuildVolumeTable();
     // Probes drives 0..9 and fills the probe side of the table; returns
     // ProbeCount. firstStatusPending: the status page has not been drawn yet.

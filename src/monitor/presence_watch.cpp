@@ -1,5 +1,7 @@
 #include "monitor/presence_watch.h"
 
+#include <algorithm>
+
 namespace kestrel {
 
 namespace {
@@ -12,18 +14,21 @@ PresenceWatch::PresenceWatch(SchedulerFlags& flags, DriveTable& drives, WindowSt
 
 void PresenceWatch::Timer4Timer() {
     ShellModel& m = shell_.Model();
+    // A finished detection is committed before a newer device change is
+    // counted down: the count check that follows then compares with what
+    // was committed, and never runs beside a detection.
+    if (flags_.TakeFinishedDetection()) {
+        CommitFinishedDetection();
+        return;
+    }
     if (flags_.DetectCountdown.load() != 0) {
         CountDown();
         return;
     }
-    if (!flags_.DetectDone.load()) {
-        if (flags_.DetectPending.load() && m.detectText == kDetecting) {
-            m.detectTextVisible = !m.detectTextVisible;
-            shell_.Sync();
-        }
-        return;
+    if (flags_.DetectPending.load() && m.detectText == kDetecting) {
+        m.detectTextVisible = !m.detectTextVisible;
+        shell_.Sync();
     }
-    CommitFinishedDetection();
 }
 
 void PresenceWatch::CountDown() {
@@ -40,6 +45,13 @@ void PresenceWatch::CountDown() {
         shell_.Sync();
         return;
     }
+    // A detection is still running or waits for its commit: counting now
+    // would open drives beside it. Look again once it has been committed.
+    if (flags_.Probing.load() || flags_.DetectionInFlight()) {
+        m.upgradeEnabled = true;
+        shell_.Sync();
+        return;
+    }
     flags_.Probing.store(1);
     flags_.DetectCountdown.store(0);
     const int logical = links_.countLogicalDrives ? links_.countLogicalDrives() : drives_.LogicalDriveCount;
@@ -52,9 +64,7 @@ void PresenceWatch::CountDown() {
     }
     drives_.LogicalDriveCount = logical;
     drives_.PhysicalDriveCount = physical;
-    flags_.DetectPending.store(1);
-    flags_.DetectRequest.store(1);
-    flags_.Wake();
+    flags_.RaiseDetection();
     if (drives_.EnclosureCount == 0) {
         m.detectText = kDetecting;
         m.detectTextVisible = true;
@@ -64,17 +74,22 @@ void PresenceWatch::CountDown() {
 
 void PresenceWatch::CommitFinishedDetection() {
     ShellModel& m = shell_.Model();
-    flags_.DetectDone.store(0);
     bar_.SetPanel(1, "Detected OK");
     bar_.SetPanel(2, " ");
     // The boxes are set without running their click handlers: nothing is to
-    // be drawn before the first poll has read the records.
+    // be drawn before the first poll has read the records, or the start-up
+    // header of the log would be lost. What the handlers would do for the
+    // pages is done below once the page has been drawn.
     for (unsigned slot = 0; slot < 2; ++slot) {
         const bool found = slot < drives_.ProbeCount;
         m.deviceBoxVisible[slot] = found;
         m.deviceChecked[slot] = found;
         m.slotPicturesVisible[slot] = found;
+        // A slot filled (again) starts with a clear back-off, as a click on
+        // its box would give it.
+        if (found) flags_.PollBackoff[slot] = 0;
     }
+    const bool statusPageMoved = LeaveVanishedSlots();
     if (links_.commitDetection) links_.commitDetection();
 
     if (drives_.EnclosureCount == 0) {
@@ -93,12 +108,25 @@ void PresenceWatch::CommitFinishedDetection() {
     m.pageButtonsEnabled = true;
     m.logButtonVisible = true;
     if (links_.buildDeviceLabels) links_.buildDeviceLabels();
+    if (links_.showUpgradeFirmware) links_.showUpgradeFirmware(m.upgradePageDevice);
+    if (statusPageMoved && m.currentPage == kPageStatus && !m.firstStatusPending && links_.drawStatusPage)
+        links_.drawStatusPage(true);
     flags_.Probing.store(0);
     flags_.RequestRefresh(refresh::kMonitoring | refresh::kStatusPoll);
     if (links_.startMonitoring) links_.startMonitoring();
     m.detectTextVisible = false;
     m.detectText = " ";
     shell_.Sync();
+}
+
+bool PresenceWatch::LeaveVanishedSlots() {
+    ShellModel& m = shell_.Model();
+    if (drives_.ProbeCount == 0) return false;  // nothing to move to: "No Drive found! "
+    const int last = static_cast<int>(std::min(drives_.ProbeCount, 2u)) - 1;
+    const bool statusMoved = m.statusPageDevice > last;
+    if (statusMoved) m.statusPageDevice = last;
+    if (m.upgradePageDevice > last) m.upgradePageDevice = last;
+    return statusMoved;
 }
 
 }  // namespace kestrel

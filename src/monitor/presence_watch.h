@@ -18,6 +18,8 @@ struct PresenceLinks {
     std::function<int()> countPhysicalDrives;
     std::function<void()> commitDetection;    // replaces the committed list
     std::function<void()> buildDeviceLabels;
+    std::function<void(bool force)> drawStatusPage;
+    std::function<void(int slot)> showUpgradeFirmware;  // Label54
     std::function<void()> startMonitoring;    // starts Timer2 and Timer3
     std::function<void()> stopTimer3;
 };
@@ -36,6 +38,9 @@ public:
 private:
     void CountDown();
     void CommitFinishedDetection();
+    // Moves the pages off a slot the new list no longer has; returns
+    // whether the Status page moved.
+    bool LeaveVanishedSlots();
 
     SchedulerFlags& flags_;
     DriveTable& drives_;

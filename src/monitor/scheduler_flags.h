@@ -40,9 +40,42 @@ public:
         Wake();
     }
 
+    // The detection hand-shake, one rule for all its parties. A detection
+    // is in flight from its request until Timer4 has taken the finished
+    // result; meanwhile no second request is raised, the count check waits
+    // and TRaidThread hands nothing over, so the probe tables have one
+    // writer at a time and the commit never copies tables being rewritten.
+    bool DetectionInFlight() const { return DetectPending.load() != 0 || DetectDone.load() != 0; }
+    // User-interface thread: asks the detection thread for a detection.
+    // Returns false, changing nothing, while one is in flight.
+    bool RaiseDetection() {
+        if (DetectionInFlight()) return false;
+        Probing.store(1);
+        DetectPending.store(1);
+        DetectRequest.store(1);
+        Wake();
+        return true;
+    }
+    // Detection thread: takes the request, if there is one.
+    bool TakeDetectionRequest() {
+        uint8_t raised = 1;
+        return DetectRequest.compare_exchange_strong(raised, 0);
+    }
+    // Detection thread, after the run. Done is set before Pending clears,
+    // so the detection never looks finished and idle at the same time.
+    void DetectionFinished() {
+        DetectDone.store(1);
+        DetectPending.store(0);
+        Wake();
+    }
+    // User-interface thread (Timer4): takes the finished result to commit.
+    bool TakeFinishedDetection() {
+        uint8_t done = 1;
+        return DetectDone.compare_exchange_strong(done, 0);
+    }
+
     void Wake() { wake.Wake(); }
     WakeSignal wake;
-
 };
 
 }  // namespace kestrel

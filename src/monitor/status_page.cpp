@@ -16,7 +16,20 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     ShellModel& model = shell_.Model();
     if (!model.deviceChecked[0] && !model.deviceChecked[1]) return u;
     u.result = 0;
-    const Block512& s = drives_.StatusOfSlot(static_cast<unsigned>(model.statusPageDevice));
+    const unsigned slot = static_cast<unsigned>(model.statusPageDevice);
+    const Block512& s = drives_.StatusOfSlot(slot);
+    const unsigned drive = drives_.DriveOfSlot(slot);
+    const bool switched = model.statusPageDevice != shownSlot_ || drive != shownDrive_;
+    if (switched) {
+        shownSlot_ = model.statusPageDevice;
+        shownDrive_ = drive;
+    }
+    // A forced redraw, and any draw of another slot than the last, redraws
+    // everything: what is on the page may be the other slot's.
+    if (force || switched) {
+        force = true;
+        shownProgress_ = 255;
+    }
 
     u.firmware = DeviceText(drives_.FirmwareRevision) + "." + st::FirmwareText(s);
     const uint8_t env = s[st::kEnvFlags];
@@ -49,8 +62,8 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     if (force || diskState != shownDiskState_) {
         shownDiskState_ = diskState;
         u.disksRedrawn = true;
-        u.disks[0] = DrawDisk(s, 0);
-        u.disks[1] = DrawDisk(s, 1);
+        u.disks[0] = DrawDisk(s, 0, drive, switched);
+        u.disks[1] = DrawDisk(s, 1, drive, switched);
         u.systemCapacity = std::to_string(st::Gigabytes(st::Sectors40(s, st::kConfiguredCapacity))) + " GB";
     }
 
@@ -75,7 +88,21 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     return u;
 }
 
-DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk) {
+DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk, unsigned drive, bool switched) {
+    DiskLabelUpdate d = DrawDiskState(s, disk);
+    DiskText* shown = drive < diskTexts_.size() ? &diskTexts_[drive][static_cast<size_t>(disk)] : nullptr;
+    if (!d.capacity && !d.model && switched) {
+        // The labels keep their text, but what they hold is another slot's:
+        // put back this drive's own.
+        d.capacity = shown ? shown->capacity : std::string();
+        d.model = shown ? shown->model : std::string();
+    }
+    if (shown && d.capacity) shown->capacity = *d.capacity;
+    if (shown && d.model) shown->model = *d.model;
+    return d;
+}
+
+DiskLabelUpdate StatusPage::DrawDiskState(const Block512& s, int disk) {
     DiskLabelUpdate d;
     const uint8_t nibble = st::DiskNibble(s[st::kDiskState], disk);
     const size_t modelAt = disk == 0 ? st::kDisk1Model : st::kDisk2Model;
@@ -103,28 +130,35 @@ DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk) {
     } else if (nibble & st::kFailed) {
         d.capacityColour = TextColour::Red;
         const std::string serialText = "\nThe Matched SSD's Serial# is " + DeviceText(serial);
+        const std::string matched =
+            "Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it to start rebuilding.";
         if (disk == 0 && variant_ == ProductVariant::Hybrid && !hdd1Prompted_) {
             hdd1Prompted_ = true;
             if (activity & st::kMatchedReplacement) {
-                messages_.Show("Matched SSD is inserted.\nPlease power off this device or the system,"
-                               "\nand power on it to start rebuilding.",
-                               "Message");
+                Notify(matched);
             } else if (activity & st::kMediaScan) {
-                messages_.Show("Unmatched small SSD is inserted." + serialText, "Message");
+                Notify("Unmatched small SSD is inserted." + serialText);
             } else {
-                messages_.Show("Unmatched SSD is inserted." + serialText, "Message");
-                if (messages_.Show("Do you want to restore data from HDD to SSD?", "Message", MessageButtons::YesNo) ==
-                        MessageAnswer::Yes &&
-                    links_.startRebuild)
-                    links_.startRebuild();
+                // The question follows once the notice is acknowledged; its
+                // answer acts on the enclosure that asked, if it still holds
+                // the same disk.
+                const Asker asker = AskerOf(s);
+                const std::weak_ptr<int> alive = alive_;
+                Notify("Unmatched SSD is inserted." + serialText, [this, alive, asker](MessageAnswer) {
+                    if (alive.expired()) return;
+                    messages_.ShowAsync("Do you want to restore data from HDD to SSD?", "Message",
+                                        MessageButtons::YesNo, [this, alive, asker](MessageAnswer answer) {
+                                            if (answer == MessageAnswer::Yes && !alive.expired() &&
+                                                StillAsking(asker) && links_.startRebuild)
+                                                links_.startRebuild(asker.slot);
+                                        });
+                });
             }
         } else if (disk == 1) {
             if (activity & st::kMatchedReplacement)
-                messages_.Show("Matched SSD is inserted.\nPlease power off this device or the system,"
-                               "\nand power on it to start rebuilding.",
-                               "Message");
+                Notify(matched);
             else if (!(activity & st::kMediaScan))
-                messages_.Show("Unmatched SSD is inserted." + serialText, "Message");
+                Notify("Unmatched SSD is inserted." + serialText);
         }
         d.capacity = capacity;
         d.model = model;
@@ -135,6 +169,28 @@ DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk) {
         d.model = std::string();
     }
     return d;
+}
+
+void StatusPage::Notify(const std::string& text, MessageAnswered answered) {
+    messages_.ShowAsync(text, "Message", MessageButtons::Ok, std::move(answered));
+}
+
+StatusPage::Asker StatusPage::AskerOf(const Block512& status) const {
+    Asker a;
+    a.slot = shell_.Model().statusPageDevice;
+    a.drive = drives_.DriveOfSlot(static_cast<unsigned>(a.slot));
+    a.identify = drives_.IdentifyOfSlot(static_cast<unsigned>(a.slot));
+    a.serial = st::AtaString(status, st::kDisk1Serial, st::kSerialLength);
+    return a;
+}
+
+bool StatusPage::StillAsking(const Asker& a) const {
+    const unsigned slot = static_cast<unsigned>(a.slot);
+    if (slot >= drives_.EnclosureCount || drives_.DriveOfSlot(slot) != a.drive || drives_.IdentifyOfSlot(slot) != a.identify)
+        return false;  // gone, or another enclosure in its place
+    const Block512& now = drives_.StatusOfSlot(slot);
+    return (st::DiskNibble(now[st::kDiskState], 0) & st::kFailed) &&
+           st::AtaString(now, st::kDisk1Serial, st::kSerialLength) == a.serial;
 }
 
 }  // namespace kestrel

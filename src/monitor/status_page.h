@@ -4,6 +4,7 @@
 // empty are not touched, so unchanged disk information is not repainted.
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -44,8 +45,8 @@ struct StatusPageLinks {
     // The hidden option boxes changed by the redraw run their click handler.
     std::function<void()> buzzerMuteClicked;  // CheckBox6
     std::function<void()> autoScanClicked;    // CheckBox7
-    // Yes to restoring data onto a new SSD.
-    std::function<void()> startRebuild;
+    // Yes to restoring data onto a new SSD, for the enclosure in this slot.
+    std::function<void(int slot)> startRebuild;
 };
 
 class StatusPage {
@@ -62,7 +63,29 @@ public:
     void SetAutoScan(bool on) { autoScan_ = on; }
 
 private:
-    DiskLabelUpdate DrawDisk(const Block512& status, int disk);
+    // The disk texts last put on a disk's two labels.
+    struct DiskText {
+        std::string capacity;
+        std::string model;
+    };
+    // One disk's labels: the texts of its state, or those kept for the drive.
+    DiskLabelUpdate DrawDisk(const Block512& status, int disk, unsigned drive, bool switched);
+    DiskLabelUpdate DrawDiskState(const Block512& status, int disk);
+
+    // The page's prompts never wait for a person: the poll that raised them
+    // goes on, and an answer acts later.
+    void Notify(const std::string& text, MessageAnswered answered = nullptr);
+    // The enclosure a question is about: its slot, drive and identify
+    // block, and the serial of the failed disk.
+    struct Asker {
+        int slot = 0;
+        unsigned drive = 0;
+        Block512 identify{};
+        std::string serial;
+    };
+    Asker AskerOf(const Block512& status) const;
+    // The same enclosure is still in the slot, with the same disk failed.
+    bool StillAsking(const Asker& asker) const;
 
     ProductVariant variant_;
     const DriveTable& drives_;
@@ -71,9 +94,18 @@ private:
     StatusPageLinks links_;
     uint8_t shownDiskState_ = 255;
     uint8_t shownProgress_ = 255;
+    // The redraw memory above is shared by both slots; it only holds for the
+    // slot and drive drawn last, so drawing another one redraws everything.
+    int shownSlot_ = -1;
+    unsigned shownDrive_ = DriveTable::kPhysicalDrives;
+    // Per drive, so that a disk that keeps its labels' text after a switch
+    // shows its own enclosure's text, never the other slot's.
+    std::array<std::array<DiskText, 2>, DriveTable::kPhysicalDrives> diskTexts_{};
     bool hdd1Prompted_ = false;
     bool buzzerMute_ = false;
     bool autoScan_ = false;
+    // Answers that arrive after the page is gone do nothing.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace kestrel

@@ -12,7 +12,7 @@ TRaidThread::TRaidThread(SchedulerFlags& flags, QObject* ui, std::function<void(
 }
 
 bool TRaidThread::Step() {
-    if (flags_.DetectPending.load() || !(flags_.RefreshFlags.load() & refresh::kWork)) return false;
+    if (flags_.DetectionInFlight() || !(flags_.RefreshFlags.load() & refresh::kWork)) return false;
     QMetaObject::invokeMethod(
         ui_,
         [this] {
@@ -23,18 +23,26 @@ bool TRaidThread::Step() {
     return true;
 }
 
+void DispatchRefresh(SchedulerFlags& flags, const RefreshJobs& jobs) {
+    const uint8_t pending = flags.RefreshFlags.load();
+    for (const auto& [bit, job] : {std::pair{refresh::kStatusPoll, &jobs.statusPoll},
+                                   std::pair{refresh::kConfigWrite, &jobs.configWrite}}) {
+        if (!(pending & bit)) continue;
+        if (*job) (*job)();
+        flags.RefreshFlags.fetch_and(static_cast<uint8_t>(~bit));
+        return;
+    }
+}
+
 DriveDetectThread::DriveDetectThread(SchedulerFlags& flags, std::function<void()> redetect)
     : flags_(flags), redetect_(std::move(redetect)) {
     Start(flags.wake);
 }
 
 bool DriveDetectThread::Step() {
-    if (!flags_.DetectRequest.load()) return false;
-    flags_.DetectRequest.store(0);
+    if (!flags_.TakeDetectionRequest()) return false;
     redetect_();
-    flags_.DetectPending.store(0);
-    flags_.DetectDone.store(1);
-    flags_.Wake();
+    flags_.DetectionFinished();
     return true;
 }
 

@@ -24,6 +24,16 @@ private:
     std::function<void()> dispatch_;
 };
 
+// TRaidThread's job on the user-interface thread: exactly one job, by
+// priority, the status poll before the configuration write. A bit is cleared
+// only after its job returns, so a request for the same job raised during it
+// is absorbed by it.
+struct RefreshJobs {
+    std::function<void()> statusPoll;
+    std::function<void()> configWrite;  // empty until the settings page exists
+};
+void DispatchRefresh(SchedulerFlags& flags, const RefreshJobs& jobs);
+
 class DriveDetectThread final : public WorkerThread {
 public:
     // redetect runs on this thread.

@@ -22,6 +22,13 @@ MessageAnswer StderrMessageBoxes::Show(const std::string& text, const std::strin
     return answer;
 }
 
+bool StderrMessageBoxes::ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                                   MessageAnswered answered) {
+    const MessageAnswer answer = Show(text, caption, buttons);
+    if (answered) answered(answer);
+    return true;
+}
+
 void MemoryStatusBar::SetPanel(int index, const std::string& text) {
     if (index < 0 || index >= kPanelCount) return;
     std::lock_guard lock(mutex_);

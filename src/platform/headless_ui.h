@@ -15,6 +15,9 @@ public:
     explicit StderrMessageBoxes(std::FILE* out = stderr) : out_(out) {}
     MessageAnswer Show(const std::string& text, const std::string& caption,
                        MessageButtons buttons) override;
+    // Written at once, and answered at once with the same safe answer.
+    bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                   MessageAnswered answered) override;
 
 private:
     std::FILE* out_;

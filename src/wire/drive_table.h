@@ -47,8 +47,12 @@ struct DriveTable {
     // Logical drives, from C: upward.
     std::array<char, kMaxLetters> LogicalLetters{};
     int LogicalDriveCount = 0;
+    // The committed volume table, which the labels read; the detection fills
+    // the probe copy and the commit publishes it with the enclosures.
     std::array<VolumeRecord, kMaxVolumes> VolumeTable{};
     int VolumeCount = 0;
+    std::array<VolumeRecord, kMaxVolumes> ProbeVolumeTable{};
+    int ProbeVolumeCount = 0;
     int PhysicalDriveCount = 0;
 
     // Committed enclosures; the slot index is the position in this list.

@@ -9,6 +9,8 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <tuple>
 
 #include "platform/headless_ui.h"
 #include "support/recording_ui.h"
@@ -28,7 +30,11 @@ public:
     }
     bool Control(DeviceHandle h, uint32_t code, std::span<uint8_t> buffer, size_t in, size_t& returned) override {
         Check();
-        if (QThread::currentThread() != ui_) ++detectionRequests;
+        if (QThread::currentThread() != ui_) {
+            const int n = ++detectionRequests;
+            if (flags && !flags->DetectPending.load()) ++detectionsWithoutPending;
+            if (n == changeAtRequest && change) change();
+        }
         return inner_->Control(h, code, buffer, in, returned);
     }
     void Close(DeviceHandle h) override { inner_->Close(h); }
@@ -38,23 +44,29 @@ public:
     SchedulerFlags* flags = nullptr;
     std::atomic<int> overlaps{0};
     std::atomic<int> detectionRequests{0};
+    std::atomic<int> detectionsWithoutPending{0};
+    // Runs on the detection thread before its request number changeAtRequest.
+    int changeAtRequest = 0;
+    std::function<void()> change;
 
 private:
     void Check() {
-        if (flags && QThread::currentThread() == ui_ && flags->DetectPending.load()) ++overlaps;
+        if (flags && QThread::currentThread() == ui_ && flags->DetectionInFlight()) ++overlaps;
     }
     std::unique_ptr<DeviceIo> inner_;
     QThread* ui_ = QThread::currentThread();
 };
 
 struct Module {
-    explicit Module(const std::string& scenario, ComSetup::Security security = ComSetup::Security::Succeeds) {
+    explicit Module(const std::string& scenario, ComSetup::Security security = ComSetup::Security::Succeeds,
+                    double timeScale = 0.05) {
         options.simulate = true;
         options.logDir = dir.path().toStdString();
         options.registryFile = (dir.path() + "/registry.ini").toStdString();
-        options.timeScale = 0.05;
+        options.timeScale = timeScale;
         options.headless = true;
         auto pc = std::make_unique<sim::SimulatedPc>(testing::ScenarioFrom(scenario));
+        simulated = pc.get();
         DeviceIoChoice choice;
         choice.simulated = pc.get();
         auto guarded = std::make_unique<GuardedIo>(std::move(pc));
@@ -64,16 +76,20 @@ struct Module {
                                               security);
         io->flags = &module->flags();
     }
-    void Serve(int ms) {
+    // Serves events until cond holds; false after a generous time-out.
+    template <typename Cond>
+    bool ServeUntil(Cond cond, int ms = 20000) {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return cond();
     }
     QTemporaryDir dir;
     Options options;
     testing::RecordingMessageBoxes boxes;
     MemoryStatusBar bar;
     GuardedIo* io = nullptr;
+    sim::SimulatedPc* simulated = nullptr;
     std::unique_ptr<MainModule> module;
 };
 
@@ -82,42 +98,123 @@ const char* kTwoEnclosures = R"({
     {"name": "desk", "paths": ["mailbox", "ata"], "identity": {"model": "DESK BOX"}},
     {"name": "travel", "paths": ["bridge"], "identity": {"model": "TRAVEL BOX"}}
   ],
-  "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}],
-  "timeline": [
-    {"at": 4000, "enclosure": "travel", "action": "unplug"},
-    {"at": 12000, "enclosure": "travel", "action": "plug"},
-    {"at": 20000, "enclosure": "desk", "action": "unplug"},
-    {"at": 28000, "enclosure": "desk", "action": "plug"},
-    {"at": 36000, "action": "usb-event"}
-  ]
+  "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}]
 })";
+
+// No detection in flight or waiting, and the first status page drawn.
+bool Settled(Module& m) {
+    const SchedulerFlags& f = m.module->flags();
+    return !f.DetectionInFlight() && f.DetectCountdown.load() == 0 && f.Probing.load() == 0 &&
+           !m.module->shell().Model().firstStatusPending;
+}
 
 TEST(MainModule, DetectionAndPollingNeverOverlap) {
     Module m(kTwoEnclosures);
     ASSERT_TRUE(m.module->ComReady());
     m.module->FormCreate();
-    m.Serve(2600);  // the whole timeline at a twentieth of the time
-    EXPECT_GT(m.io->detectionRequests.load(), 0);
-    EXPECT_EQ(m.io->overlaps.load(), 0);
-    // It kept monitoring both enclosures at the end.
-    EXPECT_EQ(m.module->drives().EnclosureCount, 2u);
-    EXPECT_FALSE(m.module->shell().Model().firstStatusPending);
     const std::vector<std::string>& lines = m.module->eventLog().Lines();
     auto count = [&](const std::string& text) {
         return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(text, 0) == 0; });
     };
-    EXPECT_EQ(count("D2 Device was removed."), 1) << "travel left";
-    EXPECT_EQ(count("D1 Device was removed."), 1) << "desk left";
-    EXPECT_EQ(count("D2 New Device was found."), 1);
-    EXPECT_EQ(count("D1 New Device was found."), 1) << "desk came back in front of travel";
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    // Each change once the last one has been dealt with, and its lines
+    // written by the next poll.
+    const std::vector<std::tuple<sim::Action, std::string, std::string, unsigned>> steps = {
+        {sim::Action::Unplug, "travel", "D2 Device was removed.", 1},
+        {sim::Action::Plug, "travel", "D2 New Device was found.", 2},
+        {sim::Action::Unplug, "desk", "D1 Device was removed.", 1},
+        {sim::Action::Plug, "desk", "D1 New Device was found.", 2},  // desk comes back in front of travel
+    };
+    for (const auto& [action, enclosure, line, enclosures] : steps) {
+        SCOPED_TRACE(line);
+        sim::Step step;
+        step.action = action;
+        step.enclosure = enclosure;
+        m.simulated->RunStep(step);
+        ASSERT_TRUE(m.ServeUntil([&, &line = line, enclosures = enclosures] {
+            return Settled(m) && m.module->drives().EnclosureCount == enclosures && count(line) == 1;
+        }));
+    }
+    // A device change that adds no drive runs no detection.
+    const int requests = m.io->detectionRequests.load();
+    sim::Step usb;
+    usb.action = sim::Action::UsbEvent;
+    m.simulated->RunStep(usb);
+    ASSERT_TRUE(m.ServeUntil([&] { return m.module->flags().DetectCountdown.load() != 0; }));
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m); }));
+    EXPECT_EQ(m.io->detectionRequests.load(), requests);
+    EXPECT_EQ(m.io->overlaps.load(), 0);
+    EXPECT_EQ(m.io->detectionsWithoutPending.load(), 0);
+    EXPECT_EQ(m.module->drives().EnclosureCount, 2u);
+    for (const char* line : {"D2 Device was removed.", "D1 Device was removed.", "D2 New Device was found.",
+                             "D1 New Device was found."})
+        EXPECT_EQ(count(line), 1) << line;
     m.module->FormClose();
+}
+
+TEST(MainModule, UnpluggingTheShownEnclosureMovesThePageCaptionAndLabelsToTheOther) {
+    Module m(kTwoEnclosures);
+    m.module->FormCreate();
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    Shell& shell = m.module->shell();
+    shell.Image0_D2Click();
+    shell.Image2_D2Click();
+    ASSERT_EQ(shell.Model().caption, "RAID GUI V0.23.6 - TRAVEL BOX []");
+    sim::Step unplug;
+    unplug.action = sim::Action::Unplug;
+    unplug.enclosure = "travel";
+    m.simulated->RunStep(unplug);
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 1; }));
+    EXPECT_EQ(shell.Model().statusPageDevice, 0);
+    EXPECT_EQ(shell.Model().upgradePageDevice, 0);
+    EXPECT_EQ(shell.Model().caption, "RAID GUI V0.23.6 - DESK BOX []");
+    EXPECT_EQ(shell.Model().deviceHint[1], "");
+    EXPECT_EQ(shell.Model().upgradeFirmware.rfind("100126.1.", 0), 0u);
+    m.module->FormClose();
+}
+
+TEST(MainModule, ADeviceChangeAtEveryRequestOfADetectionIsDetectedAfterItsCommit) {
+    const char* scenario = R"({
+      "enclosures": [
+        {"name": "desk", "paths": ["mailbox", "ata"], "identity": {"model": "DESK BOX"}},
+        {"name": "travel", "paths": ["bridge"], "plugged": false, "identity": {"model": "TRAVEL BOX"}}
+      ],
+      "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}],
+      "volumes": [{"letter": "C", "disk": 0}, {"letter": "E", "disk": 1}]
+    })";
+    auto settled = [](Module& m) { return Settled(m); };
+    // How many requests one detection makes here.
+    int requests = 0;
+    {
+        Module m(scenario, ComSetup::Security::Succeeds, 0.01);
+        m.module->FormCreate();
+        ASSERT_TRUE(m.ServeUntil([&] { return settled(m); }));
+        requests = m.io->detectionRequests.load();
+        m.module->FormClose();
+    }
+    ASSERT_GT(requests, 10);
+    sim::Step plug;
+    plug.action = sim::Action::Plug;
+    plug.enclosure = "travel";
+    for (int n = 1; n <= requests; ++n) {
+        SCOPED_TRACE(n);
+        Module m(scenario, ComSetup::Security::Succeeds, 0.01);
+        m.io->changeAtRequest = n;
+        m.io->change = [&m, &plug] { m.simulated->RunStep(plug); };
+        m.module->FormCreate();
+        ASSERT_TRUE(m.ServeUntil([&] { return settled(m) && m.module->drives().EnclosureCount == 2; }));
+        EXPECT_EQ(m.io->overlaps.load(), 0) << "no device request of the window beside a detection";
+        EXPECT_EQ(m.io->detectionsWithoutPending.load(), 0);
+        EXPECT_EQ(m.module->shell().Model().caption.rfind("RAID GUI V0.23.6 - DESK BOX [E]", 0), 0u);
+        m.module->FormClose();
+    }
 }
 
 TEST(MainModule, NoEnclosureMeansNoMonitoring) {
     Module m(R"({"drives": [{"number": 0}], "volumes": [{"letter": "C", "disk": 0}]})");
     m.module->FormCreate();
-    m.Serve(800);
     const ShellModel& shell = m.module->shell().Model();
+    ASSERT_TRUE(m.ServeUntil([&] { return shell.detectText == "No Drive found! "; }));
     EXPECT_EQ(shell.detectText, "No Drive found! ");
     EXPECT_FALSE(shell.pageButtonsEnabled);
     EXPECT_FALSE(m.module->timers().Timer2.isActive());

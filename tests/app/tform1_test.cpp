@@ -12,8 +12,12 @@
 #include <QIcon>
 #include <QGuiApplication>
 
+#include <QMessageBox>
+
 #include "app/device_io_choice.h"
 #include "sim/scenario.h"
+#include "support/sim_scenarios.h"
+#include "wire/status_sector.h"
 
 namespace kestrel {
 namespace {
@@ -157,6 +161,58 @@ TEST(MainWindow, DemoEnclosuresAppearInTheCaptionAndTheDeviceBoxes) {
     QTest::mouseClick(form.Image0_D2, Qt::LeftButton);
     EXPECT_EQ(form.Label17->text(), "Striping(RAID0)");
     EXPECT_EQ(form.windowTitle(), "RAID GUI V0.23.6 - KESTREL USB RAID [F]");
+}
+
+// The message boxes open on the screen.
+std::vector<QMessageBox*> OpenBoxes() {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) boxes.push_back(box);
+    return boxes;
+}
+
+template <typename Cond>
+bool ServeUntil(Cond cond, int ms = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return cond();
+}
+
+TEST(MainWindow, AStatusPageBoxNobodyAnswersNeverStopsTheMonitoring) {
+    // D1's HDD2 failed (a box on every redraw of it); later D2 loses a disk.
+    auto pc = std::make_unique<sim::SimulatedPc>(testing::ScenarioFrom(R"({
+      "enclosures": [
+        {"name": "desk", "paths": ["mailbox", "ata"], "identity": {"model": "DESK BOX"},
+         "status": {"diskState": "0x82", "disk2Serial": "S2"}},
+        {"name": "travel", "paths": ["bridge"], "identity": {"model": "TRAVEL BOX"}, "status": {"diskState": "0x22"}}
+      ],
+      "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}, {"number": 2, "enclosure": "travel"}],
+      "timeline": [{"at": 30000, "enclosure": "travel", "action": "pull-disk", "disk": 2}]
+    })"));
+    DeviceIoChoice choice;
+    choice.simulated = pc.get();
+    choice.io = std::move(pc);
+    TForm1 form(TestOptions(), ProductVariant::Raid, std::move(choice));
+    form.show();
+    ASSERT_TRUE(ServeUntil([] { return !OpenBoxes().empty(); }));
+    QMessageBox* box = OpenBoxes().front();
+    EXPECT_EQ(box->text().toStdString().rfind("Unmatched SSD is inserted.\nThe Matched SSD's Serial# is S2", 0), 0u);
+    EXPECT_EQ(box->windowTitle(), "Message");
+    // Nobody answers; the travel enclosure's pulled disk is still seen.
+    const DriveTable& drives = form.module().drives();
+    ASSERT_TRUE(ServeUntil([&] { return drives.CurrentStatus[2][status::kDiskState] == 0x42; }));
+    // D1 redrawn by hand twice more: the same box is not stacked.
+    QTest::mouseClick(form.Image0_D2, Qt::LeftButton);
+    QTest::mouseClick(form.Image0_D1, Qt::LeftButton);
+    QTest::mouseClick(form.Image0_D2, Qt::LeftButton);
+    QTest::mouseClick(form.Image0_D1, Qt::LeftButton);
+    EXPECT_EQ(OpenBoxes().size(), 1u);
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(OpenBoxes().empty());
+    QTest::mouseClick(form.Image0_D2, Qt::LeftButton);
+    QTest::mouseClick(form.Image0_D1, Qt::LeftButton);
+    EXPECT_EQ(OpenBoxes().size(), 1u) << "answered, so the next redraw shows it again";
 }
 
 }  // namespace

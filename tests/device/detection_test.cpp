@@ -1,6 +1,9 @@
 // Enumeration and identification against simulated PCs.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "device/detection.h"
 #include "device/device_labels.h"
 #include "wire/status_sector.h"
@@ -137,8 +140,8 @@ TEST(DetectionTest, VolumeTableAndTheTwentyVolumeLimit) {
     rig.drives.LogicalDriveCount = rig.detection.EnumerateLogicalDrives();
     ASSERT_EQ(rig.drives.LogicalDriveCount, 3);
     rig.detection.BuildVolumeTable();
-    const auto& v = rig.drives.VolumeTable;
-    EXPECT_EQ(rig.drives.VolumeCount, 3);
+    const auto& v = rig.drives.ProbeVolumeTable;
+    EXPECT_EQ(rig.drives.ProbeVolumeCount, 3);
     EXPECT_EQ(v[0].letter, 'C');
     EXPECT_EQ(v[0].driveType, 3);
     EXPECT_EQ(v[0].diskNumber, 0);
@@ -156,8 +159,8 @@ TEST(DetectionTest, VolumeTableAndTheTwentyVolumeLimit) {
     EXPECT_EQ(full.drives.LogicalDriveCount, 24);
     EXPECT_EQ(full.drives.LogicalLetters[23], 'Z');
     full.detection.BuildVolumeTable();
-    EXPECT_EQ(full.drives.VolumeCount, 20);
-    EXPECT_EQ(full.drives.VolumeTable[19].letter, 'V');
+    EXPECT_EQ(full.drives.ProbeVolumeCount, 20);
+    EXPECT_EQ(full.drives.ProbeVolumeTable[19].letter, 'V');
     ASSERT_EQ(full.boxes.shown.size(), 1u);
     EXPECT_EQ(full.boxes.shown[0].text, "Drive Count Must less than 20.");
     EXPECT_EQ(full.boxes.shown[0].caption, "");
@@ -254,6 +257,46 @@ TEST(DeviceLabelsTest, LabelsHintsAndCaption) {
     r = BuildDeviceLabels(rig.drives, in);
     EXPECT_FALSE(r.applied);
     EXPECT_EQ(rig.drives.SelectedEnclosure, 0u);
+}
+
+TEST(DeviceLabelsTest, ADetectionInProgressChangesNoLabelUntilItsCommit) {
+    Rig rig(R"({"enclosures": [{"name": "x", "identity": {"model": "DESK RAID"}},
+                               {"name": "y", "paths": ["bridge"], "identity": {"model": "TRAVEL RAID"}}],
+               "drives": [{"number": 0}, {"number": 1, "enclosure": "x"}, {"number": 2, "enclosure": "y"}],
+               "volumes": [{"letter": "C", "disk": 0}, {"letter": "E", "disk": 1}, {"letter": "F", "disk": 2}]})");
+    rig.Detect();
+    rig.detection.CommitDetection(true, {});
+    LabelInputs in;
+    in.baseTitle = "RAID GUI V0.23.6";
+    in.deviceChecked = {true, true};
+    const LabelResult before = BuildDeviceLabels(rig.drives, in);
+    ASSERT_EQ(before.hints[1], "TRAVEL RAID [F]");
+
+    // The travel box leaves; the labels are built over and over (as slot
+    // clicks do) while the detection thread looks again.
+    sim::Step unplug;
+    unplug.action = sim::Action::Unplug;
+    unplug.enclosure = "y";
+    rig.pc.RunStep(unplug);
+    rig.drives.LogicalDriveCount = rig.detection.EnumerateLogicalDrives();
+    rig.drives.PhysicalDriveCount = rig.detection.CountPhysicalDrives();
+    std::atomic<bool> done{false};
+    std::thread detection([&] {
+        rig.detection.Redetect(false);
+        done = true;
+    });
+    int builds = 0;
+    while (!done.load() || builds == 0) {
+        const LabelResult r = BuildDeviceLabels(rig.drives, in);
+        EXPECT_EQ(r.hints, before.hints);
+        ++builds;
+    }
+    detection.join();
+    EXPECT_EQ(BuildDeviceLabels(rig.drives, in).hints, before.hints) << "found, not committed";
+    rig.detection.CommitDetection(false, {});
+    const LabelResult after = BuildDeviceLabels(rig.drives, in);
+    EXPECT_EQ(after.hints[0], "DESK RAID [E]");
+    EXPECT_EQ(after.hints[1], "");
 }
 
 }  // namespace

@@ -21,6 +21,12 @@ public:
         shown += "box \"" + text + "\"\n";
         return MessageAnswer::No;
     }
+    bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                   MessageAnswered answered) override {
+        const MessageAnswer answer = Show(text, caption, buttons);
+        if (answered) answered(answer);
+        return true;
+    }
     std::string shown;
 };
 

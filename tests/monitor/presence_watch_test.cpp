@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "app/shell.h"
+#include "monitor/worker_threads.h"
 #include "platform/headless_ui.h"
 
 namespace kestrel {
@@ -142,6 +148,191 @@ TEST(Timer4, ACheckWaitsWhileMaintenanceHoldsAnEnclosure) {
     EXPECT_TRUE(w.shell.Model().upgradeEnabled);
     w.flags.MaintenanceBusy = 0;
     EXPECT_EQ(TicksUntilCountCheck(w), 1);
+}
+
+
+// Waits for something another thread does (never a fixed sleep).
+template <typename Cond>
+bool WaitFor(Cond cond) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!cond() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return cond();
+}
+
+// A detection that the test holds inside its run until released.
+class HeldDetection {
+public:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        running_ = true;
+        ++runs_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return release_; });
+        release_ = false;
+        running_ = false;
+        changed_.notify_all();
+    }
+    void WaitRunning() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return running_; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+        changed_.notify_all();
+    }
+    bool Running() {
+        std::lock_guard lock(mutex_);
+        return running_;
+    }
+    int Runs() {
+        std::lock_guard lock(mutex_);
+        return runs_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool running_ = false;
+    bool release_ = false;
+    int runs_ = 0;
+};
+
+enum class Step { Requested, Running, Finished, Committed };
+
+TEST(Timer4, ADeviceChangeAtEveryStepOfADetectionWaitsForItsCommitThenDetectsAgain) {
+    for (const Step step : {Step::Requested, Step::Running, Step::Finished, Step::Committed}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        Watch w;
+        HeldDetection held;
+        bool countedBesideDetection = false;
+        bool committedWhileRunning = false;
+        // The count links open drives in the program: never beside a detection.
+        PresenceLinks links;
+        links.countLogicalDrives = [&] {
+            ++w.counts;
+            countedBesideDetection |= held.Running() || w.flags.DetectionInFlight();
+            return w.logical;
+        };
+        links.countPhysicalDrives = [&] { return w.physical; };
+        links.commitDetection = [&] {
+            ++w.commits;
+            committedWhileRunning |= held.Running();
+            w.drives.EnclosureCount = w.drives.ProbeCount;
+        };
+        w.watch = std::make_unique<PresenceWatch>(w.flags, w.drives, w.shell, w.bar, links);
+        // Start-up: baseline one volume and one drive, then the request.
+        w.logical = w.physical = 1;
+        w.drives.LogicalDriveCount = w.drives.PhysicalDriveCount = 1;
+        ASSERT_TRUE(w.flags.RaiseDetection());
+        EXPECT_FALSE(w.flags.RaiseDetection()) << "one detection in flight at a time";
+
+        auto changeDevices = [&] {
+            w.physical = 2;  // an enclosure came
+            w.watch->DeviceChanged();
+        };
+        auto ticks = [&](int n) {
+            for (int i = 0; i < n; ++i) w.watch->Timer4Timer();
+        };
+        if (step == Step::Requested) {
+            changeDevices();
+            ticks(30);  // far past the quiet wait
+            EXPECT_EQ(w.counts, 0);
+        }
+        DriveDetectThread thread(w.flags, [&] {
+            held.Run();
+            w.drives.ProbeCount = 1;
+        });
+        held.WaitRunning();
+        if (step == Step::Running) {
+            changeDevices();
+            ticks(30);
+            EXPECT_EQ(w.counts, 0);
+            EXPECT_EQ(w.commits, 0);
+            EXPECT_EQ(w.flags.DetectRequest.load(), 0) << "no second request while it runs";
+        }
+        held.Release();
+        ASSERT_TRUE(WaitFor([&] { return w.flags.DetectDone.load() == 1; }));
+        if (step == Step::Finished) changeDevices();
+        ticks(1);
+        EXPECT_EQ(w.commits, 1) << "the finished detection is committed first";
+        EXPECT_EQ(w.counts, 0);
+        if (step == Step::Committed) changeDevices();
+
+        // The change is looked at after the commit, and detected again.
+        for (int i = 0; i < 30 && w.counts == 0; ++i) w.watch->Timer4Timer();
+        EXPECT_EQ(w.counts, 1);
+        ASSERT_EQ(w.flags.DetectPending.load(), 1);
+        held.WaitRunning();
+        EXPECT_EQ(w.drives.PhysicalDriveCount, 2);
+        ticks(30);
+        EXPECT_EQ(w.commits, 1) << "nothing is committed while the second detection runs";
+        held.Release();
+        ASSERT_TRUE(WaitFor([&] { return w.flags.DetectDone.load() == 1; }));
+        ticks(1);
+        EXPECT_EQ(w.commits, 2);
+        ticks(30);
+        EXPECT_EQ(held.Runs(), 2);
+        EXPECT_EQ(w.counts, 1);
+        EXPECT_FALSE(countedBesideDetection);
+        EXPECT_FALSE(committedWhileRunning);
+        EXPECT_EQ(w.flags.Probing.load(), 0);
+        EXPECT_FALSE(w.flags.DetectionInFlight());
+    }
+}
+
+TEST(Timer4, ACommitThatLosesTheShownSlotMovesThePagesToOneThatExists) {
+    Watch w;
+    int forcedDraws = 0;
+    std::vector<int> upgradeShown;
+    PresenceLinks links;
+    links.commitDetection = [&] { w.drives.EnclosureCount = w.drives.ProbeCount; };
+    links.buildDeviceLabels = [&] { ++w.labels; };
+    links.drawStatusPage = [&](bool force) { forcedDraws += force; };
+    links.showUpgradeFirmware = [&](int slot) { upgradeShown.push_back(slot); };
+    w.watch = std::make_unique<PresenceWatch>(w.flags, w.drives, w.shell, w.bar, links);
+    ShellModel& m = w.shell.Model();
+    // D2 shown on both pages, the status page drawn, D1's reads failing.
+    m.firstStatusPending = false;
+    m.deviceChecked = {true, true};
+    m.statusPageDevice = 1;
+    m.upgradePageDevice = 1;
+    w.drives.EnclosureCount = 2;
+    w.flags.PollBackoff = {5, 3};
+
+    w.drives.ProbeCount = 1;  // D2 was unplugged
+    w.flags.DetectDone = 1;
+    w.watch->Timer4Timer();
+    EXPECT_EQ(m.statusPageDevice, 0);
+    EXPECT_EQ(m.upgradePageDevice, 0);
+    EXPECT_EQ(upgradeShown, std::vector<int>{0});
+    EXPECT_EQ(forcedDraws, 1) << "the page shows the slot that is left";
+    EXPECT_EQ(w.labels, 1);
+    EXPECT_EQ(w.flags.PollBackoff[0], 0) << "a slot filled by the commit starts afresh";
+
+    // D2 back: the pages stay where they are, its counter starts at 0.
+    w.flags.PollBackoff = {0, 9};
+    w.drives.ProbeCount = 2;
+    w.flags.DetectDone = 1;
+    w.watch->Timer4Timer();
+    EXPECT_EQ(m.statusPageDevice, 0);
+    EXPECT_EQ(forcedDraws, 1);
+    EXPECT_EQ(w.flags.PollBackoff[1], 0);
+
+    // Before the first status page nothing is drawn (the log's start-up
+    // header waits for the first poll), but the page still moves.
+    Watch first;
+    int firstDraws = 0;
+    PresenceLinks firstLinks;
+    firstLinks.drawStatusPage = [&](bool) { ++firstDraws; };
+    first.watch = std::make_unique<PresenceWatch>(first.flags, first.drives, first.shell, first.bar, firstLinks);
+    first.shell.Model().statusPageDevice = 1;
+    first.drives.ProbeCount = 1;
+    first.flags.DetectDone = 1;
+    first.watch->Timer4Timer();
+    EXPECT_EQ(first.shell.Model().statusPageDevice, 0);
+    EXPECT_EQ(firstDraws, 0);
+    EXPECT_TRUE(first.shell.Model().firstStatusPending);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <vector>
+
 #include "app/shell.h"
 #include "support/recording_ui.h"
 #include "support/status_builder.h"
@@ -22,7 +26,7 @@ struct Page {
     }
     StatusPageLinks links() {
         StatusPageLinks l;
-        l.startRebuild = [this] { ++rebuilds; };
+        l.startRebuild = [this](int slot) { rebuilds.push_back(slot); };
         l.autoScanClicked = [this] { ++autoScanClicks; };
         return l;
     }
@@ -33,7 +37,7 @@ struct Page {
     DriveTable drives;
     Shell shell;
     testing::RecordingMessageBoxes boxes;
-    int rebuilds = 0;
+    std::vector<int> rebuilds;  // slot of each rebuild started
     int autoScanClicks = 0;
     StatusPage page;
 };
@@ -109,6 +113,53 @@ TEST(StatusPage, DisksAreRedrawnOnlyWhenTheirStateChanges) {
     EXPECT_TRUE(p.Draw(Record(Healthy()), /*force=*/true).disksRedrawn);
 }
 
+// Two enclosures: slot 0 on drive 2, slot 1 on drive 3.
+struct TwoSlots : Page {
+    TwoSlots() {
+        shell.Model().deviceChecked = {true, true};
+        drives.EnclosureCount = 2;
+        drives.EnclosureFlags[1] = 0x43;
+    }
+    StatusPageUpdate Show(int slot, const Block512& record, bool force) {
+        shell.Model().statusPageDevice = slot;
+        drives.CurrentStatus[slot == 0 ? 2 : 3] = record;
+        return page.DrawStatusPage(force);
+    }
+};
+
+TEST(StatusPage, ASlotSwitchRedrawsTheProgressEvenWhenThePercentMatches) {
+    TwoSlots p;
+    EXPECT_EQ(p.Show(0, Record(Healthy()).activity(0x02).progress(40), true).stateText, "40%\n>>>>\nRebuilding");
+    // The other enclosure rebuilds onto HDD1 at the same percent.
+    EXPECT_EQ(p.Show(1, Record(Healthy()).activity(0x01).progress(40), true).stateText, "40%\n<<<<\nRebuilding");
+    // Back, and this time by a redraw that is not forced.
+    EXPECT_EQ(p.Show(0, Record(Healthy()).activity(0x02).progress(40), false).stateText, "40%\n>>>>\nRebuilding");
+    const StatusPageUpdate same = p.Show(0, Record(Healthy()).activity(0x02).progress(40), false);
+    EXPECT_FALSE(same.stateText.has_value()) << "same slot, same percent: left alone";
+    EXPECT_FALSE(same.disksRedrawn);
+}
+
+TEST(StatusPage, AnInsertedDiskNeverKeepsTheOtherSlotsText) {
+    TwoSlots p;
+    // Slot 0's HDD2 is shown, then only inserted: it keeps its text.
+    EXPECT_EQ(p.Show(0, Record(Healthy()).diskState(0x22), true).disks[1].model->substr(0, 11), "ST3500418AS");
+    EXPECT_FALSE(p.Show(0, Record(Healthy()).diskState(0x12), false).disks[1].model.has_value());
+    // Slot 1 shows another disk.
+    const Record other = Record(Healthy()).disk(1, "ST2000DM001-1CH164", "Z1E", 3907029168);
+    EXPECT_EQ(p.Show(1, other, true).disks[1].model->substr(0, 18), "ST2000DM001-1CH164");
+    // Back on slot 0, the inserted disk shows slot 0's text again.
+    const StatusPageUpdate back = p.Show(0, Record(Healthy()).diskState(0x12), true);
+    ASSERT_TRUE(back.disks[1].model.has_value());
+    EXPECT_EQ(back.disks[1].model->substr(0, 11), "ST3500418AS");
+    EXPECT_EQ(back.disks[1].capacity, "465 GB\n");
+    // A slot never drawn before has no text of its own: the labels empty.
+    TwoSlots q;
+    q.Show(1, other, true);
+    const StatusPageUpdate fresh = q.Show(0, Record(Healthy()).diskState(0x12), true);
+    EXPECT_EQ(fresh.disks[1].model, "");
+    EXPECT_EQ(fresh.disks[1].capacity, "");
+}
+
 TEST(StatusPage, ScansNeedScanReportingFirmware) {
     Page p;
     EXPECT_EQ(p.Draw(Record(Healthy()).activity(0x81).progress(5)).stateText, "5%\nHDD1 Scan");
@@ -148,20 +199,25 @@ TEST(StatusPage, DeviceTextOfModelAndSerialIsMadeSafe) {
                                          std::string(14, ' '));
 }
 
-TEST(StatusPage, HybridAsksOncePerHdd1FailureAndStartsTheRebuildOnYes) {
+TEST(StatusPage, HybridAsksOncePerHdd1FailureWithoutWaitingAndStartsTheRebuildOnYes) {
     Page p(ProductVariant::Hybrid);
-    p.boxes.answers = {MessageAnswer::Yes};
-    const StatusPageUpdate u = p.Draw(Record(Healthy()).diskState(0x28).options(0x04), true);
-    EXPECT_EQ(u.mode, "Scheduling Sync");
-    ASSERT_EQ(p.boxes.shown.size(), 2u);
+    const Record failed = Record(Healthy()).diskState(0x28).options(0x04);
+    const StatusPageUpdate u = p.Draw(failed, true);
+    EXPECT_EQ(u.mode, "Scheduling Sync") << "the redraw went on while the box waits";
+    ASSERT_EQ(p.boxes.shown.size(), 1u);
     EXPECT_EQ(p.boxes.shown[0].text, "Unmatched SSD is inserted.\nThe Matched SSD's Serial# is WD-1                ");
     EXPECT_EQ(p.boxes.shown[0].caption, "Message");
+    // The question comes once the notice is acknowledged.
+    ASSERT_TRUE(p.boxes.Answer("Unmatched SSD", MessageAnswer::Ok));
+    ASSERT_EQ(p.boxes.shown.size(), 2u);
     EXPECT_EQ(p.boxes.shown[1].text, "Do you want to restore data from HDD to SSD?");
+    EXPECT_EQ(p.boxes.shown[1].caption, "Message");
     EXPECT_EQ(p.boxes.shown[1].buttons, MessageButtons::YesNo);
-    EXPECT_EQ(p.rebuilds, 1);
-
-    p.Draw(Record(Healthy()).diskState(0x28), true);
+    p.Draw(failed, true);
     EXPECT_EQ(p.boxes.shown.size(), 2u) << "same failure episode: no second prompt";
+    ASSERT_TRUE(p.boxes.Answer("Do you want", MessageAnswer::Yes));
+    EXPECT_EQ(p.rebuilds, std::vector<int>{0});
+
     p.Draw(Record(Healthy()).diskState(0x22), true);
     p.Draw(Record(Healthy()).diskState(0x28).activity(0x10), true);
     ASSERT_EQ(p.boxes.shown.size(), 3u);
@@ -169,12 +225,39 @@ TEST(StatusPage, HybridAsksOncePerHdd1FailureAndStartsTheRebuildOnYes) {
               "Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it to start rebuilding.");
 }
 
-TEST(StatusPage, Hdd2FailurePromptsOnEveryRedrawInBothVariants) {
+TEST(StatusPage, TheRestoreAnswerActsOnlyOnTheEnclosureThatAsked) {
+    // Each case changes something between the question and the answer.
+    const std::vector<std::pair<std::string, std::function<void(Page&)>>> cases = {
+        {"unchanged", [](Page&) {}},
+        {"enclosure gone", [](Page& p) { p.drives.EnclosureCount = 0; }},
+        {"another enclosure in the slot", [](Page& p) { p.drives.KnownIdentify[2][54] ^= 1; }},
+        {"the disk was replaced", [](Page& p) { p.drives.CurrentStatus[2] = Record(Healthy()).diskState(0x22); }},
+        {"another failed disk", [](Page& p) { p.drives.CurrentStatus[2] = Record(Healthy()).diskState(0x28).disk(0, "X", "OTHER", 1); }},
+    };
+    for (const auto& [name, change] : cases) {
+        Page p(ProductVariant::Hybrid);
+        p.Draw(Record(Healthy()).diskState(0x28), true);
+        ASSERT_TRUE(p.boxes.Answer("Unmatched SSD", MessageAnswer::Ok)) << name;
+        change(p);
+        ASSERT_TRUE(p.boxes.Answer("Do you want", MessageAnswer::Yes)) << name;
+        EXPECT_EQ(p.rebuilds.size(), name == "unchanged" ? 1u : 0u) << name;
+    }
+    Page p(ProductVariant::Hybrid);
+    p.Draw(Record(Healthy()).diskState(0x28), true);
+    ASSERT_TRUE(p.boxes.Answer("Unmatched SSD", MessageAnswer::Ok));
+    ASSERT_TRUE(p.boxes.Answer("Do you want", MessageAnswer::No));
+    EXPECT_TRUE(p.rebuilds.empty());
+}
+
+TEST(StatusPage, Hdd2FailurePromptsOnEveryRedrawButNeverStacksTheSameBox) {
     Page p(ProductVariant::Raid);
     p.Draw(Record(Healthy()).diskState(0x82), true);
     p.Draw(Record(Healthy()).diskState(0x82), true);
-    ASSERT_EQ(p.boxes.shown.size(), 2u);
-    EXPECT_EQ(p.boxes.shown[1].text.substr(0, 26), "Unmatched SSD is inserted.");
+    ASSERT_EQ(p.boxes.shown.size(), 1u) << "the first box is still open";
+    EXPECT_EQ(p.boxes.shown[0].text.substr(0, 26), "Unmatched SSD is inserted.");
+    ASSERT_TRUE(p.boxes.Answer("Unmatched SSD", MessageAnswer::Ok));
+    p.Draw(Record(Healthy()).diskState(0x82), true);
+    ASSERT_EQ(p.boxes.shown.size(), 2u) << "answered, so the next redraw shows it again";
     p.Draw(Record(Healthy()).diskState(0x82).activity(0x80), true);
     EXPECT_EQ(p.boxes.shown.size(), 2u) << "a too-small disk on HDD2 gives no box";
     p.Draw(Record(Healthy()).diskState(0x28), true);

@@ -23,21 +23,38 @@ TEST(TRaidThread, RunsOneJobAtATimeOnTheUserInterfaceThreadByPriority) {
     QObject ui;
     std::vector<std::string> jobs;
     bool onUiThread = true;
-    TRaidThread worker(flags, &ui, [&] {
-        onUiThread = onUiThread && QThread::currentThread() == ui.thread();
-        if (flags.RefreshFlags & refresh::kStatusPoll) {
-            jobs.push_back("poll");
-            flags.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kStatusPoll));
-        } else if (flags.RefreshFlags & refresh::kConfigWrite) {
-            jobs.push_back("write");
-            flags.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kConfigWrite));
-        }
-    });
+    bool pollAgain = true;
+    const RefreshJobs work{
+        .statusPoll =
+            [&] {
+                onUiThread = onUiThread && QThread::currentThread() == ui.thread();
+                jobs.push_back("poll");
+                // A poll asked for during the poll is absorbed by it, once.
+                if (pollAgain) flags.RequestRefresh(refresh::kStatusPoll);
+                pollAgain = false;
+            },
+        .configWrite = [&] { jobs.push_back("write"); },
+    };
+    TRaidThread worker(flags, &ui, [&] { DispatchRefresh(flags, work); });
     flags.RequestRefresh(refresh::kConfigWrite | refresh::kStatusPoll | refresh::kMonitoring);
     ASSERT_TRUE(ServeUntil([&] { return jobs.size() == 2; }));
     EXPECT_EQ(jobs, (std::vector<std::string>{"poll", "write"}));
     EXPECT_TRUE(onUiThread);
     EXPECT_EQ(flags.RefreshFlags.load(), refresh::kMonitoring);
+}
+
+TEST(DispatchRefresh, OneJobPerCallByPriorityAndAMissingJobStillClearsItsBit) {
+    SchedulerFlags flags;
+    std::vector<std::string> jobs;
+    const RefreshJobs work{.statusPoll = [&] { jobs.push_back("poll"); }, .configWrite = nullptr};
+    flags.RefreshFlags = refresh::kMonitoring | refresh::kConfigWrite | refresh::kStatusPoll;
+    DispatchRefresh(flags, work);
+    EXPECT_EQ(jobs, std::vector<std::string>{"poll"});
+    EXPECT_EQ(flags.RefreshFlags.load(), refresh::kMonitoring | refresh::kConfigWrite);
+    DispatchRefresh(flags, work);
+    EXPECT_EQ(flags.RefreshFlags.load(), refresh::kMonitoring) << "a write with nothing to write is done";
+    DispatchRefresh(flags, work);
+    EXPECT_EQ(jobs.size(), 1u) << "monitoring alone is no job";
 }
 
 TEST(TRaidThread, HandsNothingOverWhileADetectionIsPending) {

@@ -1,7 +1,9 @@
 #pragma once
 // Message boxes and status bar that remember what the behaviour showed, and
 // answer questions as the test says.
+#include <algorithm>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ struct ShownBox {
 class RecordingMessageBoxes final : public MessageBoxes {
 public:
     MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons) override {
+        std::lock_guard lock(mutex_);
         shown.push_back({text, caption, buttons});
         if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
         if (answers.empty()) return MessageAnswer::No;
@@ -28,10 +31,50 @@ public:
         return a;
     }
     void ShowWithIcon(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        std::lock_guard lock(mutex_);
         shown.push_back({text, caption, MessageButtons::Ok, icon});
     }
-    std::vector<ShownBox> shown;
-    std::deque<MessageAnswer> answers;  // for Yes/No questions, in order
+    // Stays open until the test answers it with Answer().
+    bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                   MessageAnswered answered) override {
+        if (!open_.Open(text, caption, buttons)) return false;
+        std::lock_guard lock(mutex_);
+        shown.push_back({text, caption, buttons});
+        pending.push_back({{text, caption, buttons}, std::move(answered)});
+        return true;
+    }
+    // Answers the oldest open box whose text begins with textStart; false
+    // when there is none.
+    bool Answer(const std::string& textStart, MessageAnswer answer) {
+        Pending box;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = std::find_if(pending.begin(), pending.end(),
+                                   [&](const Pending& p) { return p.box.text.rfind(textStart, 0) == 0; });
+            if (it == pending.end()) return false;
+            box = std::move(*it);
+            pending.erase(it);
+        }
+        open_.Close(box.box.text, box.box.caption, box.box.buttons);
+        if (box.answered) box.answered(answer);
+        return true;
+    }
+    size_t OpenCount() {
+        std::lock_guard lock(mutex_);
+        return pending.size();
+    }
+
+    struct Pending {
+        ShownBox box;
+        MessageAnswered answered;
+    };
+    std::vector<ShownBox> shown;        // modal and asynchronous, in order
+    std::deque<MessageAnswer> answers;  // for modal Yes/No questions, in order
+    std::deque<Pending> pending;        // asynchronous boxes not yet answered
+
+private:
+    std::mutex mutex_;
+    OpenBoxes open_;
 };
 
 }  // namespace kestrel::testing
