@@ -9,6 +9,7 @@
 #include <QStatusBar>
 
 #include "app/skin.h"
+#include "eventlog/tform5.h"
 
 namespace kestrel {
 
@@ -339,6 +340,23 @@ void TForm1::ConnectHandlers() {
     connect(CheckBox3, &QCheckBox::clicked, this, [&shell](bool checked) { shell.SetDeviceChecked(1, checked); });
     for (PictureButton* button : {Image3_OK, Image3_Ignore, Image0_Log, Image2_Load, Image2_Upgrade, Image1_Set})
         AddPressedLook(button);
+    connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
+}
+
+void TForm1::Image0_LogClick() {
+    if (logViewerOpen_) return;
+    logViewerOpen_ = true;
+    {
+        SchedulerFlags& flags = module_->flags();
+        TForm5 viewer(LogViewerLinks{.log = module_->eventLog(),
+                                     .monitoringActive =
+                                         [&flags] { return (flags.RefreshFlags.load() & refresh::kMonitoring) != 0; },
+                                     .timeScale = module_->options().timeScale,
+                                     .messages = *messagePort_},
+                      this);
+        viewer.exec();
+    }
+    logViewerOpen_ = false;
 }
 
 void TForm1::Sync(const ShellModel& m) {

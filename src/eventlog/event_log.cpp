@@ -157,8 +157,7 @@ void EventLog::LoadFile(const std::string& path) {
     // new lines in memory until it can be read.
     blockedPath_ = path;
     unsavedPath_ = path;
-    ReportFileProblem(path, content.status == LogFileContent::Status::TooLarge ? "Log file too large: "
-                                                                                 : "Cannot read log file ");
+    ReportFileProblem(path, LogFileProblem(content.status, path));
 }
 
 bool EventLog::Save(const std::string& path) {
@@ -172,7 +171,7 @@ bool EventLog::Save(const std::string& path) {
         return true;
     }
     unsavedPath_ = path;
-    ReportFileProblem(path, "Cannot write log file ");
+    ReportFileProblem(path, "Cannot write log file " + path);
     return false;
 }
 
@@ -184,7 +183,7 @@ bool EventLog::Flush() {
 void EventLog::ReportFileProblem(const std::string& path, const std::string& text) {
     if (reportedPath_ == path) return;
     reportedPath_ = path;
-    statusBar_.SetPanel(kOperationPanel, text + path);
+    statusBar_.SetPanel(kOperationPanel, text);
 }
 
 }  // namespace kestrel

@@ -9,20 +9,12 @@ namespace kestrel {
 
 std::vector<std::string> SplitLogLines(const char* data, size_t size) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] != '\n') continue;
-        size_t end = i;
-        if (end > start && data[end - 1] == '\r') --end;
-        lines.emplace_back(data + start, end - start);
-        start = i + 1;
-    }
-    if (start < size) lines.emplace_back(data + start, size - start);  // last line without an end
+    ForEachLogLine(data, size, [&](const char* text, size_t length, LineEnd) { lines.emplace_back(text, length); });
     return lines;
 }
 
-LogFileContent ReadLogFile(const std::string& path) {
-    LogFileContent content;
+LogFileBytes ReadLogFileBytes(const std::string& path) {
+    LogFileBytes content;
     const QString name = QString::fromLocal8Bit(path.c_str());
     const QFileInfo info(name);
     if (!info.exists()) return content;
@@ -36,17 +28,31 @@ LogFileContent ReadLogFile(const std::string& path) {
         return content;
     }
     // Read up to one byte past the limit, in case the file grew since.
-    const QByteArray bytes = file.read(kMaxLogFileBytes + 1);
+    content.bytes = file.read(kMaxLogFileBytes + 1);
     if (file.error() != QFileDevice::NoError) {
+        content.bytes.clear();
         content.status = LogFileContent::Status::Unreadable;
         return content;
     }
-    if (bytes.size() > kMaxLogFileBytes) {
+    if (content.bytes.size() > kMaxLogFileBytes) {
+        content.bytes.clear();
         content.status = LogFileContent::Status::TooLarge;
         return content;
     }
-    content.lines = SplitLogLines(bytes.constData(), static_cast<size_t>(bytes.size()));
     content.status = LogFileContent::Status::Loaded;
+    return content;
+}
+
+std::string LogFileProblem(LogFileContent::Status status, const std::string& path) {
+    return (status == LogFileContent::Status::TooLarge ? "Log file too large: " : "Cannot read log file ") + path;
+}
+
+LogFileContent ReadLogFile(const std::string& path) {
+    const LogFileBytes file = ReadLogFileBytes(path);
+    LogFileContent content;
+    content.status = file.status;
+    if (file.status == LogFileContent::Status::Loaded)
+        content.lines = SplitLogLines(file.bytes.constData(), static_cast<size_t>(file.bytes.size()));
     return content;
 }
 
