@@ -44,11 +44,23 @@ QString DisplayLine(const char* data, size_t size) {
 
 namespace {
 
-void AddLine(MemoLines& out, const char* data, size_t size, LineEnd end) {
-    out.text += DisplayLine(data, size);
-    if (end != LineEnd::None) out.text += u'\n';
-    if (end == LineEnd::Lf) out.lfLines.push_back(out.count);
-    ++out.count;
+// continues: the line goes on in the next step of the file.
+void AddLine(MemoLines& out, const char* data, size_t size, LineEnd end, bool continues = false) {
+    const QString line = DisplayLine(data, size);
+    qsizetype at = 0;
+    do {
+        qsizetype n = std::min(kMaxMemoLine, line.size() - at);
+        if (at + n < line.size() && line[at + n - 1].isHighSurrogate()) --n;
+        out.text += QStringView(line).mid(at, n);
+        at += n;
+        const bool joined = at < line.size() || continues;
+        if (joined || end != LineEnd::None) out.text += u'\n';
+        if (joined)
+            out.joinedLines.push_back(out.count);
+        else if (end == LineEnd::Lf)
+            out.lfLines.push_back(out.count);
+        ++out.count;
+    } while (at < line.size());
 }
 
 }  // namespace
@@ -150,16 +162,25 @@ ViewerUpdate LogViewer::NextFileChunk() {
     const char* data = fileBytes_.constData();
     const auto size = static_cast<size_t>(fileBytes_.size());
     const auto from = static_cast<size_t>(fileOffset_);
-    // A step ends after the first line end at or past the chunk size.
+    // A step ends after the first line end at or past the chunk size; a
+    // line too long for that is cut, between characters.
     size_t end = size;
+    bool cut = false;
     if (size - from > kChunkBytes) {
         const size_t searchFrom = from + kChunkBytes - 1;
-        if (const void* lf = std::memchr(data + searchFrom, '\n', size - searchFrom))
+        const size_t searchEnd = std::min(size, from + 2 * kChunkBytes);
+        if (const void* lf = std::memchr(data + searchFrom, '\n', searchEnd - searchFrom)) {
             end = static_cast<size_t>(static_cast<const char*>(lf) - data) + 1;
+        } else if (searchEnd < size) {
+            end = from + kChunkBytes;
+            while (end > from + 1 && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80) --end;
+            cut = true;
+        }
     }
     u.memo = ViewerUpdate::Memo::Append;
-    ForEachLogLine(data + from, end - from,
-                   [&](const char* text, size_t length, LineEnd lineEnd) { AddLine(u.lines, text, length, lineEnd); });
+    ForEachLogLine(data + from, end - from, [&](const char* text, size_t length, LineEnd lineEnd) {
+        AddLine(u.lines, text, length, lineEnd, cut && lineEnd == LineEnd::None);
+    });
     fileOffset_ = static_cast<qsizetype>(end);
     if (!LoadingFile()) fileBytes_.clear();
     return u;

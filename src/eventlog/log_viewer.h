@@ -43,11 +43,17 @@ enum class ViewerTone { WindowText, GrayText };
 // Lines for the memo: each line followed by '\n', except a last line that
 // ended without one in its file. lfLines holds the indexes (within these
 // lines) of lines that ended with LF alone; every other line ends CR LF.
+// A line longer than kMaxMemoLine characters (not a log line: some other
+// file) is shown as several memo lines, so the memo never lays out one huge
+// line; joinedLines holds the indexes of those that the next one continues
+// without a line end.
 struct MemoLines {
     QString text;
     size_t count = 0;
     std::vector<size_t> lfLines;
+    std::vector<size_t> joinedLines;
 };
+inline constexpr qsizetype kMaxMemoLine = 4096;
 
 struct ViewerUpdate {
     enum class Memo { Keep, Append, Replace };

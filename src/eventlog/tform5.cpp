@@ -16,8 +16,10 @@ namespace kestrel {
 
 namespace {
 
-// Block user state of a line that ended with LF alone in its file.
+// Block user states: a line that ended with LF alone in its file, and a
+// piece of a long line that the next block continues.
 constexpr int kLfLine = 1;
+constexpr int kJoinedLine = 2;
 
 constexpr int kClientWidth = 465;
 constexpr int kClientHeight = 273;
@@ -56,6 +58,8 @@ void LogMemo::Apply(const ViewerUpdate& update) {
     }
     for (size_t i : update.lines.lfLines)
         document()->findBlockByNumber(first + static_cast<int>(i)).setUserState(kLfLine);
+    for (size_t i : update.lines.joinedLines)
+        document()->findBlockByNumber(first + static_cast<int>(i)).setUserState(kJoinedLine);
     if (update.followEnd && (update.memo == ViewerUpdate::Memo::Replace || atEnd)) bar->setValue(bar->maximum());
 }
 
@@ -71,7 +75,8 @@ QString LogMemo::SelectedText() const {
         const int from = std::max(start, block.position()) - block.position();
         const int to = std::min(end, separator) - block.position();
         out += block.text().mid(from, to - from);
-        if (end > separator) out += block.userState() == kLfLine ? QStringLiteral("\n") : QStringLiteral("\r\n");
+        if (end <= separator || block.userState() == kJoinedLine) continue;
+        out += block.userState() == kLfLine ? QStringLiteral("\n") : QStringLiteral("\r\n");
     }
     return out;
 }

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTest>
 #include <QTimer>
 
@@ -195,6 +196,24 @@ TEST_F(ViewerWindow, ALargeFileLoadsInStepsAndRealTimeLogStopsIt) {
     form.ViewLogFile(big);
     FinishLoading();
     EXPECT_EQ(form.Memo1->blockCount(), int(bytes.size() / 44) + 1);
+}
+
+TEST_F(ViewerWindow, AHugeLineIsShownInPiecesAndCopiedWhole) {
+    std::string bytes = "first\n";
+    for (int i = 0; bytes.size() < 3 * LogViewer::kChunkBytes; ++i) bytes += char('a' + i % 26);
+    bytes += "\xc3\xa9\r\nlast";  // a UTF-8 pair right after the long run
+    const QString odd = QDir(f.dirPath).filePath("image.bin");
+    WriteBytes(odd, bytes);
+    form.show();
+    form.ViewLogFile(odd);
+    FinishLoading();
+    int longest = 0;
+    for (QTextBlock b = form.Memo1->document()->begin(); b.isValid(); b = b.next())
+        longest = std::max(longest, b.length() - 1);
+    EXPECT_LE(longest, kMaxMemoLine);
+    EXPECT_GT(form.Memo1->blockCount(), 3 * int(LogViewer::kChunkBytes) / int(kMaxMemoLine));
+    form.Memo1->selectAll();
+    EXPECT_TRUE(form.Memo1->SelectedText() == QString::fromUtf8(bytes.c_str())) << "the file, line ends and all";
 }
 
 TEST_F(ViewerWindow, AnUnreadableFileIsReportedAndNothingChanges) {
