@@ -12,6 +12,7 @@
 #include <QStatusBar>
 
 #include "app/skin.h"
+#include "eventlog/tform5.h"
 #include "platform/time_scale.h"
 
 namespace kestrel {
@@ -380,6 +381,23 @@ void TForm1::ConnectHandlers() {
     OpenDialog1 = [this] {
         return QFileDialog::getOpenFileName(this, "Open", QString(), DialogFilter(kImageFileFilter));
     };
+    connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
+}
+
+void TForm1::Image0_LogClick() {
+    if (logViewerOpen_) return;
+    logViewerOpen_ = true;
+    {
+        SchedulerFlags& flags = module_->flags();
+        TForm5 viewer(LogViewerLinks{.log = module_->eventLog(),
+                                     .monitoringActive =
+                                         [&flags] { return (flags.RefreshFlags.load() & refresh::kMonitoring) != 0; },
+                                     .timeScale = module_->options().timeScale,
+                                     .messages = *messagePort_},
+                      this);
+        viewer.exec();
+    }
+    logViewerOpen_ = false;
 }
 
 void TForm1::Image2_LoadClick() {

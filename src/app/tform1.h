@@ -35,6 +35,8 @@ public:
     void Sync(const ShellModel& model) override;
     // Applies what a status page redraw decided; untouched fields stay.
     void ApplyStatusPage(const StatusPageUpdate& update);
+    // Opens the event log viewer, modally; one at a time.
+    void Image0_LogClick();
 
     // Controls, named as the window's design names them.
     QStackedWidget* Notebook1 = nullptr;
@@ -135,6 +137,7 @@ private:
     std::unique_ptr<WidgetMessageBoxes> messagePort_;
     std::unique_ptr<MainModule> module_;
     bool started_ = false;
+    bool logViewerOpen_ = false;
 };
 
 }  // namespace kestrel

@@ -190,11 +190,7 @@ void EventLog::LoadFile() {
     // new lines in memory until it can be read.
     blocked_ = true;
     unsaved_ = true;
-    switch (content.status) {
-        case LogFileContent::Status::TooLarge: ReportFileProblem("Log file too large: ", linesPath_); break;
-        case LogFileContent::Status::NotRegular: ReportFileProblem("Log file is not a regular file: ", linesPath_); break;
-        default: ReportFileProblem("Cannot read log file ", linesPath_); break;
-    }
+    ReportFileProblem(LogFileProblem(content.status, linesPath_));
 }
 
 bool EventLog::Save() {
@@ -202,7 +198,7 @@ bool EventLog::Save() {
     unsaved_ = true;
     if (blocked_) return false;
     if (!EnsureLogFolder(config_.logDir)) {
-        ReportFileProblem("Cannot create log folder ", config_.logDir);
+        ReportFileProblem("Cannot create log folder " + config_.logDir);
         return false;
     }
     switch (WriteLogFile(linesPath_, lines_)) {
@@ -212,9 +208,9 @@ bool EventLog::Save() {
             break;
         case LogWriteStatus::NotRegular:
             blocked_ = true;
-            ReportFileProblem("Log file is not a regular file: ", linesPath_);
+            ReportFileProblem("Log file is not a regular file: " + linesPath_);
             break;
-        case LogWriteStatus::Failed: ReportFileProblem("Cannot write log file ", linesPath_); break;
+        case LogWriteStatus::Failed: ReportFileProblem("Cannot write log file " + linesPath_); break;
     }
     if (!unsaved_) RetryEarlierDays();
     return !unsaved_;
@@ -246,8 +242,7 @@ bool EventLog::Flush() {
     return !HasUnsavedLines();
 }
 
-void EventLog::ReportFileProblem(const std::string& text, const std::string& path) {
-    const std::string message = text + path;
+void EventLog::ReportFileProblem(const std::string& message) {
     if (reported_ == message) return;
     reported_ = message;
     statusBar_.SetPanel(kOperationPanel, message);

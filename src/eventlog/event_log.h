@@ -85,7 +85,7 @@ private:
     void LoadFile();
     bool Save();
     void RetryEarlierDays();
-    void ReportFileProblem(const std::string& text, const std::string& path);
+    void ReportFileProblem(const std::string& message);
     const Block512* StatusOf(unsigned index) const;
     const Block512* IdentifyOf(unsigned index) const;
     void RememberDiskStates(unsigned limit);

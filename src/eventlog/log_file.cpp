@@ -68,15 +68,7 @@ void RemoveLeftoverTemporaries(const std::string& path) {
 
 std::vector<std::string> SplitLogLines(const char* data, size_t size) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] != '\n') continue;
-        size_t end = i;
-        if (end > start && data[end - 1] == '\r') --end;
-        lines.emplace_back(data + start, end - start);
-        start = i + 1;
-    }
-    if (start < size) lines.emplace_back(data + start, size - start);  // last line without an end
+    ForEachLogLine(data, size, [&](const char* text, size_t length, LineEnd) { lines.emplace_back(text, length); });
     return lines;
 }
 
@@ -88,8 +80,8 @@ LogFileKind InspectLogFile(const std::string& path) {
     return S_ISREG(st.st_mode) ? LogFileKind::Regular : LogFileKind::NotRegular;
 }
 
-LogFileContent ReadLogFile(const std::string& path) {
-    LogFileContent content;
+LogFileBytes ReadLogFileBytes(const std::string& path) {
+    LogFileBytes content;
     // No link is followed, and a FIFO does not block the open.
     Fd file{::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
     if (file.fd < 0) {
@@ -111,7 +103,8 @@ LogFileContent ReadLogFile(const std::string& path) {
         return content;
     }
     // Read up to one byte past the limit, in case the file grew since.
-    std::string bytes(static_cast<size_t>(st.st_size) + 1, '\0');
+    std::string& bytes = content.bytes;
+    bytes.resize(static_cast<size_t>(st.st_size) + 1);
     size_t got = 0;
     for (;;) {
         if (got == bytes.size()) {
@@ -121,6 +114,7 @@ LogFileContent ReadLogFile(const std::string& path) {
         const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
+            bytes.clear();
             content.status = LogFileContent::Status::Unreadable;
             return content;
         }
@@ -128,13 +122,32 @@ LogFileContent ReadLogFile(const std::string& path) {
         got += static_cast<size_t>(n);
     }
     if (got > static_cast<size_t>(kMaxLogFileBytes)) {
+        bytes.clear();
         content.status = LogFileContent::Status::TooLarge;
         return content;
     }
-    content.lines = SplitLogLines(bytes.data(), got);
+    bytes.resize(got);
     content.status = LogFileContent::Status::Loaded;
     return content;
 }
+
+std::string LogFileProblem(LogFileContent::Status status, const std::string& path) {
+    switch (status) {
+        case LogFileContent::Status::TooLarge: return "Log file too large: " + path;
+        case LogFileContent::Status::NotRegular: return "Log file is not a regular file: " + path;
+        default: return "Cannot read log file " + path;
+    }
+}
+
+LogFileContent ReadLogFile(const std::string& path) {
+    const LogFileBytes file = ReadLogFileBytes(path);
+    LogFileContent content;
+    content.status = file.status;
+    if (file.status == LogFileContent::Status::Loaded) content.lines = SplitLogLines(file.bytes.data(), file.bytes.size());
+    return content;
+}
+
+
 
 LogWriteStatus WriteLogFile(const std::string& path, const std::vector<std::string>& lines) {
     size_t total = 0;

@@ -8,6 +8,7 @@
 // at its name that is not a regular file (a link, a FIFO, a device, a
 // folder) is neither read nor replaced.
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,36 @@ inline constexpr int64_t kMaxLogFileBytes = 64 * 1024 * 1024;
 enum class LogFileKind { Missing, Regular, NotRegular };
 LogFileKind InspectLogFile(const std::string& path);
 
-// Lines end at CR LF or LF; every other byte, NUL and lone CR included, is
-// kept as it is.
+// How a line ended in its file; None only for a last line without an end.
+enum class LineEnd : uint8_t { CrLf, Lf, None };
+
+// Calls line(text, length, end) for each line of data. Lines end at CR LF or
+// LF; every other byte, NUL and lone CR included, belongs to the line.
+template <class LineFn>
+void ForEachLogLine(const char* data, size_t size, LineFn&& line) {
+    size_t start = 0;
+    while (start < size) {
+        const void* lf = std::memchr(data + start, '\n', size - start);
+        if (!lf) {
+            line(data + start, size - start, LineEnd::None);
+            return;
+        }
+        const size_t at = static_cast<size_t>(static_cast<const char*>(lf) - data);
+        const bool cr = at > start && data[at - 1] == '\r';
+        line(data + start, at - start - (cr ? 1 : 0), cr ? LineEnd::CrLf : LineEnd::Lf);
+        start = at + 1;
+    }
+}
+
+// The whole file as bytes, refused above kMaxLogFileBytes.
+struct LogFileBytes {
+    LogFileContent::Status status = LogFileContent::Status::Missing;
+    std::string bytes;
+};
+LogFileBytes ReadLogFileBytes(const std::string& path);
+// The status bar or message text for a file that could not be read.
+std::string LogFileProblem(LogFileContent::Status status, const std::string& path);
+
 LogFileContent ReadLogFile(const std::string& path);
 std::vector<std::string> SplitLogLines(const char* data, size_t size);
 

@@ -13,8 +13,10 @@
 #include <QGuiApplication>
 
 #include <QMessageBox>
+#include <QTimer>
 
 #include "app/device_io_choice.h"
+#include "eventlog/tform5.h"
 #include "sim/scenario.h"
 #include "support/sim_scenarios.h"
 #include "wire/status_sector.h"
@@ -213,6 +215,39 @@ TEST(MainWindow, AStatusPageBoxNobodyAnswersNeverStopsTheMonitoring) {
     QTest::mouseClick(form.Image0_D2, Qt::LeftButton);
     QTest::mouseClick(form.Image0_D1, Qt::LeftButton);
     EXPECT_EQ(OpenBoxes().size(), 1u) << "answered, so the next redraw shows it again";
+}
+
+TEST(MainWindow, LogButtonOpensOneViewerAtATime) {
+    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    form.show();
+    qsizetype opened = 0;
+    qsizetype duringSecondClick = 0;
+    QString caption;
+    QTimer::singleShot(0, &form, [&] {
+        const auto viewers = form.findChildren<TForm5*>();
+        opened = viewers.size();
+        if (!viewers.isEmpty()) caption = viewers.front()->windowTitle();
+        // Closes whatever is open once the second click has been handled.
+        QTimer::singleShot(0, &form, [&] {
+            duringSecondClick = form.findChildren<TForm5*>().size();
+            for (TForm5* viewer : form.findChildren<TForm5*>()) viewer->reject();
+        });
+        form.Image0_LogClick();
+    });
+    Q_EMIT form.Image0_Log->clicked();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(duringSecondClick, 1);
+    EXPECT_EQ(caption, "Event log - Real Time( Paused )") << "monitoring has not started yet";
+    EXPECT_TRUE(form.findChildren<TForm5*>().isEmpty()) << "destroyed when closed";
+
+    // The guard is clear again: the next click opens a fresh viewer.
+    opened = 0;
+    QTimer::singleShot(0, &form, [&] {
+        opened = form.findChildren<TForm5*>().size();
+        for (TForm5* viewer : form.findChildren<TForm5*>()) viewer->reject();
+    });
+    form.Image0_LogClick();
+    EXPECT_EQ(opened, 1);
 }
 
 }  // namespace
