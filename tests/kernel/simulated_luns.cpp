@@ -152,9 +152,10 @@ ScsiOutcome SimulatedLuns::Execute(unsigned lun, std::span<const uint8_t, 16> cd
         }
     }
     if (out.dataIn.size() > expectedIn) out.dataIn.resize(expectedIn);
-    char line[64];
-    std::snprintf(line, sizeof line, "lun %u status 0x%02x in %zu out %zu cdb ", lun, out.status, out.dataIn.size(),
-                  dataOut.size());
+    char line[96];
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
+    std::snprintf(line, sizeof line, "%6lld ms lun %u status 0x%02x in %zu out %zu cdb ", static_cast<long long>(ms.count()),
+                  lun, out.status, out.dataIn.size(), dataOut.size());
     std::lock_guard lock(mutex_);
     log_.push_back(line + Hex(cdb.first(CdbLength(opcode))));
     return out;

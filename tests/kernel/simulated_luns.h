@@ -6,6 +6,7 @@
 // standard INQUIRY, READ/WRITE(10), the vendor CDBs and ATA PASS-THROUGH
 // included, goes to the simulated controller through the same DeviceIo
 // requests the program itself builds.
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -34,7 +35,7 @@ public:
     ScsiOutcome Execute(unsigned lun, std::span<const uint8_t, 16> cdb, uint32_t expectedIn,
                         std::span<const uint8_t> dataOut);
 
-    // One line per command: LUN, CDB, status.
+    // One line per command: time since start, LUN, CDB, status.
     std::vector<std::string> Log() const;
 
 private:
@@ -46,6 +47,7 @@ private:
     unsigned luns_;
     mutable std::mutex mutex_;
     std::vector<std::string> log_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 // The length of a CDB by its operation code group (vendor groups as 10).

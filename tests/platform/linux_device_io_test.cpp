@@ -272,10 +272,10 @@ TEST(AtaTranslationTest, TaskfilesBecomeAtaPassThrough16) {
 // Sense data as SAT devices send it for an ATA PASS-THROUGH with CK_COND:
 // RECOVERED ERROR, "ATA pass-through information available" (00/1D).
 std::vector<uint8_t> DescriptorSense(const std::vector<uint8_t>& before = {}) {
-    std::vector<uint8_t> sense{0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
-    sense.insert(sense.end(), before.begin(), before.end());
-    const uint8_t ata[14] = {0x09, 0x0C, 0, 0x04, 0, 0x01, 0, 0x11, 0, 0x22, 0, 0x33, 0xE0, 0x51};
-    sense.insert(sense.end(), std::begin(ata), std::end(ata));
+    const std::vector<uint8_t> header{0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
+    const std::vector<uint8_t> ata{0x09, 0x0C, 0, 0x04, 0, 0x01, 0, 0x11, 0, 0x22, 0, 0x33, 0xE0, 0x51};
+    std::vector<uint8_t> sense(header.size() + before.size() + ata.size());
+    std::copy(ata.begin(), ata.end(), std::copy(before.begin(), before.end(), std::copy(header.begin(), header.end(), sense.begin())));
     sense[7] = static_cast<uint8_t>(sense.size() - 8);
     return sense;
 }

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/drive_table.h"
+
 namespace kestrel::linuxio {
 
 struct WholeDisk {
@@ -39,7 +41,7 @@ struct WholeDisk {
 // The physical drive numbers 0-9, each held by one disk identity.
 class DriveNumbers {
 public:
-    static constexpr unsigned kCount = 10;
+    static constexpr unsigned kCount = DriveTable::kPhysicalDrives;
     // Disks gone free their numbers; disks kept keep theirs; new disks, in
     // the order given, take the lowest free numbers (none when all ten are
     // taken). Sets each disk's number; returns the disks that have one.

@@ -86,7 +86,9 @@ DeviceHandle LinuxDeviceIo::Open(const std::string& path) {
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM)
             Report(opened.node, "Cannot open " + opened.node + ": " + std::strerror(errno) +
-                                    " (run as root, or as a user in the group that owns it, usually disk)");
+                                    (::geteuid() == 0
+                                         ? " (refused even to root: a container or a security policy)"
+                                         : " (run as root, or as a user in the group that owns it, usually disk)"));
         return kInvalidHandle;
     }
     // The disk may have gone, and another taken its name, since the scan:
