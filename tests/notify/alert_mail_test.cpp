@@ -258,9 +258,10 @@ TEST(MailDelivery, ClosingEndsAStalledExchangeInsteadOfWaitingForIt) {
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     };
     ASSERT_TRUE(ServeUntil([&] { return events().contains("DATA-END"); }, 60000));
-    delivery.Stop();  // the test's time-out is the fail-safe
+    // The exchange gets a short grace, then it is cut off; the test's
+    // time-out is the fail-safe.
+    delivery.Stop();
     ASSERT_TRUE(ServeUntil([&] { return events().contains("CLOSED"); }, 60000));
-    EXPECT_FALSE(events().contains("QUIT"));
     EXPECT_EQ(m.bar.Panel(3), "Mail is Sending...") << "closing reports no failure";
 }
 
