@@ -5,6 +5,10 @@
 
 namespace kestrel {
 
+// Closing lets an exchange under way finish for this long, so that an
+// alert about to go out still does; a server that stalls is cut off.
+constexpr std::chrono::milliseconds kClosingGrace(3000);
+
 std::string LoginName(const std::string& address) { return address.substr(0, address.find('@')); }
 
 class MailDelivery::TEmailThread final : public WorkerThread {
@@ -34,7 +38,7 @@ void MailDelivery::Stop() {
     // A step that the thread is waiting for may still be served while it
     // stops: it must not build or send anything any more.
     stopping_ = true;
-    cancel_->Cancel();
+    cancel_->Cancel(kClosingGrace);
     thread_.reset();
 }
 

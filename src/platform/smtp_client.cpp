@@ -21,17 +21,17 @@
 
 namespace kestrel {
 
-using Clock = std::chrono::steady_clock;
+using Clock = SmtpCancel::Clock;
 
-void SmtpCancel::Cancel() {
-    std::map<int, std::function<void()>> listeners;
-    {
-        std::lock_guard lock(mutex_);
-        if (cancelled_) return;
-        cancelled_ = true;
-        listeners.swap(listeners_);
-    }
-    for (auto& [id, onCancel] : listeners) onCancel();
+void SmtpCancel::Cancel(std::chrono::milliseconds grace) {
+    // The calls run under the lock, so that Unsubscribe returns only when
+    // none is under way: the listener may be gone right after.
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return;
+    cancelled_ = true;
+    const Clock::time_point endBy = Clock::now() + grace;
+    for (auto& [id, onCancel] : listeners_) onCancel(endBy);
+    listeners_.clear();
 }
 
 bool SmtpCancel::Cancelled() const {
@@ -39,15 +39,18 @@ bool SmtpCancel::Cancelled() const {
     return cancelled_;
 }
 
-int SmtpCancel::Subscribe(std::function<void()> onCancel) {
+int SmtpCancel::Subscribe(std::function<void(Clock::time_point)> onCancel) {
+    Clock::time_point endBy;
     {
         std::lock_guard lock(mutex_);
         if (!cancelled_) {
             listeners_.emplace(nextId_, std::move(onCancel));
             return nextId_++;
         }
+        // The grace is for exchanges under way; a later one does not begin.
+        endBy = Clock::now();
     }
-    onCancel();
+    onCancel(endBy);
     return -1;
 }
 
@@ -108,21 +111,28 @@ std::string Mailbox(const std::string& name, const std::string& address) {
 }
 
 // Bounds one exchange as a whole and lets another thread end it: at the
-// deadline, or when cancelled, every socket of the exchange is shut down,
-// which wakes whatever wait libcurl is in (the answer to QUIT included),
-// and no new socket is opened.
+// deadline, or when the cancel's time has come, every socket of the
+// exchange is shut down, which wakes whatever wait libcurl is in (the
+// answer to QUIT included), and no new socket is opened.
 class ExchangeGuard {
 public:
     enum class End { None, Deadline, Cancelled };
 
     ExchangeGuard(SmtpCancel* cancel, std::chrono::milliseconds bound)
         : deadline_(Clock::now() + bound), cancel_(cancel) {
-        if (cancel_) subscription_ = cancel_->Subscribe([this] { Fire(End::Cancelled); });
+        if (cancel_) subscription_ = cancel_->Subscribe([this](Clock::time_point endBy) { Cut(endBy); });
         watchdog_ = std::thread([this] {
             std::unique_lock lock(mutex_);
-            if (!changed_.wait_until(lock, deadline_, [this] { return done_ || end_ != End::None; })) {
+            while (!done_ && end_ == End::None) {
+                const Clock::time_point until = std::min(deadline_, cutoff_);
+                if (Clock::now() < until) {
+                    changed_.wait_until(lock, until);
+                    continue;
+                }
+                const End why = cutoff_ <= deadline_ ? End::Cancelled : End::Deadline;
                 lock.unlock();
-                Fire(End::Deadline);
+                Fire(why);
+                return;
             }
         });
     }
@@ -140,9 +150,19 @@ public:
         std::lock_guard lock(mutex_);
         return end_;
     }
-    bool Over() const { return Ended() != End::None || Clock::now() >= deadline_; }
+    // Cancelled, whether or not the watchdog got there first.
+    bool CancelDue() const {
+        std::lock_guard lock(mutex_);
+        return end_ == End::Cancelled || Clock::now() >= cutoff_;
+    }
+    bool Over() const {
+        std::lock_guard lock(mutex_);
+        return end_ != End::None || Clock::now() >= std::min(deadline_, cutoff_);
+    }
     long RemainingMs() const {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+        std::lock_guard lock(mutex_);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::min(deadline_, cutoff_) - Clock::now()).count();
         return static_cast<long>(std::max<long long>(left, 1));
     }
 
@@ -162,6 +182,14 @@ public:
     }
 
 private:
+    void Cut(Clock::time_point endBy) {
+        {
+            std::lock_guard lock(mutex_);
+            cutoff_ = std::min(cutoff_, endBy);
+        }
+        changed_.notify_all();
+        if (Clock::now() >= endBy) Fire(End::Cancelled);
+    }
     void Fire(End why) {
         {
             std::lock_guard lock(mutex_);
@@ -173,6 +201,7 @@ private:
     }
 
     const Clock::time_point deadline_;
+    Clock::time_point cutoff_ = Clock::time_point::max();
     SmtpCancel* cancel_;
     int subscription_ = -1;
     mutable std::mutex mutex_;
@@ -495,7 +524,7 @@ SmtpOutcome SendSmtp(const SmtpServer& server, const SmtpMessage& message, const
     if (attempt.code == CURLE_OK) {
         outcome.sent = true;
         if (events.workEnd) events.workEnd();
-    } else if (ended == ExchangeGuard::End::Cancelled) {
+    } else if (ended == ExchangeGuard::End::Cancelled || guard.CancelDue()) {
         outcome.cancelled = true;
         outcome.error = "Mail was not sent: the program is closing";
     } else if (ended == ExchangeGuard::End::Deadline || attempt.code == CURLE_ABORTED_BY_CALLBACK) {

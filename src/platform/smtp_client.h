@@ -3,6 +3,7 @@
 // message, QUIT. Blocking, bounded in time as a whole (QUIT included); the
 // caller decides on which thread it runs, and another thread can end it at
 // once. The password never leaves this call.
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -12,23 +13,28 @@
 
 namespace kestrel {
 
-// Ends exchanges under way from another thread, at once (the program is
-// closing). Once cancelled it stays so: later exchanges end before they begin.
+// Ends exchanges under way from another thread (the program is closing):
+// at once, or when a short grace has passed, so that an exchange about to
+// finish still delivers its mail. Once cancelled it stays so: later
+// exchanges end before they begin.
 class SmtpCancel {
 public:
-    void Cancel();
+    using Clock = std::chrono::steady_clock;
+
+    void Cancel(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
     bool Cancelled() const;
 
-    // For the exchange: runs onCancel (on the cancelling thread, or at once
-    // when already cancelled) until Unsubscribe.
-    int Subscribe(std::function<void()> onCancel);
+    // For the exchange: runs onCancel with the time it must end by (on the
+    // cancelling thread, or at once when already cancelled) until
+    // Unsubscribe.
+    int Subscribe(std::function<void(Clock::time_point)> onCancel);
     void Unsubscribe(int id);
 
 private:
     mutable std::mutex mutex_;
     bool cancelled_ = false;
     int nextId_ = 0;
-    std::map<int, std::function<void()>> listeners_;
+    std::map<int, std::function<void(Clock::time_point)>> listeners_;
 };
 
 struct SmtpServer {

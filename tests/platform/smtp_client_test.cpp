@@ -307,5 +307,19 @@ TEST(SmtpClient, FailuresNameTheirCause) {
     EXPECT_EQ(SendSmtp(slow, Alert()).error, "Mail server did not answer in time");
 }
 
+TEST(SmtpClient, AGraceLetsAnExchangeUnderWayDeliver) {
+    SmtpTestServer server;
+    SmtpCancel cancel;
+    SmtpServer s = Local(server.port());
+    s.cancel = &cancel;
+    SmtpEvents e;
+    e.connected = [&] { cancel.Cancel(std::chrono::seconds(60)); };
+    const SmtpOutcome outcome = SendSmtp(s, Alert(), e);
+    EXPECT_TRUE(outcome.sent) << outcome.error;
+    EXPECT_TRUE(SendSmtp(s, Alert()).cancelled) << "a later one does not begin";
+    ASSERT_TRUE(server.WaitForMails(1));
+    EXPECT_EQ(server.MailCount(), 1);
+}
+
 }  // namespace
 }  // namespace kestrel
