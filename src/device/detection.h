@@ -10,7 +10,7 @@
 // panels 2 and 4 (the StatusBar port is thread-safe). A message box it shows
 // ("Drive Count Must less than 20.", "Invalid Drive") is shown from that
 // thread too, so the MessageBoxes port given to the transport must accept
-// calls from it. The window's pending messages are not processed here: the
+// calls from it; the program gives it boxes that do not wait for an answer. The window's pending messages are not processed here: the
 // detection thread has none, and the user-interface thread keeps running.
 // Everything else runs on the user-interface thread.
 #include <functional>

@@ -96,13 +96,14 @@ TEST(DriveDetectThread, RunsTheDetectionOffTheUserInterfaceThreadAndSignalsDone)
 TEST(WorkerThread, StopsWhileAHandOverWaitsForTheUserInterface) {
     SchedulerFlags flags;
     QObject ui;
-    auto worker = std::make_unique<TRaidThread>(flags, &ui, [] {});
+    std::atomic<int> calls{0};
+    auto worker = std::make_unique<TRaidThread>(flags, &ui, [&] { ++calls; });
     flags.RequestRefresh(refresh::kStatusPoll);  // never cleared: the worker keeps asking
-    QThread::msleep(100);                        // it now waits on the blocking call
-    QElapsedTimer t;
-    t.start();
-    worker.reset();
-    EXPECT_LT(t.elapsed(), 2000);
+    // Once it has been served, its next hand-over waits for this thread,
+    // which serves nothing more until it stops the worker.
+    ASSERT_TRUE(ServeUntil([&] { return calls.load() >= 1; }));
+    worker.reset();  // returns at all: no dead-lock
+    EXPECT_GE(calls.load(), 1);
 }
 
 }  // namespace
