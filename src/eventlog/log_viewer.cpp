@@ -161,7 +161,7 @@ ViewerUpdate LogViewer::NextFileChunk() {
     if (!LoadingFile()) return u;
     const char* data = fileBytes_.data();
     const auto size = static_cast<size_t>(fileBytes_.size());
-    const auto from = static_cast<size_t>(fileOffset_);
+    const size_t from = fileOffset_;
     // A step ends after the first line end at or past the chunk size; a
     // line too long for that is cut, between characters.
     size_t end = size;
@@ -181,7 +181,7 @@ ViewerUpdate LogViewer::NextFileChunk() {
     ForEachLogLine(data + from, end - from, [&](const char* text, size_t length, LineEnd lineEnd) {
         AddLine(u.lines, text, length, lineEnd, cut && lineEnd == LineEnd::None);
     });
-    fileOffset_ = static_cast<qsizetype>(end);
+    fileOffset_ = end;
     if (!LoadingFile()) fileBytes_.clear();
     return u;
 }

@@ -107,7 +107,7 @@ private:
     bool mirroring_ = false;
     std::string viewedLogPath_;
     std::string fileBytes_;
-    qsizetype fileOffset_ = 0;
+    size_t fileOffset_ = 0;
 };
 
 }  // namespace kestrel
