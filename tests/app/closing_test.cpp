@@ -37,11 +37,11 @@ QString Scenario(const QString& diskState, const QString& timeline) {
         .arg(diskState, timeline);
 }
 
-struct Run {
+struct BusyRun {
     Program program;
     QString scenario;
 
-    Run(const char* exe, const QString& diskState, const QString& timeline) : program(exe) {
+    BusyRun(const char* exe, const QString& diskState, const QString& timeline) : program(exe) {
         scenario = program.logDir() + "/scenario.json";
         QFile f(scenario);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
@@ -78,7 +78,7 @@ void ExpectCleanEnd(QProcess& p) {
 TEST(Closing, WithTheHybridSsdNoticeAndQuestionOpen) {
     // HDD1 failed in a hybrid enclosure: an unmatched SSD; the notice is up
     // after the first read, its question waits behind it.
-    Run run(KESTREL_HYBRID_EXE, "0x28", R"({"afterStatusReads": 3, "enclosure": "desk", "action": "quit"})");
+    BusyRun run(KESTREL_HYBRID_EXE, "0x28", R"({"afterStatusReads": 3, "enclosure": "desk", "action": "quit"})");
     run.AsWindow();
     ExpectCleanEnd(run.program.RunToEnd(run.Args({"--time-scale", "0.2"}), kWatchdogMs));
 }
@@ -87,7 +87,7 @@ TEST(Closing, DuringTheSettingsLoad) {
     // The load at start-up lets events run between its files; the close
     // comes at once, in the window and headless.
     for (bool window : {true, false}) {
-        Run run(KESTREL_RAID_EXE, "0x22", R"({"at": 0, "action": "quit"})");
+        BusyRun run(KESTREL_RAID_EXE, "0x22", R"({"at": 0, "action": "quit"})");
         run.MailTo(1);
         if (window) run.AsWindow();
         ExpectCleanEnd(run.program.RunToEnd(run.Args(window ? QStringList{} : QStringList{"--headless"}), kWatchdogMs));
@@ -100,7 +100,7 @@ TEST(Closing, DuringAMailExchangeWithAServerThatStalls) {
     testing::SmtpTestServer server({"--stall-after-data"});
     ASSERT_GT(server.port(), 0);
     for (bool window : {true, false}) {
-        Run run(KESTREL_RAID_EXE, "0x22", R"({"afterStatusReads": 2, "enclosure": "desk", "action": "pull-disk", "disk": 2})");
+        BusyRun run(KESTREL_RAID_EXE, "0x22", R"({"afterStatusReads": 2, "enclosure": "desk", "action": "pull-disk", "disk": 2})");
         run.MailTo(server.port());
         if (window) run.AsWindow();
         std::unique_ptr<QProcess> p(run.program.Start(run.Args(window ? QStringList{} : QStringList{"--headless"})));
@@ -121,7 +121,7 @@ TEST(Closing, DuringAMailExchangeWithAServerThatStalls) {
 TEST(Closing, DuringAMailExchangeWithAServerThatNeverAnswers) {
     testing::SmtpTestServer server({"--mute"});
     ASSERT_GT(server.port(), 0);
-    Run run(KESTREL_RAID_EXE, "0x22",
+    BusyRun run(KESTREL_RAID_EXE, "0x22",
             R"({"afterStatusReads": 2, "enclosure": "desk", "action": "pull-disk", "disk": 2},
                {"afterStatusReads": 6, "enclosure": "desk", "action": "quit"})");
     run.MailTo(server.port());
@@ -133,7 +133,7 @@ TEST(Closing, DuringADetection) {
     // Slowed twentyfold, the detection waits 10 s before each identification;
     // the close comes 1 s in, in the window and headless.
     for (bool window : {true, false}) {
-        Run run(KESTREL_RAID_EXE, "0x22", R"({"at": 50, "action": "quit"})");
+        BusyRun run(KESTREL_RAID_EXE, "0x22", R"({"at": 50, "action": "quit"})");
         if (window) run.AsWindow();
         ExpectCleanEnd(run.program.RunToEnd(
             run.Args(window ? QStringList{"--time-scale", "20"} : QStringList{"--headless", "--time-scale", "20"}),
@@ -143,7 +143,7 @@ TEST(Closing, DuringADetection) {
 
 TEST(Closing, WithNoFirmwareFileEverLoaded) {
     // Monitoring runs and nothing was loaded on the Upgrade page.
-    Run run(KESTREL_RAID_EXE, "0x22", R"({"afterStatusReads": 4, "enclosure": "desk", "action": "quit"})");
+    BusyRun run(KESTREL_RAID_EXE, "0x22", R"({"afterStatusReads": 4, "enclosure": "desk", "action": "quit"})");
     run.AsWindow();
     const Program::Result r = run.program.RunToEnd(run.Args({"--time-scale", "0.2"}), kWatchdogMs);
     ExpectCleanEnd(r);
