@@ -272,6 +272,8 @@ TEST(MailDelivery, ClosingEndsAStalledExchangeInsteadOfWaitingForIt) {
     // The exchange is cut off at once; the test's time-out is the fail-safe.
     delivery.Stop();
     ASSERT_TRUE(ServeUntil([&] { return events().contains("CLOSED"); }, 60000));
+    // What the worker posted before it ended.
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(m.bar.Panel(3), "Mail is Sending...") << "closing reports no failure";
 }
 
