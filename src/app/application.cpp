@@ -47,6 +47,15 @@ std::unique_ptr<QSocketNotifier> WatchTerminationSignals(const std::function<voi
     return notifier;
 }
 
+// Finishes a close once the event loop has returned, with no nested loop
+// left on the stack. The application stays marked as quitting, so that a
+// box one of the stopping workers' last hand-overs might open returns at
+// once instead of waiting for a person.
+void FinishClose(MainModule& module) {
+    QCoreApplication::exit(0);
+    module.FormClose();
+}
+
 bool DisplayAvailable() {
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
@@ -66,14 +75,13 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     std::function<void()> close;
     close = [&module, &close] {
         if (module.HoldClose(close)) return;
-        module.FormClose();
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     };
     module.SetCloseRequest(close);
     module.FormCreate();
     auto notifier = WatchTerminationSignals(close);
     app.exec();
-    module.FormClose();
+    FinishClose(module);
     return 0;
 }
 
@@ -85,6 +93,7 @@ int RunWindow(const Options& options, ProductVariant variant, int argc, char** a
     auto notifier = WatchTerminationSignals([&form] { form->close(); });
     form->show();
     app.exec();
+    FinishClose(form->module());
     form.reset();
     return 0;
 }

@@ -15,9 +15,10 @@ namespace kestrel {
 
 namespace {
 
-TransportOptions ScaledTransport(double timeScale) {
+TransportOptions ScaledTransport(double timeScale, std::function<void(std::chrono::milliseconds)> pause) {
     TransportOptions t;
     t.identifyPause = std::chrono::milliseconds(ScaledMs(500, timeScale));
+    t.pause = std::move(pause);
     return t;
 }
 
@@ -58,7 +59,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       com_(security),
       shell_(variant, drives_),
       timers_(options.timeScale),
-      transport_(*devices_.io, monitorBoxes_, ports.statusBar, ScaledTransport(options.timeScale)),
+      transport_(*devices_.io, monitorBoxes_, ports.statusBar, ScaledTransport(options.timeScale, [this](std::chrono::milliseconds d) { IdentifyPause(d); })),
       reader_(transport_),
       detection_(drives_, transport_, *devices_.io, reader_),
       registryKey_(options.registryFile),
@@ -278,8 +279,19 @@ bool MainModule::OpenDialog1CanClose(const std::string& path, ImageFile* file) {
     return LoadFirmwareImage(path, firmwareImage_, {ports_.statusBar, ports_.messages}, *file);
 }
 
+void MainModule::IdentifyPause(std::chrono::milliseconds pause) {
+    // Stopping the workers wakes this wait, so that a close never waits out
+    // the pauses of a detection in progress.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + pause;
+    uint64_t seen = flags_.wake.Generation();
+    while (!closing_.load() && Clock::now() < end) seen = flags_.wake.WaitForChange(seen, end - Clock::now());
+}
+
 void MainModule::StopWorkers() {
-    // Mail first: an alert not yet sent is not sent once the window closed.
+    closing_ = true;
+    // Mail first: an alert not yet sent is not sent once the window closed,
+    // and an exchange under way is cut off.
     mailDelivery_.Stop();
     raidThread_.reset();
     driveDetectThread_.reset();
@@ -288,12 +300,17 @@ void MainModule::StopWorkers() {
 void MainModule::FormClose() {
     if (closed_) return;
     closed_ = true;
+    // The workers stop before anything they touch is let go; what they
+    // still hand to this thread meanwhile is served and does nothing.
+    if (simClock_) simClock_.reset();
+    StopWorkers();
     firmwareImage_.Release();
+    mailSettings_.ReleaseLists();
+    composer_.ReleaseLists();
+    systemInfo_ = {};
     timers_.Timer1.stop();
     timers_.Timer3.stop();
     flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kMonitoring));
-    if (simClock_) simClock_.reset();
-    StopWorkers();
     eventLog_.Flush();
     registryKey_.Close();
 }

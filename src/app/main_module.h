@@ -60,7 +60,9 @@ public:
     bool ComReady();
     // The creation handler's steps, in order; then the first detection runs.
     void FormCreate();
-    // Releases what the module holds and stops the periodic work.
+    // Stops the worker threads, then releases what the module holds and
+    // stops the periodic work. Run it where no nested event loop is on the
+    // stack: the threads' last hand-overs are served while they stop.
     void FormClose();
     // How the program closes when a scenario asks it to quit.
     void SetCloseRequest(std::function<void()> close) { closeRequest_ = std::move(close); }
@@ -113,6 +115,7 @@ private:
     void ReportPresenceChanges();
     void ShowUpgradeFirmware(int slot);
     void StopWorkers();
+    void IdentifyPause(std::chrono::milliseconds pause);
 
     Options options_;
     ProductVariant variant_;
@@ -154,6 +157,8 @@ private:
     std::unique_ptr<DriveDetectThread> driveDetectThread_;
     std::unique_ptr<TRaidThread> raidThread_;
     bool closed_ = false;
+    // Set when closing begins: a detection in progress skips its pauses.
+    std::atomic<bool> closing_{false};
 };
 
 }  // namespace kestrel

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QThread>
 #include <QFileDialog>
 #include <QFrame>
 #include <QIcon>
@@ -505,8 +507,16 @@ void TForm1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    module_->FormClose();
     event->accept();
+    // The close may arrive inside a nested event loop (a box, a settings
+    // load letting events run) whose caller still uses the module: every
+    // loop is ended instead, and the program finishes the close once its
+    // own loop has returned.
+    if (QThread::currentThread()->loopLevel() > 0) {
+        QCoreApplication::exit(0);
+        return;
+    }
+    module_->FormClose();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -27,6 +27,7 @@ public:
     AlertMail BuildAlertMail() const;
 
     const std::vector<std::string>& DeviceInfo() const { return deviceInfo_; }
+    void ReleaseLists() { deviceInfo_ = {}; }
     int PendingKind() const { return pendingKind_; }
 
 private:

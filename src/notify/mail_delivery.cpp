@@ -5,10 +5,6 @@
 
 namespace kestrel {
 
-// Closing lets an exchange under way finish for this long, so that an
-// alert about to go out still does; a server that stalls is cut off.
-constexpr std::chrono::milliseconds kClosingGrace(3000);
-
 std::string LoginName(const std::string& address) { return address.substr(0, address.find('@')); }
 
 class MailDelivery::TEmailThread final : public WorkerThread {
@@ -36,9 +32,11 @@ void MailDelivery::Start() {
 
 void MailDelivery::Stop() {
     // A step that the thread is waiting for may still be served while it
-    // stops: it must not build or send anything any more.
+    // stops: it must not build or send anything any more. An exchange under
+    // way is cut off at once and its alert dropped: closing does not wait
+    // for a mail server.
     stopping_ = true;
-    cancel_->Cancel(kClosingGrace);
+    cancel_->Cancel();
     thread_.reset();
 }
 

@@ -43,8 +43,8 @@ public:
     MailDelivery& operator=(const MailDelivery&) = delete;
 
     void Start();  // creates TEmailThread
-    // Ends the thread; an exchange under way may finish within a short
-    // grace (3 s), and is cut off then.
+    // Ends the thread; an exchange under way is cut off at once and its
+    // alert dropped.
     void Stop();
 
     // The mail step, on the user-interface thread; returns the mail to send.

@@ -73,6 +73,13 @@ public:
 
     // At start-up: finds out whether the key exists and, if so, asks for a load.
     void Startup();
+    // Closing: the settings, recipients and alert texts are let go.
+    void ReleaseLists() {
+        mailSettings_ = {};
+        recipients_ = {};
+        texts_ = {};
+        settingsLoaded_ = false;
+    }
     // On the user-interface thread, from the mail step when ReloadSettings is set.
     void LoadMailSettings();
     void RequestReload();

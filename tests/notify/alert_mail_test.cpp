@@ -269,11 +269,26 @@ TEST(MailDelivery, ClosingEndsAStalledExchangeInsteadOfWaitingForIt) {
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     };
     ASSERT_TRUE(ServeUntil([&] { return events().contains("DATA-END"); }, 60000));
-    // The exchange gets a short grace, then it is cut off; the test's
-    // time-out is the fail-safe.
+    // The exchange is cut off at once; the test's time-out is the fail-safe.
     delivery.Stop();
     ASSERT_TRUE(ServeUntil([&] { return events().contains("CLOSED"); }, 60000));
+    // What the worker posted before it ended.
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(m.bar.Panel(3), "Mail is Sending...") << "closing reports no failure";
+}
+
+TEST(MailDelivery, AnAlertStillPendingWhenClosingIsNotSent) {
+    testing::SmtpTestServer server;
+    Mail m(server.port());
+    QObject ui;
+    MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar);
+    delivery.Start();
+    m.composer->ComposeAlert(1, 0, 0);
+    // The mail step waits for this thread, which closes instead of serving
+    // it; once Stop has returned the worker is gone, so nothing can follow.
+    delivery.Stop();
+    EXPECT_EQ(server.MailCount(), 0);
+    EXPECT_NE(m.bar.Panel(3), "Send mail Success!");
 }
 
 TEST(MailDelivery, SettingsAndAlertTextsArriveAsTheUtf8TheyAre) {
