@@ -19,7 +19,8 @@ bool TRaidThread::Step() {
             if (!Stopping()) dispatch_();
         },
         Qt::BlockingQueuedConnection);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // No pause before looking again: a second job raised meanwhile is handed
+    // over at once, and an idle thread goes back to sleep in one step.
     return true;
 }
 
@@ -36,7 +37,7 @@ void DispatchRefresh(SchedulerFlags& flags, const RefreshJobs& jobs) {
 
 DriveDetectThread::DriveDetectThread(SchedulerFlags& flags, std::function<void()> redetect)
     : flags_(flags), redetect_(std::move(redetect)) {
-    Start(flags.wake);
+    Start(flags.detectWake);
 }
 
 bool DriveDetectThread::Step() {

@@ -1,8 +1,8 @@
 #pragma once
 // The two monitoring workers. TRaidThread hands one job at a time to the
 // user-interface thread and waits for it; DriveDetectThread runs the
-// enclosure detection on its own thread. Both sleep on the flags' condition
-// instead of waking every 50 or 100 ms, and still react at once.
+// enclosure detection on its own thread. Each sleeps on its own signal
+// instead of waking every 50 or 100 ms, and still reacts at once.
 #include <QObject>
 #include <functional>
 

@@ -83,9 +83,7 @@ TEST(DriveDetectThread, RunsTheDetectionOffTheUserInterfaceThreadAndSignalsDone)
         offUiThread = QThread::currentThread() != ui;
         ++runs;
     });
-    flags.DetectPending = 1;
-    flags.DetectRequest = 1;
-    flags.Wake();
+    ASSERT_TRUE(flags.RaiseDetection());
     ASSERT_TRUE(ServeUntil([&] { return flags.DetectDone.load() == 1; }));
     EXPECT_EQ(runs.load(), 1);
     EXPECT_TRUE(offUiThread.load());
