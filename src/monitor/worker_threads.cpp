@@ -7,21 +7,26 @@
 namespace kestrel {
 
 TRaidThread::TRaidThread(SchedulerFlags& flags, QObject* ui, std::function<void()> dispatch)
-    : flags_(flags), ui_(ui), dispatch_(std::move(dispatch)) {
+    : flags_(flags), receiver_(std::make_unique<QObject>()), dispatch_(std::move(dispatch)) {
+    receiver_->moveToThread(ui->thread());
     Start(flags.wake);
 }
 
 bool TRaidThread::Step() {
+    if (jobRunning_.load()) return false;  // one job at a time
     if (flags_.DetectionInFlight() || !(flags_.RefreshFlags.load() & refresh::kWork)) return false;
+    jobRunning_.store(true);
     QMetaObject::invokeMethod(
-        ui_,
+        receiver_.get(),
         [this] {
             if (!Stopping()) dispatch_();
+            jobRunning_.store(false);
+            // Every change of the flags happens on this thread, so what is
+            // left now is all the worker could find.
+            if (flags_.RefreshFlags.load() & refresh::kWork) flags_.Wake();
         },
-        Qt::BlockingQueuedConnection);
-    // No pause before looking again: a second job raised meanwhile is handed
-    // over at once, and an idle thread goes back to sleep in one step.
-    return true;
+        Qt::QueuedConnection);
+    return false;  // sleep until the job's end or a new request
 }
 
 void DispatchRefresh(SchedulerFlags& flags, const RefreshJobs& jobs) {
