@@ -31,15 +31,17 @@ std::unique_ptr<ManagementQuery> HostQuery(const DeviceIoChoice& devices) {
     return std::make_unique<linuxio::LinuxManagementQuery>();
 }
 
-EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& shell, SchedulerFlags& flags) {
+EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& shell, SchedulerFlags& flags,
+                         const LogClock& clock) {
     EventLogConfig c;
     c.logDir = options.logDir;
     c.baseTitle = BaseTitleFor(variant);
     c.firstStatusPending = [&shell] { return shell.Model().firstStatusPending; };
-    // The pass stamps its lines with the time it takes, and keeps it as the
-    // last tick as Timer3 does.
-    c.clock = [&flags] {
-        flags.LastTick = QDateTime::currentDateTime();
+    // The pass stamps its lines with the time it takes at its start, and
+    // keeps it as the last tick: taken only when needed, so no timer wakes
+    // the idle program to keep it fresh.
+    c.clock = [&flags, &clock] {
+        flags.LastTick = clock();
         return flags.LastTick;
     };
     if (options.headless) c.echo = LineEchoTo(stdout);
@@ -67,7 +69,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       managementQuery_(HostQuery(devices_)),
       composer_(drives_, mailSettings_, mailFlags_, BaseTitleFor(variant),
                 [this] { return std::vector<std::string>(systemInfo_.lines.begin(), systemInfo_.lines.end()); }),
-      eventLog_(drives_, composer_, ports.statusBar, LogConfig(options, variant, shell_, flags_)),
+      eventLog_(drives_, composer_, ports.statusBar, LogConfig(options, variant, shell_, flags_, logClock_)),
       statusPage_(variant, drives_, shell_, ports.messages,
                   StatusPageLinks{
                       .buzzerMuteClicked = nullptr,
@@ -94,12 +96,12 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                          .buildDeviceLabels = [this] { BuildDeviceLabels(); },
                          .drawStatusPage = [this](bool force) { DrawStatusPage(force); },
                          .showUpgradeFirmware = [this](int slot) { ShowUpgradeFirmware(slot); },
-                         .startMonitoring =
-                             [this] {
-                                 timers_.Timer2.start();
-                                 timers_.Timer3.start();
+                         .startMonitoring = [this] { timers_.Timer2.start(); },
+                         .runTimer4 =
+                             [this](bool run) {
+                                 if (!run) timers_.Timer4.stop();
+                                 else if (!timers_.Timer4.isActive()) timers_.Timer4.start();
                              },
-                         .stopTimer3 = [this] { timers_.Timer3.stop(); },
                      }),
       mailDelivery_(&timers_, mailFlags_, mailSettings_, composer_, ports.statusBar),
       maintenance_(flags_, drives_, shell_),
@@ -139,8 +141,6 @@ bool MainModule::ComReady() { return InitializeComSecurity(com_, ports_.messages
 void MainModule::ConnectTimers() {
     QObject::connect(&timers_.Timer1, &QTimer::timeout, &timers_, [this] { maintenance_.Timer1Timer(); });
     QObject::connect(&timers_.Timer2, &QTimer::timeout, &timers_, [this] { Timer2Tick(flags_); });
-    QObject::connect(&timers_.Timer3, &QTimer::timeout, &timers_,
-                     [this] { flags_.LastTick = QDateTime::currentDateTime(); });
     QObject::connect(&timers_.Timer4, &QTimer::timeout, &timers_, [this] { presenceWatch_.Timer4Timer(); });
 }
 
@@ -187,14 +187,12 @@ void MainModule::FormCreate() {
     // The first detection is requested before the workers start.
     flags_.DetectPending = 0;
     flags_.DetectDone = 0;
-    flags_.RaiseDetection();
+    presenceWatch_.RaiseDetection();  // starts Timer4
     flags_.RefreshFlags = 0;
     mailFlags_.Reset();
     driveDetectThread_ = std::make_unique<DriveDetectThread>(flags_, [this] { Redetect(); });
     raidThread_ = std::make_unique<TRaidThread>(flags_, &timers_, [this] { Dispatch(); });
     mailDelivery_.Start();
-    timers_.Timer3.start();
-    timers_.Timer4.start();
 
     timers_.Timer1.stop();
     timers_.Timer2.stop();
@@ -309,7 +307,6 @@ void MainModule::FormClose() {
     composer_.ReleaseLists();
     systemInfo_ = {};
     timers_.Timer1.stop();
-    timers_.Timer3.stop();
     flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kMonitoring));
     eventLog_.Flush();
     registryKey_.Close();

@@ -85,6 +85,8 @@ public:
     StatusBar& statusBar() { return ports_.statusBar; }
 
     // The window applies status page redraws; headless mode leaves it unset.
+    // Where the event log pass takes its time; the system clock by default.
+    void SetLogClock(LogClock clock) { logClock_ = std::move(clock); }
     void SetStatusPageView(std::function<void(const StatusPageUpdate&)> view) { statusPageView_ = std::move(view); }
     void DrawStatusPage(bool force);
     void BuildDeviceLabels();
@@ -128,6 +130,7 @@ private:
     DriveTable drives_;
     Shell shell_;
     SchedulerFlags flags_;
+    LogClock logClock_ = SystemLogClock();
     MainTimers timers_;
     Transport transport_;
     StatusReader reader_;

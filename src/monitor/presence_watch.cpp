@@ -12,7 +12,29 @@ PresenceWatch::PresenceWatch(SchedulerFlags& flags, DriveTable& drives, WindowSt
                              PresenceLinks links)
     : flags_(flags), drives_(drives), shell_(shell), bar_(bar), links_(std::move(links)) {}
 
+void PresenceWatch::DeviceChanged() {
+    flags_.DetectCountdown.store(kCountdownStart);
+    if (links_.runTimer4) links_.runTimer4(true);
+}
+
+bool PresenceWatch::RaiseDetection() {
+    if (!flags_.RaiseDetection()) return false;
+    if (links_.runTimer4) links_.runTimer4(true);
+    return true;
+}
+
+bool PresenceWatch::Timer4Needed() const {
+    return flags_.DetectCountdown.load() != 0 || flags_.DetectionInFlight();
+}
+
 void PresenceWatch::Timer4Timer() {
+    Tick();
+    // Only this thread starts a countdown or a detection, so nothing can
+    // start between the look and the stop.
+    if (!Timer4Needed() && links_.runTimer4) links_.runTimer4(false);
+}
+
+void PresenceWatch::Tick() {
     ShellModel& m = shell_.Model();
     // A finished detection is committed before a newer device change is
     // counted down: the count check that follows then compares with what
@@ -64,7 +86,7 @@ void PresenceWatch::CountDown() {
     }
     drives_.LogicalDriveCount = logical;
     drives_.PhysicalDriveCount = physical;
-    flags_.RaiseDetection();
+    RaiseDetection();
     if (drives_.EnclosureCount == 0) {
         m.detectText = kDetecting;
         m.detectTextVisible = true;
@@ -96,7 +118,6 @@ void PresenceWatch::CommitFinishedDetection() {
         m.loadEnabled = false;
         m.upgradeEnabled = false;
         m.pageButtonsEnabled = false;
-        if (links_.stopTimer3) links_.stopTimer3();
         flags_.Probing.store(0);
         m.detectText = "No Drive found! ";
         m.detectTextVisible = true;

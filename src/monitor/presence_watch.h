@@ -20,8 +20,9 @@ struct PresenceLinks {
     std::function<void()> buildDeviceLabels;
     std::function<void(bool force)> drawStatusPage;
     std::function<void(int slot)> showUpgradeFirmware;  // Label54
-    std::function<void()> startMonitoring;    // starts Timer2 and Timer3
-    std::function<void()> stopTimer3;
+    std::function<void()> startMonitoring;    // starts Timer2
+    // Starts Timer4 (true; one already running keeps its pace) or stops it.
+    std::function<void(bool run)> runTimer4;
 };
 
 class PresenceWatch {
@@ -29,13 +30,21 @@ public:
     PresenceWatch(SchedulerFlags& flags, DriveTable& drives, WindowState& shell, StatusBar& bar, PresenceLinks links);
 
     // Any device change (the platform's notifier): restart the quiet wait.
-    void DeviceChanged() { flags_.DetectCountdown.store(kCountdownStart); }
+    void DeviceChanged();
+    // Asks the detection thread for a detection (false while one is in
+    // flight) and has Timer4 watch it.
+    bool RaiseDetection();
     void Timer4Timer();
+    // Timer4 runs only while it has something to do: a countdown, or a
+    // detection in flight (whose "Drive detecting" blinks and which it
+    // commits). Once idle it stops itself; what starts work starts it.
+    bool Timer4Needed() const;
 
     static constexpr uint8_t kCountdownStart = 16;
     static constexpr uint8_t kCountdownEnd = 26;
 
 private:
+    void Tick();
     void CountDown();
     void CommitFinishedDetection();
     // Moves the pages off a slot the new list no longer has; returns

@@ -53,7 +53,7 @@ public:
         Probing.store(1);
         DetectPending.store(1);
         DetectRequest.store(1);
-        Wake();
+        detectWake.Wake();
         return true;
     }
     // Detection thread: takes the request, if there is one.
@@ -63,19 +63,25 @@ public:
     }
     // Detection thread, after the run. Done is set before Pending clears,
     // so the detection never looks finished and idle at the same time.
+    // Nobody sleeps on this: Timer4 runs while a detection is in flight.
     void DetectionFinished() {
         DetectDone.store(1);
         DetectPending.store(0);
-        Wake();
     }
     // User-interface thread (Timer4): takes the finished result to commit.
+    // TRaidThread may go on from here, so it is woken.
     bool TakeFinishedDetection() {
         uint8_t done = 1;
-        return DetectDone.compare_exchange_strong(done, 0);
+        if (!DetectDone.compare_exchange_strong(done, 0)) return false;
+        Wake();
+        return true;
     }
 
+    // Each worker sleeps on its own signal, so that a poll request does not
+    // wake the detection thread and a detection request not TRaidThread.
     void Wake() { wake.Wake(); }
-    WakeSignal wake;
+    WakeSignal wake;        // TRaidThread
+    WakeSignal detectWake;  // DriveDetectThread
 };
 
 }  // namespace kestrel

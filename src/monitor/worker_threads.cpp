@@ -7,20 +7,26 @@
 namespace kestrel {
 
 TRaidThread::TRaidThread(SchedulerFlags& flags, QObject* ui, std::function<void()> dispatch)
-    : flags_(flags), ui_(ui), dispatch_(std::move(dispatch)) {
+    : flags_(flags), receiver_(std::make_unique<QObject>()), dispatch_(std::move(dispatch)) {
+    receiver_->moveToThread(ui->thread());
     Start(flags.wake);
 }
 
 bool TRaidThread::Step() {
+    if (jobRunning_.load()) return false;  // one job at a time
     if (flags_.DetectionInFlight() || !(flags_.RefreshFlags.load() & refresh::kWork)) return false;
+    jobRunning_.store(true);
     QMetaObject::invokeMethod(
-        ui_,
+        receiver_.get(),
         [this] {
             if (!Stopping()) dispatch_();
+            jobRunning_.store(false);
+            // Every change of the flags happens on this thread, so what is
+            // left now is all the worker could find.
+            if (flags_.RefreshFlags.load() & refresh::kWork) flags_.Wake();
         },
-        Qt::BlockingQueuedConnection);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return true;
+        Qt::QueuedConnection);
+    return false;  // sleep until the job's end or a new request
 }
 
 void DispatchRefresh(SchedulerFlags& flags, const RefreshJobs& jobs) {
@@ -36,7 +42,7 @@ void DispatchRefresh(SchedulerFlags& flags, const RefreshJobs& jobs) {
 
 DriveDetectThread::DriveDetectThread(SchedulerFlags& flags, std::function<void()> redetect)
     : flags_(flags), redetect_(std::move(redetect)) {
-    Start(flags.wake);
+    Start(flags.detectWake);
 }
 
 bool DriveDetectThread::Step() {

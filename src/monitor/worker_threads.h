@@ -1,10 +1,12 @@
 #pragma once
 // The two monitoring workers. TRaidThread hands one job at a time to the
 // user-interface thread and waits for it; DriveDetectThread runs the
-// enclosure detection on its own thread. Both sleep on the flags' condition
-// instead of waking every 50 or 100 ms, and still react at once.
+// enclosure detection on its own thread. Each sleeps on its own signal
+// instead of waking every 50 or 100 ms, and still reacts at once.
 #include <QObject>
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include "monitor/scheduler_flags.h"
 #include "platform/worker_thread.h"
@@ -20,8 +22,14 @@ public:
 private:
     bool Step() override;
     SchedulerFlags& flags_;
-    QObject* ui_;
+    // Receives the hand-overs on the user-interface thread; one still queued
+    // when the thread is destroyed goes with it.
+    std::unique_ptr<QObject> receiver_;
     std::function<void()> dispatch_;
+    // A job was handed over and has not returned yet. The thread waits for
+    // its end in the same sleep as for new work, and the end wakes it only
+    // when there is more to do: an idle poll costs the thread one wake-up.
+    std::atomic<bool> jobRunning_{false};
 };
 
 // TRaidThread's job on the user-interface thread: exactly one job, by

@@ -17,8 +17,9 @@ void WorkerThread::Loop() {
     while (!stopping_.load()) {
         if (Step()) continue;
         // A safety net only: whoever sets what a worker waits for wakes it,
-        // so this time-out never delays a reaction.
-        seen = wake_->WaitForChange(seen, std::chrono::seconds(5));
+        // so this time-out never delays a reaction. Long, so that an idle
+        // program hardly ever wakes for it.
+        seen = wake_->WaitForChange(seen, std::chrono::minutes(1));
     }
     finished_.store(true);
 }

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -218,9 +219,60 @@ TEST(MainModule, NoEnclosureMeansNoMonitoring) {
     EXPECT_EQ(shell.detectText, "No Drive found! ");
     EXPECT_FALSE(shell.pageButtonsEnabled);
     EXPECT_FALSE(m.module->timers().Timer2.isActive());
-    EXPECT_FALSE(m.module->timers().Timer3.isActive());
+    EXPECT_FALSE(m.module->timers().Timer4.isActive());
     EXPECT_EQ(m.bar.Panel(1), "Detected OK");
     EXPECT_EQ(m.module->eventLog().LineCount(), 0u) << "no poll ran, so nothing was logged";
+}
+
+// Timer4 runs only while there is a detection or a countdown, no timer keeps
+// the last tick fresh, and the log lines still carry their pass's time: a
+// detection at start, a day change at midnight, a device change while idle.
+TEST(MainModule, TimersRunOnlyWithWorkAndTheLogKeepsItsStampsAcrossMidnight) {
+    Module m(kTwoEnclosures);
+    QDateTime now(QDate(2026, 3, 14), QTime(23, 59, 58, 250));
+    m.module->SetLogClock([&] { return now; });
+    const MainTimers& timers = m.module->timers();
+    const EventLog& log = m.module->eventLog();
+    const std::vector<std::string>& lines = log.Lines();
+    auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    const std::string separator(83, '-');
+
+    m.module->FormCreate();
+    EXPECT_TRUE(timers.Timer4.isActive()) << "the detection at start";
+    EXPECT_FALSE(timers.Timer2.isActive());
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    EXPECT_FALSE(timers.Timer4.isActive()) << "nothing to count down, blink or commit";
+    EXPECT_TRUE(timers.Timer2.isActive());
+    EXPECT_TRUE(has("RAID GUI V0.23.6 has started from " + TimestampText(now)));
+    EXPECT_EQ(m.module->flags().LastTick, now);
+    const std::string firstDay = m.options.logDir + "/" + LogFileName(now);
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(firstDay)));
+
+    // Midnight: the next pass starts the new day's file with a separator.
+    now = QDateTime(QDate(2026, 3, 15), QTime(0, 0, 0, 125));
+    ASSERT_TRUE(m.ServeUntil([&] { return log.PassTime() == now; }));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], separator);
+    EXPECT_EQ(lines[1], "Device1 information :");
+    EXPECT_EQ(m.module->flags().LastTick, now);
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(m.options.logDir + "/" + LogFileName(now))));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(firstDay)));
+    EXPECT_FALSE(timers.Timer4.isActive());
+
+    // A device change while idle starts Timer4 again; the lines it queues
+    // carry the time of the pass that writes them.
+    now = now.addSecs(7);
+    sim::Step unplug;
+    unplug.action = sim::Action::Unplug;
+    unplug.enclosure = "travel";
+    m.simulated->RunStep(unplug);
+    ASSERT_TRUE(m.ServeUntil([&] { return timers.Timer4.isActive(); }));
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 1 && log.PassTime() == now; }));
+    ASSERT_TRUE(m.ServeUntil([&] { return has("    Device had changed." + TimestampText(now)); }));
+    EXPECT_TRUE(has("D2 Device was removed." + TimestampText(now)));
+    EXPECT_FALSE(timers.Timer4.isActive()) << "committed: Timer4 stopped again";
+    EXPECT_EQ(m.module->flags().LastTick, log.PassTime());
+    m.module->FormClose();
 }
 
 TEST(MainModule, FailingSecurityCallSaysSoAndStopsTheStart) {

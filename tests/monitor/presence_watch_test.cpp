@@ -28,7 +28,10 @@ struct Watch {
         };
         links.countPhysicalDrives = [this] { return physical; };
         links.startMonitoring = [this] { monitoring = true; };
-        links.stopTimer3 = [this] { timer3Stopped = true; };
+        links.runTimer4 = [this](bool run) {
+            timer4Starts += run && !timer4;
+            timer4 = run;
+        };
         watch = std::make_unique<PresenceWatch>(flags, drives, shell, bar, links);
     }
     SchedulerFlags flags;
@@ -37,7 +40,9 @@ struct Watch {
     MemoryStatusBar bar;
     int commits = 0, labels = 0, counts = 0;
     int logical = 0, physical = 0;
-    bool monitoring = false, timer3Stopped = false;
+    bool monitoring = false;
+    bool timer4 = false;  // as the module's Timer4 would be
+    int timer4Starts = 0;
     std::unique_ptr<PresenceWatch> watch;
 };
 
@@ -88,7 +93,7 @@ TEST(Timer4, CommitWithoutEnclosuresSaysSoAndNeverMonitors) {
     EXPECT_FALSE(m.pageButtonsEnabled);
     EXPECT_FALSE(m.deviceChecked[0]);
     EXPECT_FALSE(m.deviceBoxVisible[1]);
-    EXPECT_TRUE(w.timer3Stopped);
+    EXPECT_FALSE(w.timer4) << "nothing left to watch";
     EXPECT_FALSE(w.monitoring);
     EXPECT_EQ(w.flags.RefreshFlags.load(), 0);
     // Nothing blinks afterwards.
@@ -150,6 +155,92 @@ TEST(Timer4, ACheckWaitsWhileMaintenanceHoldsAnEnclosure) {
     EXPECT_EQ(TicksUntilCountCheck(w), 1);
 }
 
+// Ticks Timer4 for as long as it runs, as its QTimer would; returns the
+// number of ticks (limit: it never stopped).
+int TicksWhileTimer4Runs(Watch& w, int limit = 200) {
+    int ticks = 0;
+    while (w.timer4 && ticks < limit) {
+        w.watch->Timer4Timer();
+        ++ticks;
+    }
+    return ticks;
+}
+
+TEST(Timer4Runs, OnlyWhileADetectionIsInFlightAndCommitsAndBlinksAsBefore) {
+    Watch w;
+    w.shell.Model().detectText = "Drive detecting";
+    ASSERT_TRUE(w.watch->RaiseDetection());  // start-up
+    EXPECT_TRUE(w.timer4);
+    EXPECT_FALSE(w.watch->RaiseDetection()) << "one detection in flight at a time";
+    EXPECT_EQ(w.timer4Starts, 1);
+    // The detection runs: the text blinks, shown one tick, hidden the next.
+    std::vector<bool> shown;
+    for (int i = 0; i < 4; ++i) {
+        w.watch->Timer4Timer();
+        shown.push_back(w.shell.Model().detectTextVisible);
+    }
+    EXPECT_EQ(shown, (std::vector<bool>{false, true, false, true}));
+    EXPECT_TRUE(w.timer4) << "still in flight";
+    // Finished: the next tick commits, then Timer4 stops.
+    w.drives.ProbeCount = 1;
+    w.flags.DetectionFinished();
+    EXPECT_TRUE(w.timer4);
+    EXPECT_EQ(TicksWhileTimer4Runs(w), 1);
+    EXPECT_EQ(w.commits, 1);
+    EXPECT_TRUE(w.monitoring);
+    EXPECT_FALSE(w.shell.Model().detectTextVisible);
+    EXPECT_EQ(w.flags.RefreshFlags.load(), 0x11);
+}
+
+TEST(Timer4Runs, ForTheCountdownOfADeviceChangeDuringIdleAndStopsAfterTheCheck) {
+    Watch w;
+    w.drives.EnclosureCount = 1;
+    w.shell.Model().detectText = " ";  // as the first commit left it
+    w.shell.Model().detectTextVisible = false;
+    w.logical = w.drives.LogicalDriveCount = 2;
+    w.physical = w.drives.PhysicalDriveCount = 2;
+    ASSERT_FALSE(w.timer4);
+    // A mouse: no count changes, so no detection; the check is tick 11.
+    w.watch->DeviceChanged();
+    EXPECT_TRUE(w.timer4);
+    EXPECT_EQ(TicksWhileTimer4Runs(w), 11);
+    EXPECT_EQ(w.counts, 1);
+    EXPECT_EQ(w.flags.Probing.load(), 0);
+    EXPECT_TRUE(w.shell.Model().upgradeEnabled);
+
+    // A burst: each change restarts the wait, not a second timer.
+    w.watch->DeviceChanged();
+    for (int i = 0; i < 5; ++i) w.watch->Timer4Timer();
+    w.watch->DeviceChanged();
+    EXPECT_EQ(w.timer4Starts, 2) << "a running Timer4 keeps its pace";
+    // An enclosure came: the check requests a detection and Timer4 runs on
+    // through it; with enclosures committed nothing blinks.
+    w.physical = 3;
+    EXPECT_EQ(TicksUntilCountCheck(w), 11);
+    EXPECT_TRUE(w.timer4);
+    EXPECT_TRUE(w.flags.DetectionInFlight());
+    for (int i = 0; i < 10; ++i) w.watch->Timer4Timer();
+    EXPECT_FALSE(w.shell.Model().detectTextVisible) << "nothing blinks";
+    EXPECT_TRUE(w.timer4);
+    EXPECT_EQ(w.commits, 0);
+    ASSERT_TRUE(w.flags.TakeDetectionRequest());
+    w.drives.ProbeCount = 2;
+    w.flags.DetectionFinished();
+    EXPECT_EQ(TicksWhileTimer4Runs(w), 1);
+    EXPECT_EQ(w.commits, 1);
+    EXPECT_FALSE(w.flags.DetectionInFlight());
+}
+
+TEST(Timer4Runs, WhileACheckWaitsForMaintenanceToEnd) {
+    Watch w;
+    w.flags.MaintenanceBusy = 1;
+    w.watch->DeviceChanged();
+    EXPECT_EQ(TicksWhileTimer4Runs(w, 40), 40) << "held at 26, looked at every tick";
+    EXPECT_EQ(w.flags.DetectCountdown.load(), PresenceWatch::kCountdownEnd);
+    w.flags.MaintenanceBusy = 0;
+    EXPECT_EQ(TicksWhileTimer4Runs(w), 1);
+    EXPECT_EQ(w.counts, 1);
+}
 
 // Waits for something another thread does (never a fixed sleep).
 template <typename Cond>

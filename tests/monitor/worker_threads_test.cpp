@@ -74,6 +74,26 @@ TEST(TRaidThread, HandsNothingOverWhileADetectionIsPending) {
     EXPECT_TRUE(ServeUntil([&] { return jobs == 1; }));
 }
 
+TEST(TRaidThread, TakesUpWorkThatWaitedOnceTheDetectionIsCommitted) {
+    SchedulerFlags flags;
+    QObject ui;
+    int jobs = 0;
+    TRaidThread worker(flags, &ui, [&] {
+        ++jobs;
+        flags.RefreshFlags = 0;
+    });
+    ASSERT_TRUE(flags.RaiseDetection());
+    flags.RequestRefresh(refresh::kConfigWrite);  // a click during the detection
+    ASSERT_TRUE(flags.TakeDetectionRequest());
+    flags.DetectionFinished();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(jobs, 0) << "finished is not committed yet";
+    // No new request follows the commit: taking the result alone must wake
+    // the worker, which otherwise sleeps until its safety time-out.
+    ASSERT_TRUE(flags.TakeFinishedDetection());
+    EXPECT_TRUE(ServeUntil([&] { return jobs == 1; }));
+}
+
 TEST(DriveDetectThread, RunsTheDetectionOffTheUserInterfaceThreadAndSignalsDone) {
     SchedulerFlags flags;
     std::atomic<int> runs{0};
@@ -83,9 +103,7 @@ TEST(DriveDetectThread, RunsTheDetectionOffTheUserInterfaceThreadAndSignalsDone)
         offUiThread = QThread::currentThread() != ui;
         ++runs;
     });
-    flags.DetectPending = 1;
-    flags.DetectRequest = 1;
-    flags.Wake();
+    ASSERT_TRUE(flags.RaiseDetection());
     ASSERT_TRUE(ServeUntil([&] { return flags.DetectDone.load() == 1; }));
     EXPECT_EQ(runs.load(), 1);
     EXPECT_TRUE(offUiThread.load());
