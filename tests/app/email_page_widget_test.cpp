@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -11,6 +14,7 @@
 
 #include "app/device_io_choice.h"
 #include "app/tform1.h"
+#include "support/smtp_server.h"
 
 namespace kestrel {
 namespace {
@@ -42,6 +46,17 @@ protected:
     void Retype(QLineEdit* edit, const QString& text) {
         edit->clear();
         QTest::keyClicks(edit, text);
+    }
+    // Runs the window's event loop until panel 3 begins with text.
+    bool WaitForPanel3(const std::string& text) {
+        QElapsedTimer t;
+        t.start();
+        while (form->module().statusBar().Panel(3).rfind(text, 0) != 0 && t.elapsed() < 20000) QTest::qWait(20);
+        return form->module().statusBar().Panel(3).rfind(text, 0) == 0;
+    }
+    void StoreServer(int port) {
+        Retype(form->Edit1, QString::number(port));
+        QTest::mouseClick(form->Image3_OK, Qt::LeftButton);
     }
 };
 
@@ -135,6 +150,32 @@ TEST_F(EmailPageWindow, OkStoresWhatTheNextRunShowsAndIgnoreKeepsTheDontSendTick
     EXPECT_TRUE(g.CheckBox4->isChecked());
     EXPECT_EQ(g.Edit11->text(), "");
     EXPECT_EQ(g.Notebook2->currentIndex(), 2);
+}
+
+TEST_F(EmailPageWindow, SendTestMailNamesTheOutcomeInPanelThree) {
+    testing::SmtpTestServer server;
+    ASSERT_GT(server.port(), 0);
+    StartAndOpen();
+    TForm1& f = *form;
+    Retype(f.Edit2, "127.0.0.1");
+    Retype(f.Edit4, "raid@example.com");
+    QTest::mouseClick(f.Image3_HDDFail, Qt::LeftButton);
+    QTest::keyClicks(f.Edit7, "ops@example.com");
+    QTest::mouseClick(f.Image3_1P, Qt::LeftButton);
+    StoreServer(server.port());
+    QTest::mouseClick(f.Image3_Setup, Qt::LeftButton);
+    QTest::mouseClick(f.ButtonTestMail, Qt::LeftButton);
+    ASSERT_TRUE(WaitForPanel3("Test mail sent")) << f.module().statusBar().Panel(3);
+    ASSERT_TRUE(server.WaitForMails(1));
+    EXPECT_EQ(server.Mail(1)["rcpt_tos"].toArray().at(0).toString(), "ops@example.com");
+
+    // A server that takes the connection and never answers.
+    testing::SmtpTestServer mute({"--mute"});
+    f.module().mailDelivery().SetTimeouts(300, 300);
+    StoreServer(mute.port());
+    QTest::mouseClick(f.ButtonTestMail, Qt::LeftButton);
+    EXPECT_TRUE(WaitForPanel3("Test mail failed: Mail server did not answer in time"))
+        << f.module().statusBar().Panel(3);
 }
 
 }  // namespace
