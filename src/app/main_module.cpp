@@ -278,7 +278,7 @@ void MainModule::SendTestMailClick() {
         ports_.messages.Show("The e-mail settings on this page are not stored. Store them and send the test mail "
                              "with them?\n(No: the test mail uses the settings stored before.)",
                              kAddressErrorCaption, MessageButtons::YesNo) == MessageAnswer::Yes &&
-        !emailPage_.Store())
+        !emailPage_.Image3_OKClick())
         return;
     const std::vector<std::string> info(systemInfo_.lines.begin(), systemInfo_.lines.end());
     mailDelivery_.RequestTestMail(TestMailText(BaseTitleFor(variant_), info));

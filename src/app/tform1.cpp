@@ -491,11 +491,11 @@ void TForm1::ConnectEmailPage() {
     connect(Image3_DeviceRemove, &PictureButton::clicked, this,
             act([&page] { page.SelectSubPage(kEmailDeviceRemove); }));
     for (PictureButton* add : {Image3_1P, Image3_2P})
-        connect(add, &PictureButton::clicked, this, act([&page] { page.AddAddress(); }));
+        connect(add, &PictureButton::clicked, this, act([&page] { page.Image3_1PClick(); }));
     for (PictureButton* remove : {Image3_1M, Image3_2M})
-        connect(remove, &PictureButton::clicked, this, act([&page] { page.RemoveAddress(); }));
-    connect(Image3_OK, &PictureButton::clicked, this, act([&page] { page.Store(); }));
-    connect(Image3_Ignore, &PictureButton::clicked, this, act([&page] { page.Revert(); }));
+        connect(remove, &PictureButton::clicked, this, act([&page] { page.Image3_1MClick(); }));
+    connect(Image3_OK, &PictureButton::clicked, this, act([&page] { page.Image3_OKClick(); }));
+    connect(Image3_Ignore, &PictureButton::clicked, this, act([&page] { page.Image3_IgnoreClick(); }));
     connect(ButtonTestMail, &QPushButton::clicked, this, act([this] { module_->SendTestMailClick(); }));
     for (PictureButton* button : {Image3_1P, Image3_1M, Image3_2P, Image3_2M}) AddPressedLook(button);
     SyncEmailPage();
@@ -513,7 +513,7 @@ void TForm1::ConnectEmailPage() {
     for (size_t k = 0; k < 2; ++k) {
         connect(grids[k], &QTableWidget::cellClicked, this,
                 [this, &page, k](int row, int) {
-                    page.SelectCell(static_cast<int>(k), row);
+                    page.StringGridSelectCell(static_cast<int>(k), row);
                     SyncEmailPage();
                 });
         connect(entries[k], &QLineEdit::textChanged, this,

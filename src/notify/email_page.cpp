@@ -69,7 +69,7 @@ int EmailPage::CurrentList() const {
     return -1;
 }
 
-void EmailPage::AddAddress() {
+void EmailPage::Image3_1PClick() {
     const int list = CurrentList();
     if (list < 0) return;
     std::string& entry = state_.entries[static_cast<size_t>(list)];
@@ -83,7 +83,7 @@ void EmailPage::AddAddress() {
     entry.clear();
 }
 
-void EmailPage::RemoveAddress() {
+void EmailPage::Image3_1MClick() {
     const int list = CurrentList();
     if (list < 0) return;
     const size_t l = static_cast<size_t>(list);
@@ -95,7 +95,7 @@ void EmailPage::RemoveAddress() {
     state_.entries[l].clear();
 }
 
-void EmailPage::SelectCell(int grid, int row) {
+void EmailPage::StringGridSelectCell(int grid, int row) {
     if (grid < 0 || grid > 1 || row < 0 || row >= kAddressGridRows) return;
     state_.selectedRows[static_cast<size_t>(grid)] = row;
     state_.entries[static_cast<size_t>(grid)] = GridCell(row);
@@ -113,7 +113,7 @@ void EmailPage::FieldEdited(size_t index, const std::string& text) {
     unstored_ = true;
 }
 
-bool EmailPage::Store() {
+bool EmailPage::Image3_OKClick() {
     MailPageFields page;
     page.fields = state_.fields;
     page.fieldChanged = state_.fieldChanged;
@@ -129,7 +129,7 @@ bool EmailPage::Store() {
     return outcome.ok;
 }
 
-void EmailPage::Revert() {
+void EmailPage::Image3_IgnoreClick() {
     Fill(true);
     SelectSubPage(state_.subPage);
     state_.fieldChanged = 0;

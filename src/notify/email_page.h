@@ -45,10 +45,10 @@ public:
     // Image3_SetupClick, Image3_HDDFailClick, Image3_DeviceRemoveClick.
     void SelectSubPage(int subPage);
     // Image3_1PClick / Image3_1MClick (both pairs of images).
-    void AddAddress();
-    void RemoveAddress();
+    void Image3_1PClick();
+    void Image3_1MClick();
     // StringGrid1SelectCell / StringGrid2SelectCell: grid 0 or 1.
-    void SelectCell(int grid, int row);
+    void StringGridSelectCell(int grid, int row);
     // Edit1Change … Edit5Change, Edit8Change.
     void FieldEdited(size_t index, const std::string& text);
     void CheckBox8Click(bool checked) { state_.authentication = checked; unstored_ = true; }
@@ -59,10 +59,10 @@ public:
         unstored_ = true;
     }
     void SetEntry(size_t kindIndex, const std::string& text) { state_.entries.at(kindIndex) = text; }
-    // Image3_OKClick: true when everything was stored.
-    bool Store();
-    // Image3_IgnoreClick.
-    void Revert();
+    // Stores through the settings store; true when everything was stored.
+    bool Image3_OKClick();
+    // Back to what is stored; the "Don't send" ticks stay as they are.
+    void Image3_IgnoreClick();
 
     // Something was edited since the page was filled or stored.
     bool Unstored() const { return unstored_; }

@@ -40,7 +40,7 @@ protected:
     void Type(int subPage, const std::string& address) {
         page->SelectSubPage(subPage);
         page->SetEntry(static_cast<size_t>(subPage - 1), address);
-        page->AddAddress();
+        page->Image3_1PClick();
     }
     void FillIn() {
         const Lines typed = {"587", "smtp.example.com", "RAID box", "raid@example.com", "30", "secret"};
@@ -65,7 +65,7 @@ TEST_F(EmailPageTest, WithoutStoredSettingsShowsTheDefaults) {
 TEST_F(EmailPageTest, StoredFieldsShowAfterARestartAndTheFileHoldsThem) {
     FillIn();
     EXPECT_EQ(S().fieldChanged, 0x3F);
-    ASSERT_TRUE(page->Store()) << (boxes.shown.empty() ? "" : boxes.shown.back().text);
+    ASSERT_TRUE(page->Image3_OKClick()) << (boxes.shown.empty() ? "" : boxes.shown.back().text);
     EXPECT_TRUE(boxes.shown.empty()) << "storing shows no message";
 
     RegistryKey reader(file);
@@ -115,9 +115,9 @@ TEST_F(EmailPageTest, AddingFollowsTheAtSignRuleAndTheTenAddressLimit) {
 TEST_F(EmailPageTest, BothGridsShowTheOneWorkingList) {
     Type(kEmailHddFail, "ops@example.com");
     page->SelectSubPage(kEmailDeviceRemove);
-    page->SelectCell(1, 0);
+    page->StringGridSelectCell(1, 0);
     EXPECT_EQ(S().entries[1], "ops@example.com") << "added on HDD_Fail, shown on DeviceRemove";
-    page->SelectCell(1, 5);
+    page->StringGridSelectCell(1, 5);
     EXPECT_EQ(S().entries[1], "") << "rows past the last address are empty";
     EXPECT_EQ(page->GridCell(9), "");
 
@@ -130,39 +130,39 @@ TEST_F(EmailPageTest, BothGridsShowTheOneWorkingList) {
     // On Setup the add and remove images do nothing.
     page->SelectSubPage(kEmailSetup);
     page->SetEntry(0, "x@example.com");
-    page->AddAddress();
-    page->RemoveAddress();
+    page->Image3_1PClick();
+    page->Image3_1MClick();
     EXPECT_EQ(S().addresses, Lines{"ops@example.com"});
 }
 
 TEST_F(EmailPageTest, RemovingTakesTheSelectedRowOnly) {
     for (const char* a : {"a@x.com", "b@x.com", "c@x.com"}) Type(kEmailHddFail, a);
     page->SelectSubPage(kEmailDeviceRemove);
-    page->RemoveAddress();  // nothing selected
+    page->Image3_1MClick();  // nothing selected
     EXPECT_EQ(S().addresses.size(), 3u);
-    page->SelectCell(1, 7);
-    page->RemoveAddress();  // an empty row
+    page->StringGridSelectCell(1, 7);
+    page->Image3_1MClick();  // an empty row
     EXPECT_EQ(S().addresses.size(), 3u);
-    page->SelectCell(1, 1);
+    page->StringGridSelectCell(1, 1);
     EXPECT_EQ(S().entries[1], "b@x.com");
-    page->RemoveAddress();
+    page->Image3_1MClick();
     EXPECT_EQ(S().addresses, (Lines{"a@x.com", "c@x.com"}));
     EXPECT_EQ(S().entries[1], "");
     // The other grid's selection does not count here.
-    page->SelectCell(0, 0);
-    page->SelectCell(1, 5);
-    page->RemoveAddress();
+    page->StringGridSelectCell(0, 0);
+    page->StringGridSelectCell(1, 5);
+    page->Image3_1MClick();
     EXPECT_EQ(S().addresses.size(), 2u);
 }
 
 TEST_F(EmailPageTest, UncheckingAuthenticationStoresTheSwitchOff) {
     FillIn();
-    ASSERT_TRUE(page->Store());
+    ASSERT_TRUE(page->Image3_OKClick());
     Start();
     ASSERT_TRUE(S().authentication);
     page->CheckBox8Click(false);
     EXPECT_TRUE(page->Unstored());
-    ASSERT_TRUE(page->Store());
+    ASSERT_TRUE(page->Image3_OKClick());
     EXPECT_FALSE(page->Unstored());
     EXPECT_EQ(S().fieldChanged, 0);
     Start();
@@ -173,12 +173,12 @@ TEST_F(EmailPageTest, UncheckingAuthenticationStoresTheSwitchOff) {
 
 TEST_F(EmailPageTest, RevertKeepsTheDontSendTicksAndDropsWhatWasTyped) {
     FillIn();
-    ASSERT_TRUE(page->Store());
+    ASSERT_TRUE(page->Image3_OKClick());
     page->FieldEdited(kSmtpSetting, "typo.example.com");
     page->SetDontSend(0, true);
     page->SetDontSend(1, false);
     Type(kEmailHddFail, "extra@example.com");
-    page->Revert();
+    page->Image3_IgnoreClick();
     EXPECT_EQ(S().fields[kSmtpSetting], "smtp.example.com") << "the store's reload is served before the fill";
     EXPECT_EQ(S().dontSend, (std::array<bool, 2>{true, false}));
     EXPECT_EQ(S().addresses.size(), 2u);
@@ -188,7 +188,7 @@ TEST_F(EmailPageTest, RevertKeepsTheDontSendTicksAndDropsWhatWasTyped) {
 
 TEST_F(EmailPageTest, RevertWithoutStoredSettingsClearsWhatWasTyped) {
     FillIn();
-    page->Revert();
+    page->Image3_IgnoreClick();
     EXPECT_EQ(S().fields, (std::array<std::string, 6>{"25", "", "", "", "0", ""}));
     EXPECT_TRUE(S().addresses.empty());
     EXPECT_EQ(S().dontSend, (std::array<bool, 2>{false, true}));
@@ -198,7 +198,7 @@ TEST_F(EmailPageTest, NothingReachesTheFileUntilStoredAndARefusedStoreKeepsTheEd
     FillIn();
     EXPECT_FALSE(RegistryKey(file).Open(false)) << "typing writes nothing";
     page->FieldEdited(kPasswordSetting, std::string(16, 'p'));
-    EXPECT_FALSE(page->Store());
+    EXPECT_FALSE(page->Image3_OKClick());
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_NE(boxes.shown[0].text.find("password"), std::string::npos);
     EXPECT_EQ(S().addresses.size(), 2u);
