@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/main_module.h"
 #include "app/tform1.h"
+#include "app/test_mail_command.h"
 #include "app/upgrade_command.h"
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
@@ -110,6 +111,14 @@ int Run(ProductVariant variant, int argc, char** argv) {
     }
 
     if (!parsed.options.writeSampleImage.empty()) return WriteSampleImage(parsed.options.writeSampleImage, stderr);
+
+    // Touches no device: runs beside a running monitor.
+    if (parsed.options.testMail) {
+        QCoreApplication::setApplicationName(variant == ProductVariant::Hybrid ? "kestrel-hybrid-gui" : "kestrel-raid-gui");
+        QCoreApplication::setOrganizationName("kestrel");
+        QCoreApplication app(argc, argv);
+        return RunTestMailCommand(parsed.options, variant, stdout);
+    }
 
     // Before any thread exists, so that every thread inherits the mask.
     const sigset_t signals = TerminationSignals();

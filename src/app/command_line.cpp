@@ -55,7 +55,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     const QCommandLineOption sample("write-sample-image",
                                     "Write a valid firmware image (the simulated enclosure's own) to FILE, then exit.",
                                     "FILE");
-    parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale, upgrade, slot, sample});
+    const QCommandLineOption testMail("test-mail",
+                                      "Send a test mail with the stored settings to every recipient, then exit: 0 "
+                                      "when it was delivered, 1 when not. Runs beside a running monitor.");
+    parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale, upgrade, slot, sample, testMail});
     parser.addPositionalArgument("FILE", "Scenario file for --simulate.", "[FILE]");
 
     if (!parser.parse(list)) return Fail(program, parser.errorText().toStdString());
@@ -118,6 +121,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
         if (o.writeSampleImage.empty()) return Fail(program, "--write-sample-image needs a file");
         if (!o.upgradeFirmware.empty()) return Fail(program, "--write-sample-image and --upgrade-firmware go separately");
     }
+    o.testMail = parser.isSet(testMail);
+    if (o.testMail && (!o.upgradeFirmware.empty() || !o.writeSampleImage.empty()))
+        return Fail(program, "--test-mail goes alone");
     return outcome;
 }
 

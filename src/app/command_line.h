@@ -20,6 +20,7 @@ struct Options {
     std::string upgradeFirmware;  // one-shot upgrade with this image file
     int slot = 1;                 // its enclosure slot, 1 or 2
     std::string writeSampleImage; // one-shot: write a valid image to this file
+    bool testMail = false;        // one-shot: send a test mail with the stored settings
 };
 
 struct ParseOutcome {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "device/device_labels.h"
+#include "notify/test_mail.h"
 #include "device/presence_report.h"
 #include "wire/device_text.h"
 #include "wire/status_sector.h"
@@ -22,6 +23,8 @@ TransportOptions ScaledTransport(double timeScale, std::function<void(std::chron
     return t;
 }
 
+}  // namespace
+
 std::unique_ptr<ManagementQuery> HostQuery(const DeviceIoChoice& devices) {
     if (devices.simulated) {
         const sim::HostInfo& h = devices.simulated->Host();
@@ -30,6 +33,8 @@ std::unique_ptr<ManagementQuery> HostQuery(const DeviceIoChoice& devices) {
     }
     return std::make_unique<linuxio::LinuxManagementQuery>();
 }
+
+namespace {
 
 EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& shell, SchedulerFlags& flags,
                          const LogClock& clock) {
@@ -124,6 +129,10 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
     hooks.buildDeviceLabels = [this] { BuildDeviceLabels(); };
     hooks.clearPollCounter = [this](int slot) { statusPoll_.ClearPollCounter(slot); };
     hooks.showUpgradeFirmware = [this](int slot) { ShowUpgradeFirmware(slot); };
+    hooks.showEmailPage = [this] {
+        emailPage_.Open();
+        if (emailPageView_) emailPageView_();
+    };
     ConnectTimers();
 }
 
@@ -261,6 +270,17 @@ void MainModule::DrawStatusPage(bool force) {
     const StatusPageUpdate update = statusPage_.DrawStatusPage(force);
     if (!shell_.Model().firstStatusPending) statusPageDrawn_ = true;
     if (statusPageView_) statusPageView_(update);
+}
+
+void MainModule::SendTestMailClick() {
+    if (emailPage_.Unstored() &&
+        ports_.messages.Show("The e-mail settings on this page are not stored. Store them and send the test mail "
+                             "with them?\n(No: the test mail uses the settings stored before.)",
+                             kAddressErrorCaption, MessageButtons::YesNo) == MessageAnswer::Yes &&
+        !emailPage_.Image3_OKClick())
+        return;
+    const std::vector<std::string> info(systemInfo_.lines.begin(), systemInfo_.lines.end());
+    mailDelivery_.RequestTestMail(TestMailText(BaseTitleFor(variant_), info));
 }
 
 void MainModule::StatusBar1DblClick() { ShowSystemInfo(ports_.messages, systemInfo_); }

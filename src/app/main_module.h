@@ -27,6 +27,7 @@
 #include "device/status_reader.h"
 #include "monitor/worker_threads.h"
 #include "notify/alert_mail.h"
+#include "notify/email_page.h"
 #include "notify/mail_delivery.h"
 #include "notify/mail_flags.h"
 #include "notify/mail_settings_store.h"
@@ -40,6 +41,10 @@
 #include "sysinfo/system_info_block.h"
 
 namespace kestrel {
+
+// What answers the system information questions: the simulated PC's host,
+// or this machine's.
+std::unique_ptr<ManagementQuery> HostQuery(const DeviceIoChoice& devices);
 
 struct UiPorts {
     MessageBoxes& messages;
@@ -79,6 +84,12 @@ public:
     EventLog& eventLog() { return eventLog_; }
     MailSettingsStore& mailSettings() { return mailSettings_; }
     MailDelivery& mailDelivery() { return mailDelivery_; }
+    EmailPage& emailPage() { return emailPage_; }
+    // The window shows the E-mail page's state after it was filled.
+    void SetEmailPageView(std::function<void()> view) { emailPageView_ = std::move(view); }
+    // The Setup sub-page's "Send test mail": offers to store what is typed
+    // first, then has the mail thread send it with the stored settings.
+    void SendTestMailClick();
     const SystemInfoBlock& systemInfo() const { return systemInfo_; }
     sim::SimulatedPc* simulatedPc() { return devices_.simulated; }
     MessageBoxes& messages() { return ports_.messages; }
@@ -146,6 +157,8 @@ private:
     StatusPoll statusPoll_;
     PresenceWatch presenceWatch_;
     MailDelivery mailDelivery_;
+    EmailPage emailPage_{mailSettings_, ports_.messages};
+    std::function<void()> emailPageView_;
     FirmwareImage firmwareImage_;
     MaintenanceLock maintenance_;
     std::function<void()> betweenBlocks_;

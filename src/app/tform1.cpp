@@ -11,7 +11,11 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QHeaderView>
+#include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTableWidget>
 
 #include "app/skin.h"
 #include "eventlog/tform5.h"
@@ -68,6 +72,47 @@ QString DialogFilter(const char* filter) {
 void SetTextColour(QLabel* label, const char* colour) {
     label->setStyleSheet(QString("QLabel { color: %1; background: transparent; } QLabel:disabled { color: #9aa5b1; }")
                              .arg(colour));
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry, int maxLength = 32767) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setGeometry(geometry);
+    edit->setMaxLength(maxLength);
+    return edit;
+}
+
+QTableWidget* MakeAddressGrid(QWidget* parent, const char* name, QRect geometry) {
+    auto* grid = new QTableWidget(kAddressGridRows, 1, parent);
+    grid->setObjectName(name);
+    grid->setGeometry(geometry);
+    grid->setHorizontalHeaderLabels({"E-Mail Address"});
+    grid->horizontalHeader()->setStretchLastSection(true);
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(20);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (int row = 0; row < kAddressGridRows; ++row) grid->setItem(row, 0, new QTableWidgetItem);
+    return grid;
+}
+
+void SetLines(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
+    QStringList list;
+    for (const std::string& line : lines) list << QString::fromUtf8(line.c_str());
+    if (memo->toPlainText() != list.join('\n')) memo->setPlainText(list.join('\n'));
+}
+
+std::vector<std::string> Lines(const QPlainTextEdit* memo) {
+    std::vector<std::string> lines;
+    const QString text = memo->toPlainText();
+    if (text.isEmpty()) return lines;
+    for (const QString& line : text.split('\n')) lines.push_back(line.toStdString());
+    return lines;
+}
+
+void SetText(QLineEdit* edit, const std::string& text) {
+    const QString t = QString::fromUtf8(text.c_str());
+    if (edit->text() != t) edit->setText(t);
 }
 
 }  // namespace
@@ -189,6 +234,7 @@ void TForm1::BuildWidgets() {
     BuildSetupPage(Notebook1->widget(kPageSetup));
     BuildUpgradePage(Notebook1->widget(kPageUpgrade));
     BuildAboutPage(Notebook1->widget(kPageAbout));
+    BuildEmailPage(Notebook1->widget(kPageEmail));
 
     StaticText1 = MakeLabel(client, "StaticText1", "Drive detecting", QRect(14, 440, 732, 40), 16, true);
     StaticText1->setAlignment(Qt::AlignCenter);
@@ -329,6 +375,189 @@ void TForm1::BuildAboutPage(QWidget* page) {
     Label65 = MakeLabel(page, "Label65", "", QRect(372, 160, 360, 28), 13, true);
 }
 
+void TForm1::BuildEmailPage(QWidget* page) {
+    const std::array<const char*, 3> tabNames = {"Image3_Setup", "Image3_HDDFail", "Image3_DeviceRemove"};
+    const std::array<const char*, 3> tabSkins = {"email_setup", "email_hddfail", "email_deviceremove"};
+    std::array<PictureButton*, 3> tabs{};
+    for (size_t i = 0; i < 3; ++i) {
+        tabs[i] = new PictureButton(tabNames[i], page);
+        tabs[i]->setGeometry(16 + static_cast<int>(i) * 148, 12, 140, 36);
+        tabs[i]->setCursor(Qt::PointingHandCursor);
+        emailTabWhite[i] = new PictureButton(QString(tabNames[i]) + "_White", page);
+        emailTabYellow[i] = new PictureButton(QString(tabNames[i]) + "_Yellow", page);
+        emailTabWhite[i]->SetPicture(SkinPicture(std::string(tabSkins[i]) + "_white"));
+        emailTabYellow[i]->SetPicture(SkinPicture(std::string(tabSkins[i]) + "_yellow"));
+        emailTabWhite[i]->hide();
+        emailTabYellow[i]->hide();
+    }
+    Image3_Setup = tabs[0];
+    Image3_HDDFail = tabs[1];
+    Image3_DeviceRemove = tabs[2];
+    // OK and Ignore serve every sub-page.
+    for (PictureButton* button : {Image3_OK, Image3_Ignore}) {
+        button->setParent(page);
+        button->show();
+    }
+
+    Notebook2 = new QStackedWidget(page);
+    Notebook2->setObjectName("Notebook2");
+    Notebook2->setGeometry(16, 56, 700, 262);
+    for (const char* caption : {"Setup", "HDD_Fail", "DeviceRemove"}) {
+        auto* sub = new QWidget;
+        sub->setObjectName(caption);
+        sub->setWindowTitle(caption);
+        Notebook2->addWidget(sub);
+    }
+
+    QWidget* setup = Notebook2->widget(kEmailSetup);
+    MakeLabel(setup, "Label30", "Port", QRect(0, 8, 140, 24));
+    Edit1 = MakeEdit(setup, "Edit1", QRect(150, 8, 100, 24));
+    MakeLabel(setup, "Label31", "( Default 25 )", QRect(258, 8, 120, 24));
+    MakeLabel(setup, "Label32", "E-Mail Host (SMTP)", QRect(0, 40, 140, 24));
+    Edit2 = MakeEdit(setup, "Edit2", QRect(150, 40, 300, 24));
+    MakeLabel(setup, "Label33", "Local Information", QRect(0, 78, 200, 24), 11, true);
+    MakeLabel(setup, "Label34", "Name", QRect(0, 106, 140, 24));
+    Edit3 = MakeEdit(setup, "Edit3", QRect(150, 106, 300, 24));
+    MakeLabel(setup, "Label35", "E-Mail Address", QRect(0, 138, 140, 24));
+    Edit4 = MakeEdit(setup, "Edit4", QRect(150, 138, 300, 24));
+    MakeLabel(setup, "Label36", "Time Out", QRect(490, 8, 200, 24), 10, true);
+    MakeLabel(setup, "Label37", "Connect E-mail Host", QRect(490, 34, 200, 24));
+    Edit5 = MakeEdit(setup, "Edit5", QRect(490, 62, 40, 24), static_cast<int>(kTimeOutMaxLength));
+    MakeLabel(setup, "Label38", "(Sec)", QRect(538, 62, 60, 24));
+    CheckBox8 = new QCheckBox("SMTP Login Authentication", setup);
+    CheckBox8->setObjectName("CheckBox8");
+    CheckBox8->setGeometry(0, 180, 220, 24);
+    Edit8 = MakeEdit(setup, "Edit8", QRect(230, 180, 220, 24), static_cast<int>(kPasswordMaxLength));
+    Edit8->setEchoMode(QLineEdit::Password);
+    Edit8->hide();
+    ButtonTestMail = new QPushButton("Send test mail", setup);
+    ButtonTestMail->setObjectName("ButtonTestMail");
+    ButtonTestMail->setGeometry(490, 176, 160, 30);
+
+    struct AlertSubPage {
+        QTableWidget*& grid;
+        QLineEdit*& entry;
+        PictureButton*& add;
+        PictureButton*& remove;
+        QLineEdit*& subject;
+        QPlainTextEdit*& contents;
+        QCheckBox*& dontSend;
+        const char* names[7];
+        const char* infoLine;
+    };
+    const std::array<AlertSubPage, 2> alertPages = {
+        AlertSubPage{StringGrid1, Edit7, Image3_1P, Image3_1M, Edit10, Memo6, CheckBox2,
+                     {"StringGrid1", "Edit7", "Image3_1P", "Image3_1M", "Edit10", "Memo6", "CheckBox2"},
+                     "Hard Disk Fail info. and "},
+        AlertSubPage{StringGrid2, Edit6, Image3_2P, Image3_2M, Edit11, Memo4, CheckBox4,
+                     {"StringGrid2", "Edit6", "Image3_2P", "Image3_2M", "Edit11", "Memo4", "CheckBox4"},
+                     "Device Removed info. and "}};
+    for (size_t k = 0; k < 2; ++k) {
+        const AlertSubPage& a = alertPages[k];
+        QWidget* sub = Notebook2->widget(static_cast<int>(k) + 1);
+        a.grid = MakeAddressGrid(sub, a.names[0], QRect(0, 4, 250, 226));
+        a.entry = MakeEdit(sub, a.names[1], QRect(0, 236, 174, 24));
+        a.add = new PictureButton(a.names[2], sub);
+        a.add->setGeometry(180, 234, 32, 28);
+        a.add->SetPicture(SkinPicture("button_add"));
+        a.remove = new PictureButton(a.names[3], sub);
+        a.remove->setGeometry(218, 234, 32, 28);
+        a.remove->SetPicture(SkinPicture("button_remove"));
+        MakeLabel(sub, "", "E-Mail Edit", QRect(270, 4, 200, 22), 11, true);
+        MakeLabel(sub, "", "Subject", QRect(270, 32, 70, 24));
+        a.subject = MakeEdit(sub, a.names[4], QRect(350, 32, 340, 24));
+        MakeLabel(sub, "", "Contents", QRect(270, 64, 70, 24));
+        a.contents = new QPlainTextEdit(sub);
+        a.contents->setObjectName(a.names[5]);
+        a.contents->setGeometry(350, 64, 340, 110);
+        MakeLabel(sub, "", "Auto Add :", QRect(270, 178, 80, 18), 9);
+        MakeLabel(sub, "", a.infoLine, QRect(350, 178, 340, 18), 9);
+        MakeLabel(sub, "", "system info. in front of E-Mail contents.", QRect(350, 196, 340, 18), 9);
+        a.dontSend = new QCheckBox("Don't send EMail for this event.", sub);
+        a.dontSend->setObjectName(a.names[6]);
+        a.dontSend->setGeometry(270, 226, 300, 24);
+    }
+}
+
+void TForm1::ConnectEmailPage() {
+    EmailPage& page = module_->emailPage();
+    module_->SetEmailPageView([this] { SyncEmailPage(); });
+    auto act = [this](std::function<void()> step) {
+        return [this, step = std::move(step)] {
+            step();
+            SyncEmailPage();
+        };
+    };
+    connect(Image3_Setup, &PictureButton::clicked, this, act([&page] { page.SelectSubPage(kEmailSetup); }));
+    connect(Image3_HDDFail, &PictureButton::clicked, this, act([&page] { page.SelectSubPage(kEmailHddFail); }));
+    connect(Image3_DeviceRemove, &PictureButton::clicked, this,
+            act([&page] { page.SelectSubPage(kEmailDeviceRemove); }));
+    for (PictureButton* add : {Image3_1P, Image3_2P})
+        connect(add, &PictureButton::clicked, this, act([&page] { page.Image3_1PClick(); }));
+    for (PictureButton* remove : {Image3_1M, Image3_2M})
+        connect(remove, &PictureButton::clicked, this, act([&page] { page.Image3_1MClick(); }));
+    connect(Image3_OK, &PictureButton::clicked, this, act([&page] { page.Image3_OKClick(); }));
+    connect(Image3_Ignore, &PictureButton::clicked, this, act([&page] { page.Image3_IgnoreClick(); }));
+    connect(ButtonTestMail, &QPushButton::clicked, this, act([this] { module_->SendTestMailClick(); }));
+    for (PictureButton* button : {Image3_1P, Image3_1M, Image3_2P, Image3_2M}) AddPressedLook(button);
+    SyncEmailPage();
+
+    const std::array<QLineEdit*, kMailSettingCount> fields = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit8};
+    for (size_t i = 0; i < fields.size(); ++i)
+        connect(fields[i], &QLineEdit::textChanged, this,
+                [&page, i](const QString& text) { page.FieldEdited(i, text.toStdString()); });
+    connect(CheckBox8, &QCheckBox::clicked, this, act([this, &page] { page.CheckBox8Click(CheckBox8->isChecked()); }));
+    const std::array<QTableWidget*, 2> grids = {StringGrid1, StringGrid2};
+    const std::array<QLineEdit*, 2> entries = {Edit7, Edit6};
+    const std::array<QLineEdit*, 2> subjects = {Edit10, Edit11};
+    const std::array<QPlainTextEdit*, 2> memos = {Memo6, Memo4};
+    const std::array<QCheckBox*, 2> dontSend = {CheckBox2, CheckBox4};
+    for (size_t k = 0; k < 2; ++k) {
+        connect(grids[k], &QTableWidget::cellClicked, this,
+                [this, &page, k](int row, int) {
+                    page.StringGridSelectCell(static_cast<int>(k), row);
+                    SyncEmailPage();
+                });
+        connect(entries[k], &QLineEdit::textChanged, this,
+                [&page, k](const QString& text) { page.SetEntry(k, text.toStdString()); });
+        connect(subjects[k], &QLineEdit::textChanged, this,
+                [&page, k](const QString& text) { page.SetSubject(k, text.toStdString()); });
+        QPlainTextEdit* memo = memos[k];
+        connect(memo, &QPlainTextEdit::textChanged, this, [&page, k, memo] { page.SetContents(k, Lines(memo)); });
+        connect(dontSend[k], &QCheckBox::toggled, this, [&page, k](bool checked) { page.SetDontSend(k, checked); });
+    }
+}
+
+void TForm1::SyncEmailPage() {
+    const EmailPageState& s = module_->emailPage().State();
+    std::vector<QSignalBlocker> blockers;
+    for (QObject* o : std::initializer_list<QObject*>{Edit1, Edit2, Edit3, Edit4, Edit5, Edit8, CheckBox8, Edit6,
+                                                      Edit7, Edit10, Edit11, Memo4, Memo6, CheckBox2, CheckBox4,
+                                                      StringGrid1, StringGrid2})
+        blockers.emplace_back(o);
+    const std::array<QLineEdit*, kMailSettingCount> fields = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit8};
+    for (size_t i = 0; i < fields.size(); ++i) SetText(fields[i], s.fields[i]);
+    CheckBox8->setChecked(s.authentication);
+    Edit8->setVisible(s.authentication);
+    SetText(Edit7, s.entries[0]);
+    SetText(Edit6, s.entries[1]);
+    SetText(Edit10, s.subjects[0]);
+    SetText(Edit11, s.subjects[1]);
+    SetLines(Memo6, s.contents[0]);
+    SetLines(Memo4, s.contents[1]);
+    CheckBox2->setChecked(s.dontSend[0]);
+    CheckBox4->setChecked(s.dontSend[1]);
+    SetLines(Memo7, s.addresses);
+    const EmailPage& page = module_->emailPage();
+    for (QTableWidget* grid : {StringGrid1, StringGrid2})
+        for (int row = 0; row < kAddressGridRows; ++row)
+            grid->item(row, 0)->setText(QString::fromUtf8(page.GridCell(row).c_str()));
+    const std::array<PictureButton*, 3> tabs = {Image3_Setup, Image3_HDDFail, Image3_DeviceRemove};
+    for (size_t i = 0; i < tabs.size(); ++i)
+        tabs[i]->TakePicture(static_cast<int>(i) == s.subPage ? *emailTabYellow[i] : *emailTabWhite[i]);
+    Notebook2->setCurrentIndex(s.subPage);
+}
+
 void TForm1::LoadSkin() {
     Image_Background_RAID->SetPicture(SkinPicture("background_raid"));
     Image_Background_HyBrid->SetPicture(SkinPicture("background_hybrid"));
@@ -384,6 +613,7 @@ void TForm1::ConnectHandlers() {
         return QFileDialog::getOpenFileName(this, "Open", QString(), DialogFilter(kImageFileFilter));
     };
     connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
+    ConnectEmailPage();
 }
 
 void TForm1::Image0_LogClick() {

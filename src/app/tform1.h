@@ -16,6 +16,8 @@
 class QFrame;
 class QLineEdit;
 class QProgressBar;
+class QTableWidget;
+class QPushButton;
 class QPlainTextEdit;
 
 namespace kestrel {
@@ -110,6 +112,38 @@ public:
     QLabel* Label12 = nullptr;
     QLabel* Panel1Caption = nullptr;
 
+    // The E-mail page.
+    QStackedWidget* Notebook2 = nullptr;
+    PictureButton* Image3_Setup = nullptr;
+    PictureButton* Image3_HDDFail = nullptr;
+    PictureButton* Image3_DeviceRemove = nullptr;
+    std::array<PictureButton*, 3> emailTabWhite{};   // Image3_Setup_White …
+    std::array<PictureButton*, 3> emailTabYellow{};  // Image3_Setup_Yellow …
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QLineEdit* Edit8 = nullptr;
+    QCheckBox* CheckBox8 = nullptr;
+    QTableWidget* StringGrid1 = nullptr;
+    QTableWidget* StringGrid2 = nullptr;
+    QLineEdit* Edit7 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    PictureButton* Image3_1P = nullptr;
+    PictureButton* Image3_1M = nullptr;
+    PictureButton* Image3_2P = nullptr;
+    PictureButton* Image3_2M = nullptr;
+    QLineEdit* Edit10 = nullptr;
+    QLineEdit* Edit11 = nullptr;
+    QPlainTextEdit* Memo6 = nullptr;
+    QPlainTextEdit* Memo4 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QCheckBox* CheckBox4 = nullptr;
+    QPushButton* ButtonTestMail = nullptr;  // "Send test mail"
+    // Shows the E-mail page's model in its controls.
+    void SyncEmailPage();
+
     // The Upgrade page's buttons.
     void Image2_LoadClick();
     void Image2_UpgradeClick();
@@ -127,6 +161,8 @@ private:
     void BuildUpgradePage(QWidget* page);
     void BuildSetupPage(QWidget* page);
     void BuildAboutPage(QWidget* page);
+    void BuildEmailPage(QWidget* page);
+    void ConnectEmailPage();
     void ConnectHandlers();
     void LoadSkin();
     // The pressed look: the picture moves 2 pixels down while held.

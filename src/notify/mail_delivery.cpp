@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include "notify/test_mail.h"
+
 namespace kestrel {
 
 std::string LoginName(const std::string& address) { return address.substr(0, address.find('@')); }
@@ -74,6 +76,10 @@ bool MailDelivery::ThreadStep() {
     mail->first.cancel = cancel_.get();
     const SmtpOutcome outcome = send_(mail->first, mail->second, events);
     if (outcome.cancelled) return false;
+    if (servingTest_) {
+        Post([this, outcome] { FinishTestMail(outcome.sent && outcome.refused.empty(), TestMailResult(outcome)); });
+        return true;
+    }
     std::string refused;
     for (const std::string& r : outcome.refused) refused += (refused.empty() ? "" : ", ") + r;
     if (!outcome.sent) Post([this, text = outcome.error] { bar_.SetPanel(3, text); });
@@ -81,30 +87,49 @@ bool MailDelivery::ThreadStep() {
     return true;
 }
 
+void MailDelivery::RequestTestMail(AlertMail text, TestMailDone done) {
+    testMail_ = std::move(text);
+    testDone_ = std::move(done);
+    flags_.Set(mail_flag::kTestMail);
+}
+
+std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::TestMailStep() {
+    flags_.Clear(mail_flag::kTestMail);
+    std::optional<AlertMail> text = std::move(testMail_);
+    testMail_.reset();
+    if (!text) return std::nullopt;
+    std::string refusal = TestMailRefusal(settings_);
+    if (refusal.empty() && !settings_.SettingsLoaded()) refusal = "No test mail: the settings could not be loaded";
+    if (!refusal.empty()) {
+        FinishTestMail(false, refusal);
+        return std::nullopt;
+    }
+    OutgoingMail mail = MailFromSettings(settings_, std::move(*text));
+    mail.server.connectTimeoutMs = connectMs_;
+    mail.server.transferTimeoutMs = transferMs_;
+    servingTest_ = true;
+    return std::pair{std::move(mail.server), std::move(mail.message)};
+}
+
+void MailDelivery::FinishTestMail(bool delivered, const std::string& result) {
+    bar_.SetPanel(3, result);
+    if (TestMailDone done = std::exchange(testDone_, {})) done(delivered, result);
+}
+
 std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::MailStep() {
     bar_.SetPanel(2, "Email=" + std::to_string(flags_.Value()));
     if (flags_.Test(mail_flag::kReloadSettings)) settings_.LoadMailSettings();
-    if (!flags_.Test(mail_flag::kSendPending)) return std::nullopt;
+    servingTest_ = false;
     std::optional<std::pair<SmtpServer, SmtpMessage>> result;
+    if (!flags_.Test(mail_flag::kSendPending)) {
+        if (flags_.Test(mail_flag::kTestMail)) result = TestMailStep();
+        return result;
+    }
     if (settings_.SettingsLoaded() && settings_.ToAddrCount() != 0 && !settings_.RecipientList().empty()) {
-        const AlertMail built = composer_.BuildAlertMail();
-        SmtpServer server;
-        server.host = settings_.MailSetting(kSmtpSetting);
-        server.port = settings_.MailSetting(kPortSetting);
-        server.loginAuth = (settings_.AuthSwitch() & 1) != 0;
-        server.login = LoginName(settings_.MailSetting(kAddrSetting));
-        server.password = settings_.MailSetting(kPasswordSetting);
-        server.requireTls = settings_.RequireTls();
-        server.caFile = settings_.CaFile();
-        server.connectTimeoutMs = connectMs_;
-        server.transferTimeoutMs = transferMs_;
-        SmtpMessage message;
-        message.fromName = settings_.MailSetting(kUserNameSetting);
-        message.fromAddress = settings_.MailSetting(kAddrSetting);
-        message.recipients = settings_.RecipientList();
-        message.subject = built.subject;
-        message.bodyLines = built.body;
-        result.emplace(std::move(server), std::move(message));
+        OutgoingMail mail = MailFromSettings(settings_, composer_.BuildAlertMail());
+        mail.server.connectTimeoutMs = connectMs_;
+        mail.server.transferTimeoutMs = transferMs_;
+        result.emplace(std::move(mail.server), std::move(mail.message));
     }
     // Served or dropped: an unsent alert is not kept.
     flags_.Clear(mail_flag::kSendPending);

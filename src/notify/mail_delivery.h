@@ -49,6 +49,11 @@ public:
 
     // The mail step, on the user-interface thread; returns the mail to send.
     std::optional<std::pair<SmtpServer, SmtpMessage>> MailStep();
+    // Has TEmailThread send a test mail with the stored settings, once no
+    // alert waits. The outcome goes to status bar panel 3 and, on the
+    // user-interface thread, to done (true: delivered).
+    using TestMailDone = std::function<void(bool delivered, const std::string& result)>;
+    void RequestTestMail(AlertMail text, TestMailDone done = {});
     uint8_t SendState() const { return sendState_.load(); }
     // Bounds of one exchange (tests shorten them).
     void SetTimeouts(int connectMs, int transferMs) { connectMs_ = connectMs; transferMs_ = transferMs; }
@@ -60,6 +65,8 @@ public:
 private:
     class TEmailThread;
     void Post(std::function<void()> onUi);
+    std::optional<std::pair<SmtpServer, SmtpMessage>> TestMailStep();
+    void FinishTestMail(bool delivered, const std::string& result);
 
     QObject* ui_;
     MailFlags& flags_;
@@ -73,6 +80,9 @@ private:
     std::atomic<bool> stopping_{false};
     std::unique_ptr<SmtpCancel> cancel_ = std::make_unique<SmtpCancel>();
     std::unique_ptr<TEmailThread> thread_;
+    std::optional<AlertMail> testMail_;  // user-interface thread
+    TestMailDone testDone_;
+    bool servingTest_ = false;           // set by the mail step, read by the thread after it
 };
 
 }  // namespace kestrel

@@ -12,6 +12,7 @@ namespace kestrel {
 namespace mail_flag {
 inline constexpr uint8_t kReloadSettings = 0x01;  // load the settings before anything else
 inline constexpr uint8_t kSendPending = 0x02;     // a composed alert waits to be sent
+inline constexpr uint8_t kTestMail = 0x04;        // a user asked for a test mail
 }  // namespace mail_flag
 
 class MailFlags {
