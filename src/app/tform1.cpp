@@ -430,6 +430,12 @@ void TForm1::BuildEmailPage(QWidget* page) {
     Edit8 = MakeEdit(setup, "Edit8", QRect(230, 180, 220, 24), static_cast<int>(kPasswordMaxLength));
     Edit8->setEchoMode(QLineEdit::Password);
     Edit8->hide();
+    CheckBox_RequireTls = new QCheckBox("Require TLS with a verified certificate", setup);
+    CheckBox_RequireTls->setObjectName("CheckBox_RequireTls");
+    CheckBox_RequireTls->setGeometry(0, 214, 300, 24);
+    MakeLabel(setup, "Label_CAFile", "CA file", QRect(310, 214, 60, 24));
+    Edit_CAFile = MakeEdit(setup, "Edit_CAFile", QRect(370, 214, 280, 24));
+    Edit_CAFile->setPlaceholderText("the system's certificates");
     ButtonTestMail = new QPushButton("Send test mail", setup);
     ButtonTestMail->setObjectName("ButtonTestMail");
     ButtonTestMail->setGeometry(490, 176, 160, 30);
@@ -507,6 +513,9 @@ void TForm1::ConnectEmailPage() {
         connect(fields[i], &QLineEdit::textChanged, this,
                 [&page, i](const QString& text) { page.FieldEdited(i, text.toStdString()); });
     connect(CheckBox8, &QCheckBox::clicked, this, act([this, &page] { page.CheckBox8Click(CheckBox8->isChecked()); }));
+    connect(CheckBox_RequireTls, &QCheckBox::toggled, this, [&page](bool checked) { page.SetRequireTls(checked); });
+    connect(Edit_CAFile, &QLineEdit::textChanged, this,
+            [&page](const QString& text) { page.SetCaFile(text.toStdString()); });
     const std::array<QTableWidget*, 2> grids = {StringGrid1, StringGrid2};
     const std::array<QLineEdit*, 2> entries = {Edit7, Edit6};
     const std::array<QLineEdit*, 2> subjects = {Edit10, Edit11};
@@ -531,7 +540,8 @@ void TForm1::ConnectEmailPage() {
 void TForm1::SyncEmailPage() {
     const EmailPageState& s = module_->emailPage().State();
     std::vector<QSignalBlocker> blockers;
-    for (QObject* o : std::initializer_list<QObject*>{Edit1, Edit2, Edit3, Edit4, Edit5, Edit8, CheckBox8, Edit6,
+    for (QObject* o : std::initializer_list<QObject*>{Edit1, Edit2, Edit3, Edit4, Edit5, Edit8, CheckBox8,
+                                                      CheckBox_RequireTls, Edit_CAFile, Edit6,
                                                       Edit7, Edit10, Edit11, Memo4, Memo6, CheckBox2, CheckBox4,
                                                       StringGrid1, StringGrid2})
         blockers.emplace_back(o);
@@ -539,6 +549,8 @@ void TForm1::SyncEmailPage() {
     for (size_t i = 0; i < fields.size(); ++i) SetText(fields[i], s.fields[i]);
     CheckBox8->setChecked(s.authentication);
     Edit8->setVisible(s.authentication);
+    CheckBox_RequireTls->setChecked(s.requireTls);
+    SetText(Edit_CAFile, s.caFile);
     SetText(Edit7, s.entries[0]);
     SetText(Edit6, s.entries[1]);
     SetText(Edit10, s.subjects[0]);

@@ -126,6 +126,8 @@ public:
     QLineEdit* Edit5 = nullptr;
     QLineEdit* Edit8 = nullptr;
     QCheckBox* CheckBox8 = nullptr;
+    QCheckBox* CheckBox_RequireTls = nullptr;
+    QLineEdit* Edit_CAFile = nullptr;
     QTableWidget* StringGrid1 = nullptr;
     QTableWidget* StringGrid2 = nullptr;
     QLineEdit* Edit7 = nullptr;

@@ -36,6 +36,8 @@ void EmailPage::Fill(bool keepDontSend) {
             state_.dontSend[1] = (store_.EMailSend() & 2u) != 0;
         }
         state_.authentication = (store_.AuthSwitch() & 1u) != 0;
+        state_.requireTls = store_.RequireTls();
+        state_.caFile = store_.CaFile();
         for (int kind = 1; kind <= 2; ++kind) {
             const size_t k = static_cast<size_t>(kind - 1);
             const std::vector<std::string>& subject = store_.SubjectList(kind);
@@ -47,6 +49,8 @@ void EmailPage::Fill(bool keepDontSend) {
         // Nothing stored: the defaults, and nothing typed survives a revert.
         state_.fields = {"25", "", "", "", "0", ""};
         state_.authentication = false;
+        state_.requireTls = false;
+        state_.caFile.clear();
         if (!keepDontSend) state_.dontSend = {};
         state_.subjects = {};
         state_.contents = {};
@@ -119,6 +123,8 @@ bool EmailPage::Image3_OKClick() {
     page.fieldChanged = state_.fieldChanged;
     page.dontSend = state_.dontSend;
     page.authentication = state_.authentication;
+    page.requireTls = state_.requireTls;
+    page.caFile = state_.caFile;
     page.addresses = state_.addresses;
     page.subjects = state_.subjects;
     page.contents = state_.contents;

@@ -24,6 +24,8 @@ struct EmailPageState {
     // Edit1 … Edit5 and Edit8, in MailSettings order.
     std::array<std::string, kMailSettingCount> fields;
     bool authentication = false;             // CheckBox8; Edit8 is shown only while set
+    bool requireTls = false;                 // CheckBox_RequireTls
+    std::string caFile;                      // Edit_CAFile
     std::array<bool, 2> dontSend{};          // CheckBox2, CheckBox4
     std::array<std::string, 2> subjects;     // Edit10, Edit11
     std::array<std::vector<std::string>, 2> contents;  // Memo6, Memo4
@@ -52,6 +54,8 @@ public:
     // Edit1Change … Edit5Change, Edit8Change.
     void FieldEdited(size_t index, const std::string& text);
     void CheckBox8Click(bool checked) { state_.authentication = checked; unstored_ = true; }
+    void SetRequireTls(bool on) { state_.requireTls = on; unstored_ = true; }
+    void SetCaFile(const std::string& path) { state_.caFile = path; unstored_ = true; }
     void SetDontSend(size_t kindIndex, bool checked) { state_.dontSend.at(kindIndex) = checked; unstored_ = true; }
     void SetSubject(size_t kindIndex, const std::string& text) { state_.subjects.at(kindIndex) = text; unstored_ = true; }
     void SetContents(size_t kindIndex, std::vector<std::string> lines) {

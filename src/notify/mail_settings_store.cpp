@@ -231,6 +231,15 @@ SaveOutcome MailSettingsStore::SaveMailSettings(const MailPageFields& page) {
     const uint32_t mask = (emailSend_ & ~3u) | (page.dontSend[0] ? 1u : 0u) | (page.dontSend[1] ? 2u : 0u);
     key_.WriteInteger("EMailSend", mask);
 
+    // Written only when the page changes them, so a file that never had
+    // them keeps to the values it had.
+    const bool requireTls = page.requireTls.value_or(requireTls_);
+    const std::string caFile = page.caFile.value_or(caFile_);
+    if (requireTls != requireTls_ || caFile != caFile_) {
+        key_.WriteInteger(kRequireTlsValue, requireTls ? 1u : 0u);
+        key_.WriteString(kCaFileValue, caFile);
+    }
+
     if (page.authentication != ((authSwitch_ & 1) != 0)) outcome.fieldChanged |= field_changed::kPassword;
     if ((outcome.fieldChanged & kSettingBits) || fresh) {
         const auto productId = ScramblePassword(fields[kPasswordSetting], salt_, page.authentication);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,10 @@ struct MailPageFields {
     uint8_t fieldChanged = 0;
     std::array<bool, 2> dontSend{};  // "Don't send EMail for this event." of kinds 1 and 2
     bool authentication = false;     // "SMTP Login Authentication"
+    // Mail only over TLS with a verified certificate, against caFile or the
+    // system's certificates; left as stored when not given.
+    std::optional<bool> requireTls;
+    std::optional<std::string> caFile;
     std::vector<std::string> addresses;
     std::array<std::string, 2> subjects;                // kinds 1 and 2
     std::array<std::vector<std::string>, 2> contents;   // kinds 1 and 2

@@ -124,6 +124,8 @@ TEST_F(EmailPageWindow, OkStoresWhatTheNextRunShowsAndIgnoreKeepsTheDontSendTick
     Retype(f.Edit4, "raid@example.com");
     QTest::mouseClick(f.CheckBox8, Qt::LeftButton);
     QTest::keyClicks(f.Edit8, "secret");
+    QTest::mouseClick(f.CheckBox_RequireTls, Qt::LeftButton);
+    QTest::keyClicks(f.Edit_CAFile, "/etc/kestrel/ca.pem");
     QTest::mouseClick(f.Image3_HDDFail, Qt::LeftButton);
     QTest::keyClicks(f.Edit7, "ops@example.com");
     QTest::mouseClick(f.Image3_1P, Qt::LeftButton);
@@ -139,6 +141,8 @@ TEST_F(EmailPageWindow, OkStoresWhatTheNextRunShowsAndIgnoreKeepsTheDontSendTick
     EXPECT_TRUE(g.CheckBox8->isChecked());
     EXPECT_TRUE(g.Edit8->isVisible());
     EXPECT_EQ(g.Edit8->text(), "secret");
+    EXPECT_TRUE(g.CheckBox_RequireTls->isChecked());
+    EXPECT_EQ(g.Edit_CAFile->text(), "/etc/kestrel/ca.pem");
     EXPECT_EQ(g.StringGrid1->item(0, 0)->text(), "ops@example.com");
     EXPECT_EQ(g.Edit10->text(), "Disk failure");
     EXPECT_EQ(g.Memo6->toPlainText(), "Replace the disk.");

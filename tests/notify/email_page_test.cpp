@@ -88,6 +88,32 @@ TEST_F(EmailPageTest, StoredFieldsShowAfterARestartAndTheFileHoldsThem) {
     EXPECT_EQ(S().fieldChanged, 0);
 }
 
+TEST_F(EmailPageTest, TheTlsRequirementIsShownStoredAndLeftOutUntilSet) {
+    FillIn();
+    ASSERT_TRUE(page->Image3_OKClick());
+    {
+        RegistryKey reader(file);
+        ASSERT_TRUE(reader.Open(false));
+        EXPECT_FALSE(reader.ReadInteger(kRequireTlsValue).has_value()) << "never set, never written";
+        EXPECT_FALSE(reader.ReadString(kCaFileValue).has_value());
+    }
+    Start();
+    page->SetRequireTls(true);
+    page->SetCaFile("/etc/kestrel/ca.pem");
+    ASSERT_TRUE(page->Image3_OKClick());
+    Start();
+    EXPECT_TRUE(S().requireTls);
+    EXPECT_EQ(S().caFile, "/etc/kestrel/ca.pem");
+    EXPECT_TRUE(store->RequireTls());
+
+    // Ignore brings back what is stored.
+    page->SetRequireTls(false);
+    page->SetCaFile("");
+    page->Image3_IgnoreClick();
+    EXPECT_TRUE(S().requireTls);
+    EXPECT_EQ(S().caFile, "/etc/kestrel/ca.pem");
+}
+
 TEST_F(EmailPageTest, AddingFollowsTheAtSignRuleAndTheTenAddressLimit) {
     Type(kEmailHddFail, "no-at-sign.example.com");
     ASSERT_EQ(boxes.shown.size(), 1u);
