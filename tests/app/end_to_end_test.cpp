@@ -13,6 +13,7 @@
 #include "notify/mail_settings_store.h"
 #include "platform/headless_ui.h"
 #include "platform/registry_key.h"
+#include "support/mail_settings.h"
 #include "support/program.h"
 #include "support/recording_ui.h"
 #include "support/smtp_server.h"
@@ -154,23 +155,13 @@ TEST(EndToEnd, MissingLogFolderIsCreatedAndOneThatCannotBeIsReportedOnStandardEr
 
 // Settings saved as the E-mail page saves them.
 void StoreMailSettings(const QString& registry, int port, bool muteRemoved = false, const std::string& password = "") {
-    RegistryKey key(registry.toStdString());
-    MailFlags flags;
-    MemoryStatusBar bar;
-    testing::RecordingMessageBoxes boxes;
-    MailSettingsStore store(key, flags, bar, boxes, [] {});
-    store.Startup();
-    MailPageFields page;
-    page.fields = {std::to_string(port), "127.0.0.1", "RAID box", "raid@example.com", "", password};
-    page.fieldChanged = 0x3F;
+    MailPageFields page = testing::LocalServerPage(port, password);
     page.dontSend = {false, muteRemoved};
-    page.authentication = !password.empty();
     page.addresses = {"first@example.com", "second@example.com", "third@example.com"};
     page.subjects = {"Disk failure", "Enclosure gone"};
     page.contents = {std::vector<std::string>{"Replace the disk soon."},
                      std::vector<std::string>{"Check the cable."}};
-    ASSERT_TRUE(store.SaveMailSettings(page).ok);
-    key.Close();
+    testing::StoreAsThePageDoes(registry, page);
 }
 
 TEST(EndToEnd, APulledDiskIsMailedOnce) {

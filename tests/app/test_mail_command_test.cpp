@@ -7,6 +7,7 @@
 
 #include "notify/mail_settings_store.h"
 #include "platform/headless_ui.h"
+#include "support/mail_settings.h"
 #include "support/program.h"
 #include "support/recording_ui.h"
 #include "support/smtp_server.h"
@@ -15,19 +16,9 @@ namespace kestrel {
 namespace {
 
 void StoreSettings(const QString& registry, int port, const std::string& password = "") {
-    RegistryKey key(registry.toStdString());
-    MailFlags flags;
-    MemoryStatusBar bar;
-    testing::RecordingMessageBoxes boxes;
-    MailSettingsStore store(key, flags, bar, boxes, [] {});
-    store.Startup();
-    MailPageFields page;
-    page.fields = {std::to_string(port), "127.0.0.1", "RAID box", "raid@example.com", "", password};
-    page.fieldChanged = 0x3F;
-    page.authentication = !password.empty();
+    MailPageFields page = testing::LocalServerPage(port, password);
     page.addresses = {"first@example.com", "second@example.com"};
-    ASSERT_TRUE(store.SaveMailSettings(page).ok);
-    key.Close();
+    testing::StoreAsThePageDoes(registry, page);
 }
 
 // A port where nothing listens.
