@@ -133,7 +133,7 @@ int Run(ProductVariant variant, int argc, char** argv) {
     }
 
     // A scenario is checked whole before anything starts.
-    DeviceIoChoice devices = ChooseDeviceIo(parsed.options.simulate, parsed.options.scenarioFile);
+    DeviceIoChoice devices = ChooseDeviceIo(parsed.options.simulate, parsed.options.scenarioFile, variant);
     if (!devices.io) {
         std::fprintf(stderr, "%s\n", devices.error.c_str());
         return 2;

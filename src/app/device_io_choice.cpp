@@ -4,7 +4,7 @@
 
 namespace kestrel {
 
-DeviceIoChoice ChooseDeviceIo(bool simulate, const std::string& scenarioFile) {
+DeviceIoChoice ChooseDeviceIo(bool simulate, const std::string& scenarioFile, ProductVariant variant) {
     DeviceIoChoice choice;
     if (!simulate) {
         auto real = std::make_unique<linuxio::LinuxDeviceIo>();
@@ -12,7 +12,7 @@ DeviceIoChoice ChooseDeviceIo(bool simulate, const std::string& scenarioFile) {
         choice.io = std::move(real);
         return choice;
     }
-    sim::ScenarioLoad load = scenarioFile.empty() ? sim::BuiltInScenario() : sim::LoadScenarioFile(scenarioFile);
+    sim::ScenarioLoad load = scenarioFile.empty() ? sim::BuiltInScenario(variant) : sim::LoadScenarioFile(scenarioFile);
     if (!load.scenario) {
         choice.error = load.error;
         return choice;

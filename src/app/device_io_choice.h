@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/device_io.h"
+#include "platform/product_variant.h"
 #include "platform/linux/linux_device_io.h"
 #include "sim/simulated_pc.h"
 
@@ -17,7 +18,8 @@ struct DeviceIoChoice {
     std::string error;                     // why the scenario was refused
 };
 
-// simulate with an empty file name takes the built-in demo scenario.
-DeviceIoChoice ChooseDeviceIo(bool simulate, const std::string& scenarioFile);
+// simulate with an empty file name takes the variant's built-in demo scenario.
+DeviceIoChoice ChooseDeviceIo(bool simulate, const std::string& scenarioFile,
+                              ProductVariant variant = ProductVariant::Raid);
 
 }  // namespace kestrel

@@ -77,11 +77,9 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       eventLog_(drives_, composer_, ports.statusBar, LogConfig(options, variant, shell_, flags_, logClock_)),
       statusPage_(variant, drives_, shell_, ports.messages,
                   StatusPageLinks{
-                      .buzzerMuteClicked = nullptr,
-                      .autoScanClicked = nullptr,
-                      // The rebuild arrives with the initialise-and-rebuild work;
-                      // until then Yes starts nothing.
-                      .startRebuild = nullptr,
+                      .buzzerMuteClicked = [this] { setupPage_.OptionBoxClick(); },
+                      .autoScanClicked = [this] { setupPage_.OptionBoxClick(); },
+                      .startRebuild = [this](int slot) { diskOperations_.StartRebuild(slot); },
                   }),
       statusPoll_(flags_, drives_, shell_, ports.statusBar,
                   StatusPollLinks{
@@ -115,10 +113,13 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
           if (betweenBlocks_) betweenBlocks_();
       }),
       upgrade_(flash_, maintenance_, reader_, drives_, flags_, shell_, firmwareImage_,
-               UpgradePorts{ports.messages, ports.statusBar, [this](bool on) {
-                                if (on) timers_.Timer1.start();
-                                else timers_.Timer1.stop();
-                            }}) {
+               UpgradePorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); }}),
+      diskOperations_(transport_, maintenance_, drives_, flags_, shell_,
+                      DiskOperationPorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); },
+                                         [this] {
+                                             if (betweenBlocks_) betweenBlocks_();
+                                         }}),
+      setupPage_(variant, transport_, maintenance_, drives_, flags_, shell_, diskOperations_) {
     // A close held by a maintenance operation runs after its handler returned.
     maintenance_.SetPoster([this](std::function<void()> close) {
         QMetaObject::invokeMethod(&timers_, std::move(close), Qt::QueuedConnection);
@@ -129,6 +130,8 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
     hooks.buildDeviceLabels = [this] { BuildDeviceLabels(); };
     hooks.clearPollCounter = [this](int slot) { statusPoll_.ClearPollCounter(slot); };
     hooks.showUpgradeFirmware = [this](int slot) { ShowUpgradeFirmware(slot); };
+    hooks.loadScheduleControls = [this] { setupPage_.LoadScheduleControls(); };
+    hooks.showSetupSubPage = [this] { setupPage_.ShowSubPage(); };
     hooks.showEmailPage = [this] {
         emailPage_.Open();
         if (emailPageView_) emailPageView_();
@@ -151,6 +154,11 @@ void MainModule::ConnectTimers() {
     QObject::connect(&timers_.Timer1, &QTimer::timeout, &timers_, [this] { maintenance_.Timer1Timer(); });
     QObject::connect(&timers_.Timer2, &QTimer::timeout, &timers_, [this] { Timer2Tick(flags_); });
     QObject::connect(&timers_.Timer4, &QTimer::timeout, &timers_, [this] { presenceWatch_.Timer4Timer(); });
+}
+
+void MainModule::RunTimer1(bool on) {
+    if (on) timers_.Timer1.start();
+    else timers_.Timer1.stop();
 }
 
 void MainModule::WatchDeviceChanges() {
@@ -263,7 +271,8 @@ void MainModule::ShowUpgradeFirmware(int slot) {
 
 void MainModule::Dispatch() {
     if (closed_) return;
-    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] { statusPoll_.Run(); }, .configWrite = nullptr});
+    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] { statusPoll_.Run(); },
+                                        .configWrite = [this] { setupPage_.SendSettingsCommand(); }});
 }
 
 void MainModule::DrawStatusPage(bool force) {

@@ -20,6 +20,8 @@
 #include "maintenance/firmware_upgrade.h"
 #include "maintenance/flash_access.h"
 #include "maintenance/maintenance_lock.h"
+#include "maintenance/disk_operations.h"
+#include "maintenance/setup_page.h"
 #include "monitor/main_timers.h"
 #include "monitor/scheduler_flags.h"
 #include "monitor/status_page.h"
@@ -112,6 +114,9 @@ public:
     const FirmwareImage& firmwareImage() const { return firmwareImage_; }
     MaintenanceLock& maintenance() { return maintenance_; }
     FlashAccess& flash() { return flash_; }
+    // The Hybrid program's Setup page and its disk operations.
+    SetupPage& setupPage() { return setupPage_; }
+    DiskOperations& diskOperations() { return diskOperations_; }
     // A close request: false when the program may close now; true when a
     // maintenance operation holds it and close runs once it ends.
     bool HoldClose(std::function<void()> close) { return maintenance_.HoldClose(std::move(close)); }
@@ -122,6 +127,7 @@ public:
 private:
     void Dispatch();  // TRaidThread's job, on the user-interface thread
     void ConnectTimers();
+    void RunTimer1(bool on);
     void WatchDeviceChanges();
     void Redetect();  // on DriveDetectThread
     void CommitDetection();
@@ -164,6 +170,8 @@ private:
     std::function<void()> betweenBlocks_;
     FlashAccess flash_;
     FirmwareUpgrade upgrade_;
+    DiskOperations diskOperations_;
+    SetupPage setupPage_;
     std::unique_ptr<DeviceNotifier> notifier_;
     std::unique_ptr<sim::SimClock> simClock_;
     std::function<void(const StatusPageUpdate&)> statusPageView_;

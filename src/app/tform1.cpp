@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QHeaderView>
 #include <QSignalBlocker>
@@ -246,8 +247,6 @@ void TForm1::BuildWidgets() {
     Panel1->setStyleSheet("QFrame#Panel1 { background: #fff6d5; border: 1px solid #c9a227; border-radius: 4px; }");
     Panel1Caption = MakeLabel(Panel1, "Panel1Caption", "", QRect(0, 0, 260, 34), 11, true);
     Panel1Caption->setAlignment(Qt::AlignCenter);
-    Panel8 = new QFrame(client);
-    Panel8->setObjectName("Panel8");
     Memo1 = new QPlainTextEdit(client);
     Memo1->setObjectName("Memo1");
     Memo2 = new QPlainTextEdit(client);
@@ -325,23 +324,69 @@ void TForm1::BuildStatusPage(QWidget* page) {
 void TForm1::BuildSetupPage(QWidget* page) {
     Image1_Initialize = new PictureButton("Image1_Initialize", page);
     Image1_Initialize->setGeometry(16, 12, 140, 36);
+    Image1_Initialize->setCursor(Qt::PointingHandCursor);
     Image1_Schedule = new PictureButton("Image1_Schedule", page);
     Image1_Schedule->setGeometry(164, 12, 140, 36);
+    Image1_Schedule->setCursor(Qt::PointingHandCursor);
     Image1_Initialize_White = new PictureButton("Image1_Initialize_White", page);
     Image1_Initialize_Yellow = new PictureButton("Image1_Initialize_Yellow", page);
     Image1_Schedule_White = new PictureButton("Image1_Schedule_White", page);
     Image1_Schedule_Yellow = new PictureButton("Image1_Schedule_Yellow", page);
     Image1_Set = new PictureButton("Image1_Set", page);
     Image1_Set->setGeometry(604, 326, 112, 32);
+    Image1_Set->setCursor(Qt::PointingHandCursor);
     Image3_OK = new PictureButton("Image3_OK", page);
     Image3_OK->setGeometry(484, 326, 112, 32);
     Image3_Ignore = new PictureButton("Image3_Ignore", page);
     Image3_Ignore->setGeometry(364, 326, 112, 32);
     Image3_OK->hide();
     Image3_Ignore->hide();
-    ProgressBar2 = new QProgressBar(page);
+
+    Notebook3 = new QStackedWidget(page);
+    Notebook3->setObjectName("Notebook3");
+    Notebook3->setGeometry(16, 56, 700, 262);
+    auto* initialize = new QWidget;
+    initialize->setObjectName("Initialize");
+    auto* schedule = new QWidget;
+    schedule->setObjectName("Schedule");
+    Notebook3->addWidget(initialize);
+    Notebook3->addWidget(schedule);
+
+    Label2 = MakeLabel(initialize, "Label2", "\"Initialize\" function will format enclosured HDD and SSD,",
+                       QRect(0, 40, 700, 28), 13, true);
+    Label3 = MakeLabel(initialize, "Label3", "please confirm to proceed with \"Initialize\" function.",
+                       QRect(0, 72, 700, 28), 13, true);
+    for (QLabel* warning : {Label2, Label3}) {
+        warning->setAlignment(Qt::AlignCenter);
+        SetTextColour(warning, "#b00000");
+    }
+    Panel8 = new QFrame(initialize);
+    Panel8->setObjectName("Panel8");
+    Panel8->setGeometry(0, 140, 700, 110);
+    Panel8->setStyleSheet("QFrame#Panel8 { background: #dde4ec; border: 1px solid #b8c4d0; border-radius: 6px; }");
+    Label1 = MakeLabel(Panel8, "Label1", "", QRect(12, 8, 676, 26), 12, true);
+    Panel8Caption = MakeLabel(Panel8, "Panel8Caption", "", QRect(12, 38, 676, 26), 12, true);
+    Panel8Caption->setAlignment(Qt::AlignCenter);
+    ProgressBar2 = new QProgressBar(Panel8);
     ProgressBar2->setObjectName("ProgressBar2");
-    ProgressBar2->setGeometry(16, 290, 700, 20);
+    ProgressBar2->setGeometry(12, 74, 676, 22);
+    ProgressBar2->setRange(0, 100);
+
+    Image1_Clock = new PictureButton("Image1_Clock", schedule);
+    Image1_Clock->setGeometry(16, 20, 96, 96);
+    CheckBox_Backup = new QCheckBox("Schedule Backup enable", schedule);
+    CheckBox_Backup->setObjectName("CheckBox_Backup");
+    CheckBox_Backup->setGeometry(140, 20, 300, 26);
+    const std::array<const char*, 4> radioNames = {"RadioButton_10min", "RadioButton_30min", "RadioButton_1Hour",
+                                                   "RadioButton_3Hour"};
+    for (size_t i = 0; i < periodButtons.size(); ++i) {
+        auto* radio = new QRadioButton(kBackupPeriodCaptions[i], schedule);
+        radio->setObjectName(radioNames[i]);
+        radio->setGeometry(170, 56 + static_cast<int>(i) * 30, 200, 26);
+        periodButtons[i] = radio;
+    }
+    Label_Backup_mess = MakeLabel(schedule, "Label_Backup_mess", "Schedule Backup Disable", QRect(140, 190, 540, 28),
+                                  12, true);
 }
 
 void TForm1::BuildUpgradePage(QWidget* page) {
@@ -570,6 +615,36 @@ void TForm1::SyncEmailPage() {
     Notebook2->setCurrentIndex(s.subPage);
 }
 
+void TForm1::ConnectSetupPage() {
+    SetupPage& page = module_->setupPage();
+    page.SetView([this] { SyncSetupPage(); });
+    connect(Image1_Initialize, &PictureButton::clicked, this, [&page] { page.Image1_InitializeClick(); });
+    connect(Image1_Schedule, &PictureButton::clicked, this, [&page] { page.Image1_ScheduleClick(); });
+    connect(Image1_Set, &PictureButton::clicked, this, [&page] { page.Image1_SetClick(); });
+    connect(CheckBox_Backup, &QCheckBox::clicked, this, [&page](bool checked) { page.SetBackupChecked(checked); });
+    for (size_t i = 0; i < periodButtons.size(); ++i)
+        connect(periodButtons[i], &QRadioButton::clicked, this, [&page, i] { page.SetPeriodChecked(i); });
+    SyncSetupPage();
+}
+
+void TForm1::SyncSetupPage() {
+    const SetupPageState& s = module_->setupPage().State();
+    Notebook3->setCurrentIndex(s.subPage);
+    Image1_Initialize->TakePicture(s.subPage == kSetupInitialize ? *Image1_Initialize_Yellow : *Image1_Initialize_White);
+    Image1_Schedule->TakePicture(s.subPage == kSetupSchedule ? *Image1_Schedule_Yellow : *Image1_Schedule_White);
+    Image1_Set->setVisible(s.setVisible);
+    const QSignalBlocker block(CheckBox_Backup);
+    CheckBox_Backup->setChecked(s.backupChecked);
+    CheckBox_Backup->setEnabled(s.backupEnabled);
+    // Radio buttons of one parent exclude each other; none checked needs
+    // that switched off for a moment.
+    for (QRadioButton* radio : periodButtons) radio->setAutoExclusive(false);
+    for (size_t i = 0; i < periodButtons.size(); ++i) periodButtons[i]->setChecked(s.periodChecked[i]);
+    for (QRadioButton* radio : periodButtons) radio->setAutoExclusive(true);
+    Label_Backup_mess->setText(QString::fromLatin1(s.backupMessage.c_str()));
+    Label_Backup_mess->setVisible(s.backupMessageVisible);
+}
+
 void TForm1::LoadSkin() {
     Image_Background_RAID->SetPicture(SkinPicture("background_raid"));
     Image_Background_HyBrid->SetPicture(SkinPicture("background_hybrid"));
@@ -597,6 +672,7 @@ void TForm1::LoadSkin() {
     Image4->SetPicture(SkinPicture("disk"));
     Image5->SetPicture(SkinPicture("disk"));
     Image1->SetPicture(SkinPicture("fan"));
+    Image1_Clock->SetPicture(SkinPicture("clock"));
 }
 
 void TForm1::AddPressedLook(PictureButton* button) {
@@ -626,6 +702,7 @@ void TForm1::ConnectHandlers() {
     };
     connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
     ConnectEmailPage();
+    ConnectSetupPage();
 }
 
 void TForm1::Image0_LogClick() {
@@ -714,6 +791,9 @@ void TForm1::Sync(const ShellModel& m) {
     ProgressBar1->setValue(std::min(v.progressPosition, v.progressMax));
     ProgressBar2->setMaximum(v.setupProgressMax);
     ProgressBar2->setValue(std::min(v.setupProgressPosition, v.setupProgressMax));
+    Label1->setText(QString::fromLatin1(v.setupUpdateText.c_str()));
+    Panel8Caption->setText(QString::fromLatin1(v.setupStepText.c_str()));
+    Panel8->setVisible(v.setupStepPanelVisible);
 }
 
 void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {

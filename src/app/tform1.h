@@ -19,6 +19,7 @@ class QProgressBar;
 class QTableWidget;
 class QPushButton;
 class QPlainTextEdit;
+class QRadioButton;
 
 namespace kestrel {
 
@@ -146,6 +147,19 @@ public:
     // Shows the E-mail page's model in its controls.
     void SyncEmailPage();
 
+    // The Setup page (Hybrid program).
+    QStackedWidget* Notebook3 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Panel8Caption = nullptr;
+    QCheckBox* CheckBox_Backup = nullptr;
+    std::array<QRadioButton*, 4> periodButtons{};  // RadioButton_10min, _30min, _1Hour, _3Hour
+    QLabel* Label_Backup_mess = nullptr;
+    PictureButton* Image1_Clock = nullptr;
+    // Shows the Setup page's state in its controls.
+    void SyncSetupPage();
+
     // The Upgrade page's buttons.
     void Image2_LoadClick();
     void Image2_UpgradeClick();
@@ -165,6 +179,7 @@ private:
     void BuildAboutPage(QWidget* page);
     void BuildEmailPage(QWidget* page);
     void ConnectEmailPage();
+    void ConnectSetupPage();
     void ConnectHandlers();
     void LoadSkin();
     // The pressed look: the picture moves 2 pixels down while held.

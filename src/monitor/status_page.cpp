@@ -42,13 +42,16 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     const uint8_t options = s[st::kOptionFlags];
     const bool mute = !(options & st::kBuzzerEnabled);
     const bool scan = (options & st::kAutoScan) != 0;
+    // Drawing another enclosure than last time is no change of the
+    // controller's bits (a device box switches the slot too): the boxes
+    // follow it without asking for a settings command.
     if (buzzerMute_ != mute) {
         buzzerMute_ = mute;
-        if (links_.buzzerMuteClicked) links_.buzzerMuteClicked();
+        if (links_.buzzerMuteClicked && !switched) links_.buzzerMuteClicked();
     }
     if (autoScan_ != scan) {
         autoScan_ = scan;
-        if (links_.autoScanClicked) links_.autoScanClicked();
+        if (links_.autoScanClicked && !switched) links_.autoScanClicked();
     }
 
     if (variant_ == ProductVariant::Hybrid)

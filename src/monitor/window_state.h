@@ -26,6 +26,10 @@ struct MaintenanceView {
     int progressPosition = 0;
     int setupProgressMax = 100;
     int setupProgressPosition = 0;
+    // Initialize on the Setup page: Panel8, its caption and Label1.
+    bool setupStepPanelVisible = false;
+    std::string setupStepText;
+    std::string setupUpdateText;
 };
 
 struct ShellModel {

@@ -118,7 +118,11 @@ bool Controller::RunCommandSector(const Block512& s) {
             switch (sub) {
                 case 1:
                 case 2: return true;  // member disk identification
-                case 3: return arg == 1;
+                case 3:
+                    // Saving the configuration after the clears makes a new array.
+                    if (arg != 1) return false;
+                    FreshArray();
+                    return true;
                 case 4: return arg == 0x00 || arg == 0x10 || arg == 0x20 || arg == 0x30;
                 case 6:
                     if (arg == 1) return true;
@@ -216,6 +220,24 @@ void Controller::StartActivity(int disk, bool scan, unsigned step) {
     flags |= disk == 1 ? st::kTargetHdd1 : st::kTargetHdd2;
     if (scan) flags |= st::kMediaScan;
     status_[st::kProgress] = 0;
+    StatusChanged();
+}
+
+void Controller::RecordCommand(const Block512& sector) {
+    if (commands_.size() >= kCommandLogLimit) commands_.erase(commands_.begin());
+    commands_.push_back(sector);
+}
+
+void Controller::FreshArray() {
+    activity_.running = false;
+    for (int disk = 1; disk <= 2; ++disk) {
+        const uint8_t nibble = st::DiskNibble(status_[st::kDiskState], disk - 1);
+        if (!(nibble & st::kAbsent) && nibble != 0) SetNibble(disk, st::kPresent);
+    }
+    status_[st::kActivityFlags] = 0;
+    status_[st::kProgress] = 0;
+    status_[st::kBadSectorCount] = 0;
+    std::fill_n(status_.begin() + st::kBadSectorList, 40, uint8_t{0});
     StatusChanged();
 }
 

@@ -42,6 +42,8 @@ std::vector<uint8_t> MakeDefaultFlashImage();
 // Sum of record bytes 0..253, truncated to 16 bits.
 uint16_t RecordChecksum(const uint8_t* record);
 
+inline constexpr size_t kCommandLogLimit = 1000;
+
 struct ControllerModes {
     bool flashAccess = false;
     bool bootUnlocked = false;
@@ -75,6 +77,11 @@ public:
     bool BridgeProgram(uint32_t address, std::span<const uint8_t> data);
     bool BridgeErase(uint32_t address);
 
+    // Keeps a configuration, initialise or rebuild command sector as it
+    // arrived; the log holds the newest kCommandLogLimit.
+    void RecordCommand(const Block512& sector);
+    const std::vector<Block512>& Commands() const { return commands_; }
+
     // One status read was served: running rebuilds and scans advance.
     void CountStatusRead();
     unsigned StatusReads() const { return statusReads_; }
@@ -102,6 +109,7 @@ private:
     void PublishRecord();
     void SetNibble(int disk, uint8_t value);
     void StartActivity(int disk, bool scan, unsigned step);
+    void FreshArray();
 
     std::string name_;
     PathSet paths_;
@@ -113,6 +121,7 @@ private:
     ControllerModes modes_;
     std::optional<uint32_t> currentRecord_;
     unsigned statusReads_ = 0;
+    std::vector<Block512> commands_;
 
     struct Activity {
         bool running = false;

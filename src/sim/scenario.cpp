@@ -205,12 +205,13 @@ private:
             return true;
         }
         QJsonObject o;
-        if (!value.isObject()) return Fail(where, "expected true, false or an object with eraseMs, programMs, readMs");
+        if (!value.isObject())
+            return Fail(where, "expected true, false or an object with eraseMs, programMs, readMs, commandMs");
         o = value.toObject();
-        if (!Keys(o, where, {"eraseMs", "programMs", "readMs"})) return false;
+        if (!Keys(o, where, {"eraseMs", "programMs", "readMs", "commandMs"})) return false;
         timing.on = true;
         for (auto [key, field] : {std::pair{"eraseMs", &timing.eraseMs}, std::pair{"programMs", &timing.programMs},
-                                  std::pair{"readMs", &timing.readMs}}) {
+                                  std::pair{"readMs", &timing.readMs}, std::pair{"commandMs", &timing.commandMs}}) {
             if (!o.contains(key)) continue;
             const double ms = o[key].toDouble(-1.0);
             if (!o[key].isDouble() || !(ms >= 0.0 && ms <= 10000.0))
@@ -586,6 +587,9 @@ ScenarioLoad LoadScenarioFile(const std::string& path) {
     return ParseScenario(std::string_view(text.constData(), static_cast<size_t>(text.size())), path, dir);
 }
 
-ScenarioLoad BuiltInScenario() { return ParseScenario(BuiltInScenarioText(), "built-in demo", "."); }
+ScenarioLoad BuiltInScenario(ProductVariant variant) {
+    if (variant == ProductVariant::Hybrid) return ParseScenario(BuiltInHybridScenarioText(), "built-in hybrid demo", ".");
+    return ParseScenario(BuiltInScenarioText(), "built-in demo", ".");
+}
 
 }  // namespace kestrel::sim

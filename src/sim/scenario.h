@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/product_variant.h"
+
 namespace kestrel::sim {
 
 // Every request the simulated PC receives falls in one of these kinds; the
@@ -120,6 +122,7 @@ struct FlashTiming {
     double eraseMs = 45.0;    // one 4 KiB sector
     double programMs = 0.7;   // one 256-byte page
     double readMs = 0.0;      // one 512-byte block
+    double commandMs = 0.0;   // one configuration, initialise or rebuild command
 };
 
 struct Scenario {
@@ -143,8 +146,10 @@ ScenarioLoad LoadScenarioFile(const std::string& path);
 // Checks scenario text; sourceName names it in errors, baseDir resolves
 // flash image files.
 ScenarioLoad ParseScenario(std::string_view json, const std::string& sourceName, const std::string& baseDir);
-// The demo scenario used by --simulate without a file.
+// The demo scenarios used by --simulate without a file: the RAID program's,
+// and the Hybrid program's with its SSD exchange.
 std::string_view BuiltInScenarioText();
-ScenarioLoad BuiltInScenario();
+std::string_view BuiltInHybridScenarioText();
+ScenarioLoad BuiltInScenario(ProductVariant variant = ProductVariant::Raid);
 
 }  // namespace kestrel::sim

@@ -69,6 +69,7 @@ double SimulatedPc::HoldMs(RequestKind kind) const {
         case RequestKind::FlashErase: return timing_.eraseMs * timeScale_;
         case RequestKind::FlashProgram: return timing_.programMs * timeScale_;
         case RequestKind::FlashRead: return timing_.readMs * timeScale_;
+        case RequestKind::Command: return timing_.commandMs * timeScale_;
         default: return 0;
     }
 }
@@ -238,6 +239,7 @@ SimulatedPc::Outcome SimulatedPc::Scsi(const OpenHandle& h, std::span<uint8_t> b
             Block512 sector{};
             std::copy_n(r.data, sector.size(), sector.begin());
             out.kind = Controller::ClassifyCommand(sector);
+            if (out.kind == RequestKind::Command) c->RecordCommand(sector);
             out.ok = count == 1 && !failed(out.kind) && c->RunCommandSector(sector);
         } else if (!write && count == 1 && lba == kStatusBlock) {
             out.kind = RequestKind::Status;
@@ -470,6 +472,12 @@ std::optional<std::vector<uint8_t>> SimulatedPc::FlashOf(const std::string& encl
     std::lock_guard lock(mutex_);
     const Controller* c = ControllerOf(enclosure);
     return c ? std::optional<std::vector<uint8_t>>(c->Flash()) : std::nullopt;
+}
+
+std::vector<Block512> SimulatedPc::CommandsOf(const std::string& enclosure) const {
+    std::lock_guard lock(mutex_);
+    const Controller* c = ControllerOf(enclosure);
+    return c ? c->Commands() : std::vector<Block512>{};
 }
 
 unsigned SimulatedPc::StatusReadsOf(const std::string& enclosure) const {

@@ -75,6 +75,9 @@ public:
     std::optional<ControllerModes> ModesOf(const std::string& enclosure) const;
     std::optional<std::vector<uint8_t>> FlashOf(const std::string& enclosure) const;
     unsigned StatusReadsOf(const std::string& enclosure) const;
+    // The configuration, initialise and rebuild command sectors the
+    // enclosure received, in order, as written (refused ones too).
+    std::vector<Block512> CommandsOf(const std::string& enclosure) const;
     bool OverwriteFlash(const std::string& enclosure, uint32_t offset, std::span<const uint8_t> data);
 
 private:

@@ -1,0 +1,139 @@
+#include "maintenance/setup_page.h"
+
+#include "maintenance/controller_command.h"
+#include "wire/status_sector.h"
+
+namespace kestrel {
+
+namespace st = status;
+
+namespace {
+
+constexpr size_t kScheduleOn = 5;
+constexpr size_t kSchedulePeriod = 6;
+
+bool ScheduleOn(const Block512& s) { return (s[st::kOptionFlags] & st::kScheduledBackup) != 0; }
+
+}  // namespace
+
+void SetupPage::Image1_InitializeClick() {
+    state_.subPage = kSetupInitialize;
+    state_.setVisible = true;
+    Changed();
+}
+
+void SetupPage::Image1_ScheduleClick() {
+    state_.subPage = kSetupSchedule;
+    ShowBackupSchedule();
+}
+
+void SetupPage::ShowSubPage() {
+    if (state_.subPage == kSetupSchedule) Image1_ScheduleClick();
+    else Image1_InitializeClick();
+}
+
+void SetupPage::Image1_SetClick() {
+    if (lock_.Busy()) return;
+    if (state_.subPage == kSetupSchedule) flags_.RequestRefresh(refresh::kConfigWrite);
+    else disks_.Initialize();
+}
+
+void SetupPage::LoadScheduleControls() {
+    state_.backupEnabled = false;
+    state_.periodChecked = {};
+    Changed();
+    const Block512& s = drives_.StatusOfSlot(static_cast<unsigned>(window_.Model().statusPageDevice));
+    if (ScheduleOn(s)) {
+        SetBackupChecked(true);
+        backupPeriod_ = s[st::kBackupPeriod];
+        size_t index = 0;  // any period the table does not have reads as 10 minutes
+        for (size_t i = 0; i < kBackupPeriods.size(); ++i)
+            if (kBackupPeriods[i] == backupPeriod_) index = i;
+        SetPeriodChecked(index);
+    } else {
+        SetBackupChecked(false);
+    }
+    state_.backupEnabled = true;
+    scheduleLoaded_ = true;
+    Changed();
+}
+
+void SetupPage::ShowBackupSchedule() {
+    if (state_.backupChecked) {
+        // The controller's own period is shown; BackupPeriod stays what the
+        // radio buttons chose, so that Set sends the period they show.
+        const Block512& s = drives_.StatusOfSlot(static_cast<unsigned>(window_.Model().statusPageDevice));
+        state_.backupMessage = ScheduleOn(s)
+                                   ? "Backup period: " + std::to_string(s[st::kBackupPeriod]) + " minutes"
+                                   : "Schedule Backup Disable";
+        state_.backupMessageVisible = true;
+        state_.setVisible = true;
+    } else {
+        state_.backupMessageVisible = false;
+        state_.backupMessage = "Schedule Backup Disable";
+        state_.setVisible = false;
+    }
+    Changed();
+}
+
+void SetupPage::SetBackupChecked(bool checked) {
+    if (state_.backupChecked == checked) return;
+    state_.backupChecked = checked;
+    CheckBox_BackupClick();
+}
+
+void SetupPage::SetPeriodChecked(size_t index) {
+    if (index >= kBackupPeriods.size() || state_.periodChecked[index]) return;
+    state_.periodChecked = {};
+    state_.periodChecked[index] = true;
+    RadioButtonClick(index);
+}
+
+void SetupPage::CheckBox_BackupClick() {
+    if (window_.Model().firstStatusPending) return;
+    ShowBackupSchedule();
+    // Switching the schedule off goes out at once; on waits for Set.
+    if (!state_.backupChecked) flags_.RequestRefresh(refresh::kConfigWrite);
+}
+
+void SetupPage::RadioButtonClick(size_t index) {
+    if (index < kBackupPeriods.size()) backupPeriod_ = kBackupPeriods[index];
+    Changed();
+}
+
+void SetupPage::OptionBoxClick() {
+    const ShellModel& m = window_.Model();
+    if (m.firstStatusPending || m.slotSwitching) return;
+    flags_.RequestRefresh(refresh::kConfigWrite);
+}
+
+bool SetupPage::SendSettingsCommand() {
+    const ShellModel& m = window_.Model();
+    if (drives_.IsLocked() || m.slotSwitching) return false;
+    const unsigned slot = static_cast<unsigned>(m.statusPageDevice);
+    if (drives_.EnclosureCount > 0) drives_.SelectedEnclosure = slot;
+    CommandSector& sector = transport_.Command();
+    sector.SetCommand(command::kConfiguration, 0);
+    sector.bytes[command::kAddress] = 0;
+    uint8_t on = 0;
+    uint8_t period = 0;
+    if (state_.backupChecked) {
+        on = 1;
+        period = backupPeriod_;
+        state_.backupMessage = "Backup period: " + std::to_string(period) + " min";
+        Changed();
+    } else if (variant_ == ProductVariant::Hybrid && !scheduleLoaded_ && slot < drives_.EnclosureCount) {
+        // An option box changed before the schedule was ever shown: keep the
+        // schedule the controller has instead of switching it off.
+        const Block512& s = drives_.StatusOfSlot(slot);
+        if (ScheduleOn(s)) {
+            on = 1;
+            period = s[st::kBackupPeriod];
+        }
+    }
+    sector.bytes[kScheduleOn] = on;
+    sector.bytes[kSchedulePeriod] = period;
+    return SendControllerCommandTo(transport_, drives_, m, slot);
+}
+
+}  // namespace kestrel
