@@ -18,6 +18,8 @@ void Prepare(QMessageBox& box, const std::string& text, const std::string& capti
     box.setText(QString::fromUtf8(text.c_str()));
     if (buttons == MessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        // Enter alone never says Yes to a question that changes something.
+        box.setDefaultButton(QMessageBox::No);
         box.setIcon(QMessageBox::Question);
         return;
     }
