@@ -64,5 +64,24 @@ TEST(DemoScenarioTest, TwoEnclosuresAndARebuildToTheEnd) {
     EXPECT_TRUE(pc.TimelineDone());
 }
 
+// The Hybrid demo exchanges the SSD of "duo" for one the controller does not
+// know: HDD1 fails with neither the matched nor the small-SSD bit, which is
+// what makes the Hybrid program ask to restore it.
+TEST(DemoScenarioTest, HybridDemoReachesTheSsdPrompt) {
+    const sim::ScenarioLoad load = sim::BuiltInScenario(ProductVariant::Hybrid);
+    ASSERT_TRUE(load.scenario) << load.error;
+    sim::SimulatedPc pc(*load.scenario);
+    const Block512 start = *pc.StatusOf("duo");
+    EXPECT_EQ(start[testing::at::kDiskState], 0x22);
+    EXPECT_NE(start[testing::at::kOptionFlags] & st::kScheduledBackup, 0);
+    pc.AdvanceTo(std::chrono::milliseconds(30000));
+    EXPECT_TRUE(pc.TimelineDone());
+    const Block512 asking = *pc.StatusOf("duo");
+    EXPECT_EQ(asking[testing::at::kDiskState], 0x28);
+    EXPECT_EQ(asking[testing::at::kActivityFlags] & (st::kMatchedReplacement | st::kMediaScan), 0);
+    EXPECT_EQ(st::TrimModel(st::AtaString(asking, testing::at::kDisk1Model, 40)), "CRUCIAL CT250MX500SSD1");
+    EXPECT_EQ(pc.StatusOf("mobile")->at(testing::at::kDiskState), 0x22);
+}
+
 }  // namespace
 }  // namespace kestrel
