@@ -55,6 +55,7 @@ void SetupPage::LoadScheduleControls() {
     }
     state_.backupEnabled = true;
     scheduleLoaded_ = true;
+    loadedDrive_ = drives_.DriveOfSlot(static_cast<unsigned>(window_.Model().statusPageDevice));
     Changed();
 }
 
@@ -117,14 +118,17 @@ bool SetupPage::SendSettingsCommand() {
     sector.bytes[command::kAddress] = 0;
     uint8_t on = 0;
     uint8_t period = 0;
-    if (state_.backupChecked) {
+    // The controls hold this enclosure's schedule only once loaded from it.
+    const bool pageHoldsIt = scheduleLoaded_ && loadedDrive_ == drives_.DriveOfSlot(slot);
+    if (state_.backupChecked && pageHoldsIt) {
         on = 1;
         period = backupPeriod_;
         state_.backupMessage = "Backup period: " + std::to_string(period) + " min";
         Changed();
-    } else if (variant_ == ProductVariant::Hybrid && !scheduleLoaded_ && slot < drives_.EnclosureCount) {
-        // An option box changed before the schedule was ever shown: keep the
-        // schedule the controller has instead of switching it off.
+    } else if (variant_ == ProductVariant::Hybrid && !pageHoldsIt && slot < drives_.EnclosureCount) {
+        // An option box changed for an enclosure whose schedule the page
+        // never showed: keep the schedule the controller has instead of
+        // switching it off or giving it another enclosure's.
         const Block512& s = drives_.StatusOfSlot(slot);
         if (ScheduleOn(s)) {
             on = 1;

@@ -89,9 +89,10 @@ private:
     DiskOperations& disks_;
     SetupPageState state_;
     uint8_t backupPeriod_ = 0;
-    // Until the schedule controls were loaded once, they say nothing about
-    // the controller's schedule.
+    // The drive whose schedule the controls were loaded from; until then,
+    // and for another enclosure, they say nothing about its schedule.
     bool scheduleLoaded_ = false;
+    unsigned loadedDrive_ = 0;
     std::function<void()> view_;
 };
 

@@ -167,6 +167,20 @@ TEST_F(SetupPageTest, BeforeTheScheduleWasLoadedAnOptionBoxKeepsTheControllersSc
     EXPECT_EQ(LastCommand("a"), (std::vector<int>{0x20, 0, 0, 0, 0}));
 }
 
+TEST_F(SetupPageTest, ASettingsCommandForAnotherEnclosureCarriesItsOwnSchedule) {
+    SetRecord(0, 0x07, 180);
+    SetRecord(1, 0x05, 30);
+    shell_.Image_SetupClick();  // loaded from slot 0
+    shell_.Image_StsClick();
+    shell_.Image0_D2Click();
+    setup_.OptionBoxClick();
+    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_EQ(LastCommand("a"), (std::vector<int>{0x20, 0, 0, 1, 30}));
+    shell_.Image0_D1Click();
+    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 1, 180}));
+}
+
 TEST_F(RaidSetupPageTest, TheRaidProgramsSettingsCommandsCarryNoSchedule) {
     SetRecord(0, 0x07, 30);
     setup_.OptionBoxClick();
