@@ -127,8 +127,10 @@ DiskOutcome DiskOperations::StartRebuild(int slot) {
     lock_.BeginMaintenance();
     drives_.LockedEnclosure = static_cast<unsigned>(slot);
     bool ok = true;
-    for (const DiskStep& s : kRebuildSteps)
+    for (const DiskStep& s : kRebuildSteps) {
+        if (ports_.letEventsRun) ports_.letEventsRun();
         if (!(ok = RunStep(s.code, s.argument, s.success, s.failure))) break;
+    }
     lock_.EndMaintenance();
     return ok ? DiskOutcome::Completed : DiskOutcome::Failed;
 }
