@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <sys/stat.h>
 
 namespace kestrel {
 
@@ -20,6 +21,21 @@ SingleInstance::SingleInstance(const std::string& name, const std::string& direc
 SingleInstance::~SingleInstance() { Release(); }
 
 bool SingleInstance::Acquire() { return lock_->isLocked() || lock_->tryLock(0); }
+
+long long SingleInstance::HolderPid() const {
+    qint64 pid = -1;
+    QString host, app;
+    return lock_->getLockInfo(&pid, &host, &app) ? pid : -1;
+}
+
+long long SingleInstance::HolderUid() const {
+    struct stat st {};
+    return ::stat(path_.c_str(), &st) == 0 ? static_cast<long long>(st.st_uid) : -1;
+}
+
+bool SingleInstance::Refused() const {
+    return lock_->error() == QLockFile::PermissionError || lock_->error() == QLockFile::UnknownError;
+}
 
 void SingleInstance::Release() {
     if (lock_ && lock_->isLocked()) lock_->unlock();

@@ -22,6 +22,13 @@ public:
     bool Acquire();
     void Release();
     std::string LockPath() const { return path_; }
+    // The process that holds the lock, and the user that created its file
+    // (-1 when unknown): tells a user's own window from a service.
+    long long HolderPid() const;
+    long long HolderUid() const;
+    // After a failed Acquire: true when the lock could not be created at all
+    // (no right to write its folder), not because another process holds it.
+    bool Refused() const;
 
 private:
     std::string path_;
