@@ -131,10 +131,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     ParseOutcome outcome;
     if (parser.isSet(help)) {
         outcome.kind = ParseOutcome::Kind::Exit;
-        // Qt names the program "<executable_name>" when it has no application
-        // object yet.
+        // Qt names the program after the application object, or
+        // "<executable_name>" before there is one: the usage line names ours.
         QString text = parser.helpText();
-        text.replace("<executable_name>", QString::fromStdString(program));
+        const qsizetype usageEnd = text.indexOf(" [options]");
+        if (text.startsWith("Usage: ") && usageEnd > 0)
+            text.replace(0, usageEnd, "Usage: " + QString::fromStdString(program));
         outcome.out = text.toStdString() + kHelpEpilog;
         return outcome;
     }
