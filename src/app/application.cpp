@@ -139,12 +139,7 @@ int RunWindow(const Options& options, ProductVariant variant, int argc, char** a
     if (!form->Started()) return 0;
     StatePublication publication(form->module(), statePath, options.logDir);
     auto notifier = WatchTerminationSignals([&form] { form->close(); }, ReloadMailSettings(form->module()));
-    WindowRaiseServer raiser(raiseSocket, [&form] {
-        form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
-        form->show();
-        form->raise();
-        form->activateWindow();
-    });
+    WindowRaiseServer raiser(raiseSocket, [&form] { ShowAndRaise(*form); });
     form->show();
     app.exec();
     FinishClose(form->module());

@@ -28,6 +28,7 @@ WindowRaiseServer::WindowRaiseServer(const std::string& socketPath, std::functio
                 if (!socket->canReadLine()) return;
                 const bool ask = socket->readLine(64) == kRaise;
                 socket->write("ok\n");
+                socket->flush();
                 socket->disconnectFromServer();
                 if (ask && raise_) raise_();
             });
@@ -41,6 +42,13 @@ WindowRaiseServer::~WindowRaiseServer() {
         server_.close();
         QFile::remove(path);
     }
+}
+
+void ShowAndRaise(QWidget& window) {
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 bool AskRunningWindowToRaise(const std::string& socketPath, int timeoutMs) {

@@ -3,6 +3,7 @@
 // one: the running window listens on a local socket in the run folder, only
 // its user may connect, and the second process asks once and leaves.
 #include <QLocalServer>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,9 @@ private:
     QLocalServer server_;
     std::function<void()> raise_;
 };
+
+// Brings a window back from minimised or hidden and to the front.
+void ShowAndRaise(QWidget& window);
 
 // Asks the running window to raise itself; false when none answers within
 // timeoutMs.
