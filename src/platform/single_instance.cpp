@@ -1,16 +1,11 @@
 #include "platform/single_instance.h"
 
-#include <QDir>
-#include <QStandardPaths>
 #include <sys/stat.h>
 
 namespace kestrel {
 
 SingleInstance::SingleInstance(const std::string& name, const std::string& directory) {
-    QString dir = QString::fromStdString(directory);
-    if (dir.isEmpty()) dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty()) dir = QDir::tempPath();
-    QDir().mkpath(dir);
+    const QString dir = QString::fromStdString(directory);
     path_ = (dir + "/" + QString::fromStdString(name) + ".lock").toStdString();
     lock_ = std::make_unique<QLockFile>(QString::fromStdString(path_));
     // Never treat a live holder's lock as stale by age; a lock whose process

@@ -1,6 +1,6 @@
 #pragma once
 // Stands in for the named mutex that keeps a second copy of the program from
-// running. A lock file in the runtime directory: the operating system releases
+// running. A lock file in the run folder: the operating system releases
 // it with the process, so a crashed instance does not lock the next one out.
 #include <QLockFile>
 #include <memory>
@@ -10,9 +10,9 @@ namespace kestrel {
 
 class SingleInstance {
 public:
-    // name: the mutex name ("KESTREL_GUI"); directory: where the lock lives
-    // (empty: the user's runtime directory).
-    explicit SingleInstance(const std::string& name, const std::string& directory = {});
+    // name: the mutex name ("KESTREL_GUI"); directory: where the lock lives,
+    // a folder ChooseRunFolder checked (never a shared temporary folder).
+    SingleInstance(const std::string& name, const std::string& directory);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
