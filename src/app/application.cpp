@@ -180,7 +180,7 @@ int Run(ProductVariant variant, int argc, char** argv) {
 
     if (options.status) {
         QCoreApplication app(argc, argv);
-        return RunStatusCommand(options, instance, statePath, stdout, stderr);
+        return RunStatusCommand(options, instance, folder.path, stdout, stderr);
     }
 
     // Before any thread exists, so that every thread inherits the mask.
@@ -188,6 +188,10 @@ int Run(ProductVariant variant, int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     const bool upgrade = !options.upgradeFirmware.empty();
+    // A status query asking the enclosures holds the lock for a moment: wait
+    // for it rather than leave as if a monitor ran.
+    if (!instance.Acquire() && !instance.Refused() && StatusQueryRunning(folder.path))
+        instance.Acquire(kStatusQueryWaitMs);
     if (!instance.Acquire()) {
         if (instance.Refused()) {
             std::fprintf(stderr, "%s: cannot create the lock %s: only root and members of the group that owns %s "

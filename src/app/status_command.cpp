@@ -96,11 +96,22 @@ bool PublishState(const std::string& path, const StatusReport& report) {
     return file.commit();
 }
 
-int RunStatusCommand(const Options& options, SingleInstance& instance, const std::string& statePath, std::FILE* out,
+bool StatusQueryRunning(const std::string& runFolder) {
+    SingleInstance mark(kStatusQueryMark, runFolder);
+    return !mark.Acquire() && !mark.Refused();
+}
+
+int RunStatusCommand(const Options& options, SingleInstance& instance, const std::string& runFolder, std::FILE* out,
                      std::FILE* err) {
+    const std::string statePath = PublishedStatePath(runFolder);
     StatusReport report;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     std::string error;
+    // The mark first, then the lock (and the lock let go first): a monitor
+    // that finds the lock held sees the mark. Another query that holds the
+    // mark has its answer in a moment.
+    SingleInstance mark(kStatusQueryMark, runFolder);
+    if (!mark.Acquire() && !mark.Refused()) mark.Acquire(kStatusQueryWaitMs);
     if (!instance.Acquire()) {
         // The monitor runs: its state, never requests of our own beside its polls.
         std::optional<StatusReport> published = ReadPublished(statePath, error);

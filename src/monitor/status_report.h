@@ -52,8 +52,8 @@ struct StatusReport {
 // array or disk, alarm, or an enclosure not answering; 3 nothing read.
 int StatusExitCode(const StatusReport& report);
 
-// One enclosure from the committed table. scanReporting: the firmware tells
-// a scan from a rebuild.
+// One enclosure from the committed table; its firmware revision decides
+// whether a scan is told from a rebuild.
 EnclosureReport ReportEnclosure(const DriveTable& drives, unsigned slot, bool answering);
 // Every committed enclosure; answering[slot] false marks a slot whose last
 // status read failed (missing entries count as answering).

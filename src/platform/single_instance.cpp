@@ -15,7 +15,7 @@ SingleInstance::SingleInstance(const std::string& name, const std::string& direc
 
 SingleInstance::~SingleInstance() { Release(); }
 
-bool SingleInstance::Acquire() { return lock_->isLocked() || lock_->tryLock(0); }
+bool SingleInstance::Acquire(int waitMs) { return lock_->isLocked() || lock_->tryLock(waitMs); }
 
 long long SingleInstance::HolderPid() const {
     qint64 pid = -1;

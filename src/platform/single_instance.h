@@ -19,7 +19,7 @@ public:
 
     // True when this process now holds the lock; false when another running
     // process holds it.
-    bool Acquire();
+    bool Acquire(int waitMs = 0);
     void Release();
     std::string LockPath() const { return path_; }
     // The process that holds the lock, and the user that created its file

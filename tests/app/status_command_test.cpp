@@ -6,6 +6,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <memory>
@@ -143,6 +144,29 @@ TEST(StatusCommand, ReadsTheRunningMonitorsStateAndFallsBackWhenItDied) {
     ASSERT_TRUE(monitor->waitForFinished(10000));
     EXPECT_EQ(monitor->exitCode(), 0);
     EXPECT_FALSE(QFile::exists(state));
+}
+
+TEST(StatusCommand, AMonitorStartingWhileAQueryAsksTheEnclosuresWaitsForIt) {
+    Program program;
+    // The lock and the mark as a status query holds them while it reads the
+    // enclosures.
+    auto mark = std::make_unique<QLockFile>(program.runtimeDir() + "/KESTREL_STATUS_QUERY.lock");
+    auto query = std::make_unique<QLockFile>(program.runtimeDir() + "/KESTREL_GUI.lock");
+    ASSERT_TRUE(mark->tryLock(0));
+    ASSERT_TRUE(query->tryLock(0));
+
+    std::unique_ptr<QProcess> monitor(program.Start(program.WithFiles({"--headless", "--time-scale", "0.1"})));
+    // Give a monitor that would leave the chance to; the one that waits
+    // passes whatever this wait is.
+    EXPECT_FALSE(monitor->waitForFinished(1000));
+    query.reset();  // the query ends
+    mark.reset();
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(program.runtimeDir() + "/status.json"); }))
+        << "the monitor left: " << monitor->readAllStandardError().toStdString();
+    EXPECT_EQ(monitor->state(), QProcess::Running);
+    monitor->terminate();
+    ASSERT_TRUE(monitor->waitForFinished(10000));
+    EXPECT_EQ(monitor->exitCode(), 0);
 }
 
 }  // namespace
