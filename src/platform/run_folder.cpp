@@ -46,7 +46,8 @@ RunFolder Checked(const std::string& dir, bool machineWide) {
         f.path = dir;
         f.machineWide = machineWide;
     } else {
-        f.error = "unsafe lock folder: " + f.error;
+        struct stat st {};
+        f.error = (::lstat(dir.c_str(), &st) == 0 ? "unsafe lock folder: " : "no lock folder: ") + f.error;
     }
     return f;
 }
