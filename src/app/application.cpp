@@ -1,6 +1,8 @@
 #include "app/application.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -10,39 +12,48 @@
 #include <unistd.h>
 
 #include "app/command_line.h"
+#include "app/status_command.h"
+#include "app/window_raise.h"
 #include "app/main_module.h"
 #include "app/tform1.h"
 #include "app/test_mail_command.h"
 #include "app/upgrade_command.h"
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
+#include "platform/run_folder.h"
 #include "platform/single_instance.h"
 
 namespace kestrel {
 
 namespace {
 
-// SIGINT and SIGTERM end the program as closing the main window does. They
-// are blocked in every thread and read from a signalfd by the event loop, so
-// no handler runs in signal context.
+// SIGINT and SIGTERM end the program as closing the main window does; SIGHUP
+// reloads the mail settings. They are blocked in every thread and read from
+// a signalfd by the event loop, so no handler runs in signal context.
 sigset_t TerminationSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
-std::unique_ptr<QSocketNotifier> WatchTerminationSignals(const std::function<void()>& onSignal) {
+std::unique_ptr<QSocketNotifier> WatchTerminationSignals(const std::function<void()>& onSignal,
+                                                         const std::function<void()>& onHangup) {
     const sigset_t set = TerminationSignals();
     const int fd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd < 0) return nullptr;
     auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [fd, onSignal] {
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [fd, onSignal, onHangup] {
         signalfd_siginfo info{};
+        bool end = false, hangup = false;
         while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            if (info.ssi_signo == SIGHUP) hangup = true;
+            else end = true;
         }
-        onSignal();
+        if (hangup) onHangup();
+        if (end) onSignal();
     });
     QObject::connect(notifier.get(), &QObject::destroyed, [fd] { ::close(fd); });
     return notifier;
@@ -66,7 +77,40 @@ bool DisplayAvailable() {
     return (x && *x) || (w && *w) || drawsAnyway;
 }
 
-int RunHeadless(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices) {
+// SIGHUP: the mail thread loads the settings file again before its next step.
+std::function<void()> ReloadMailSettings(MainModule& module) {
+    return [&module] {
+        std::fprintf(stderr, "%sSIGHUP: reloading the e-mail settings\n", IsJournalStream(stderr) ? "<5>" : "");
+        std::fflush(stderr);
+        module.mailSettings().RequestReload();
+    };
+}
+
+// Publishes the monitor's state for the status query of other processes, and
+// takes it away when the monitor ends, so that no query reads a state whose
+// monitor has gone.
+class StatePublication {
+public:
+    StatePublication(MainModule& module, std::string path, std::string logDir) : path_(std::move(path)) {
+        if (path_.empty()) return;
+        module.SetStatePublisher([this, logDir](const StatusReport& report) {
+            StatusReport r = report;
+            r.publishedAtMs = QDateTime::currentMSecsSinceEpoch();
+            r.monitorPid = ::getpid();
+            r.logDir = logDir;
+            PublishState(path_, r);
+        });
+    }
+    ~StatePublication() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+
+private:
+    std::string path_;
+};
+
+int RunHeadless(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices,
+                const std::string& statePath) {
     QCoreApplication app(argc, argv);
     StderrMessageBoxes messages;
     MemoryStatusBar statusBar(stderr);
@@ -79,19 +123,23 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
         QCoreApplication::exit(0);
     };
     module.SetCloseRequest(close);
+    StatePublication publication(module, statePath, options.logDir);
     module.FormCreate();
-    auto notifier = WatchTerminationSignals(close);
+    auto notifier = WatchTerminationSignals(close, ReloadMailSettings(module));
     app.exec();
     FinishClose(module);
     return 0;
 }
 
-int RunWindow(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices) {
+int RunWindow(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices,
+              const std::string& statePath, const std::string& raiseSocket) {
     QApplication app(argc, argv);
     app.setApplicationDisplayName(QString());
     auto form = std::make_unique<TForm1>(options, variant, std::move(devices));
     if (!form->Started()) return 0;
-    auto notifier = WatchTerminationSignals([&form] { form->close(); });
+    StatePublication publication(form->module(), statePath, options.logDir);
+    auto notifier = WatchTerminationSignals([&form] { form->close(); }, ReloadMailSettings(form->module()));
+    WindowRaiseServer raiser(raiseSocket, [&form] { ShowAndRaise(*form); });
     form->show();
     app.exec();
     FinishClose(form->module());
@@ -111,6 +159,8 @@ int Run(ProductVariant variant, int argc, char** argv) {
     }
 
     if (!parsed.options.writeSampleImage.empty()) return WriteSampleImage(parsed.options.writeSampleImage, stderr);
+    Options options = parsed.options;
+    if (options.logDir.empty()) options.logDir = DefaultLogDir(LogDirInputsFromEnvironment());
 
     // Touches no device: runs beside a running monitor.
     if (parsed.options.testMail) {
@@ -120,20 +170,62 @@ int Run(ProductVariant variant, int argc, char** argv) {
         return RunTestMailCommand(parsed.options, variant, stdout);
     }
 
+    const RunFolder folder = ChooseRunFolder(RunFolderInputsFromEnvironment());
+    if (folder.path.empty()) {
+        std::fprintf(stderr, "%s: %s\n", BaseTitleFor(variant).c_str(), folder.error.c_str());
+        return options.status ? 3 : 1;
+    }
+    const std::string statePath = PublishedStatePath(folder.path);
+    SingleInstance instance("KESTREL_GUI", folder.path);
+
+    if (options.status) {
+        QCoreApplication app(argc, argv);
+        return RunStatusCommand(options, instance, folder.path, stdout, stderr);
+    }
+
     // Before any thread exists, so that every thread inherits the mask.
     const sigset_t signals = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    const bool upgrade = !parsed.options.upgradeFirmware.empty();
-    SingleInstance instance("KESTREL_GUI");
+    const bool upgrade = !options.upgradeFirmware.empty();
+    // A status query asking the enclosures holds the lock for a moment: wait
+    // for it rather than leave as if a monitor ran.
+    if (!instance.Acquire() && !instance.Refused() && StatusQueryRunning(folder.path))
+        instance.Acquire(kStatusQueryWaitMs);
     if (!instance.Acquire()) {
+        if (instance.Refused()) {
+            std::fprintf(stderr, "%s: cannot create the lock %s: only root and members of the group that owns %s "
+                         "may run it.\n", BaseTitleFor(variant).c_str(), instance.LockPath().c_str(), folder.path.c_str());
+            return 1;
+        }
         // The running copy polls the same enclosures over the same requests.
         if (upgrade) std::fprintf(stderr, "%s is already running; close it before upgrading firmware.\n", BaseTitleFor(variant).c_str());
-        return upgrade ? 1 : 0;  // the monitor itself leaves silently
+        const long long holder = instance.HolderUid();
+        if (holder >= 0 && holder != static_cast<long long>(::getuid())) {
+            // Not this user's own copy: a service (or another user) monitors
+            // the enclosures; say so once, and where its log is.
+            std::string error;
+            std::string logDir = "its log folder";
+            QCoreApplication app(argc, argv);
+            QFile state(QString::fromLocal8Bit(statePath.c_str()));
+            if (state.open(QIODevice::ReadOnly))
+                if (std::optional<StatusReport> r = ParseStatusJson(state.read(1 << 20).toStdString(), error))
+                    if (!r->logDir.empty()) logDir = r->logDir;
+            if (!upgrade)
+                std::fprintf(stderr, "%s already runs as a service (process %lld); its log is in %s. "
+                             "Ask it with --status.\n", BaseTitleFor(variant).c_str(), instance.HolderPid(), logDir.c_str());
+            return upgrade ? 1 : 0;
+        }
+        // This user's own window comes to the front; the start itself stays silent.
+        if (!upgrade && !options.headless) {
+            QCoreApplication app(argc, argv);
+            AskRunningWindowToRaise(WindowSocketPath(folder.path));
+        }
+        return upgrade ? 1 : 0;
     }
 
     // A scenario is checked whole before anything starts.
-    DeviceIoChoice devices = ChooseDeviceIo(parsed.options.simulate, parsed.options.scenarioFile, variant);
+    DeviceIoChoice devices = ChooseDeviceIo(options.simulate, options.scenarioFile, variant);
     if (!devices.io) {
         std::fprintf(stderr, "%s\n", devices.error.c_str());
         return 2;
@@ -144,12 +236,14 @@ int Run(ProductVariant variant, int argc, char** argv) {
     if (upgrade) {
         // SIGINT and SIGTERM stay blocked: an upgrade is not to be cut short.
         QCoreApplication app(argc, argv);
-        const int code = RunUpgradeCommand(parsed.options, variant, std::move(devices), stdout, ::isatty(1) != 0);
+        const int code = RunUpgradeCommand(options, variant, std::move(devices), stdout, ::isatty(1) != 0);
         instance.Release();
         return code;
     }
-    const int code = parsed.options.headless ? RunHeadless(parsed.options, variant, argc, argv, std::move(devices))
-                                             : RunWindow(parsed.options, variant, argc, argv, std::move(devices));
+    const int code = options.headless
+                         ? RunHeadless(options, variant, argc, argv, std::move(devices), statePath)
+                         : RunWindow(options, variant, argc, argv, std::move(devices), statePath,
+                                     WindowSocketPath(folder.path));
     instance.Release();
     return code;
 }

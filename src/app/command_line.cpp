@@ -1,8 +1,10 @@
 #include "app/command_line.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <cmath>
+#include <cstdlib>
 
 namespace kestrel {
 
@@ -16,7 +18,62 @@ ParseOutcome Fail(const std::string& program, const std::string& message) {
     return outcome;
 }
 
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+// What --help says after the options: the files, signals and privileges.
+const char* kHelpEpilog = R"(
+Exit codes of --status: 0 every enclosure normal; 1 degraded (one disk),
+rebuilding or scanning; 2 failed array or disk, over temperature, fan failure,
+or an enclosure that stopped answering; 3 nothing could be read.
+While the monitor runs, --status reads the state it publishes after every
+poll instead of sending requests of its own.
+
+Files:
+  yymmdd.log     the day's event log, in --log-dir; by default beside the
+                 program in a build folder, else $XDG_STATE_HOME/kestrel
+                 (~/.local/state/kestrel), or /var/log/kestrel for the service
+  ~/.config/kestrel/<program>.ini  the e-mail settings (/etc/kestrel for the
+                 service), with the alert text files beside it
+  /run/kestrel/  the single-instance lock (one for the whole machine) and
+                 status.json, the running monitor's state; without that
+                 folder, $XDG_RUNTIME_DIR or ~/.cache/kestrel
+
+Signals: SIGINT and SIGTERM close the program as closing its window does;
+SIGHUP reloads the e-mail settings.
+
+Privileges: the enclosures are reached through /dev/sg*: run as root or as a
+member of group disk, which may also write /run/kestrel.
+)";
+
 }  // namespace
+
+LogDirInputs LogDirInputsFromEnvironment() {
+    LogDirInputs in;
+    // Before any application object exists.
+    in.executableDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath().toStdString();
+    in.logsDirectory = Env("LOGS_DIRECTORY");
+    in.stateHome = Env("XDG_STATE_HOME");
+    in.home = Env("HOME");
+    return in;
+}
+
+std::string DefaultLogDir(const LogDirInputs& in) {
+    const QDir dir(QString::fromStdString(in.executableDir));
+    // A build folder holds its CMake cache; an installed program sits in a
+    // prefix's bin folder, which is no place for logs.
+    const bool installed = dir.dirName() == "bin" && !dir.exists("CMakeCache.txt");
+    if (!installed) return in.executableDir;
+    if (!in.logsDirectory.empty()) {
+        // systemd may name several, separated by colons; the first is ours.
+        return in.logsDirectory.substr(0, in.logsDirectory.find(':'));
+    }
+    if (!in.stateHome.empty() && in.stateHome.front() == '/') return in.stateHome + "/kestrel";
+    if (!in.home.empty()) return in.home + "/.local/state/kestrel";
+    return in.executableDir;
+}
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVariant variant,
                               bool displayAvailable) {
@@ -58,7 +115,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     const QCommandLineOption testMail("test-mail",
                                       "Send a test mail with the stored settings to every recipient, then exit: 0 "
                                       "when it was delivered, 1 when not. Runs beside a running monitor.");
-    parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale, upgrade, slot, sample, testMail});
+    const QCommandLineOption status("status",
+                                    "Print every enclosure's RAID mode, state, disks, firmware, fan and temperature, "
+                                    "then exit with the code below.");
+    const QCommandLineOption json("json", "With --status: print JSON (schema: docs/status.schema.json).");
+    const QCommandLineOption prometheus("prometheus",
+                                        "With --status: print metrics in the text exposition format, for a node "
+                                        "exporter's textfile collector.");
+    parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale, upgrade, slot, sample, testMail,
+                       status, json, prometheus});
     parser.addPositionalArgument("FILE", "Scenario file for --simulate.", "[FILE]");
 
     if (!parser.parse(list)) return Fail(program, parser.errorText().toStdString());
@@ -66,7 +131,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     ParseOutcome outcome;
     if (parser.isSet(help)) {
         outcome.kind = ParseOutcome::Kind::Exit;
-        outcome.out = parser.helpText().toStdString();
+        // Qt names the program after the application object, or
+        // "<executable_name>" before there is one: the usage line names ours.
+        QString text = parser.helpText();
+        const qsizetype usageEnd = text.indexOf(" [options]");
+        if (text.startsWith("Usage: ") && usageEnd > 0)
+            text.replace(0, usageEnd, "Usage: " + QString::fromStdString(program));
+        outcome.out = text.toStdString() + kHelpEpilog;
         return outcome;
     }
     if (parser.isSet(version)) {
@@ -124,6 +195,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     o.testMail = parser.isSet(testMail);
     if (o.testMail && (!o.upgradeFirmware.empty() || !o.writeSampleImage.empty()))
         return Fail(program, "--test-mail goes alone");
+    o.status = parser.isSet(status);
+    if ((parser.isSet(json) || parser.isSet(prometheus)) && !o.status)
+        return Fail(program, "--json and --prometheus go with --status");
+    if (parser.isSet(json) && parser.isSet(prometheus)) return Fail(program, "--json and --prometheus go separately");
+    if (parser.isSet(json)) o.statusFormat = StatusFormat::Json;
+    if (parser.isSet(prometheus)) o.statusFormat = StatusFormat::Prometheus;
+    if (o.status && (o.testMail || !o.upgradeFirmware.empty() || !o.writeSampleImage.empty()))
+        return Fail(program, "--status goes alone");
     return outcome;
 }
 

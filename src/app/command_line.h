@@ -10,6 +10,8 @@
 
 namespace kestrel {
 
+enum class StatusFormat { Text, Json, Prometheus };
+
 struct Options {
     bool simulate = false;
     std::string scenarioFile;  // empty: the built-in demo scenario
@@ -21,6 +23,8 @@ struct Options {
     int slot = 1;                 // its enclosure slot, 1 or 2
     std::string writeSampleImage; // one-shot: write a valid image to this file
     bool testMail = false;        // one-shot: send a test mail with the stored settings
+    bool status = false;          // one-shot: print every enclosure's state
+    StatusFormat statusFormat = StatusFormat::Text;
 };
 
 struct ParseOutcome {
@@ -30,6 +34,19 @@ struct ParseOutcome {
     std::string out;  // text for standard output (help, version)
     std::string err;  // one-line error for standard error
 };
+
+// Where the day logs go without --log-dir: beside the executable when it runs
+// from a build folder; installed (in a prefix's bin folder), the service's
+// log folder that systemd names (LOGS_DIRECTORY), else the user's XDG state
+// folder. The environment values are passed in, empty when unset.
+struct LogDirInputs {
+    std::string executableDir;
+    std::string logsDirectory;  // LOGS_DIRECTORY
+    std::string stateHome;      // XDG_STATE_HOME
+    std::string home;           // HOME
+};
+std::string DefaultLogDir(const LogDirInputs& in);
+LogDirInputs LogDirInputsFromEnvironment();
 
 // args[0] is the program name. displayAvailable tells whether DISPLAY or
 // WAYLAND_DISPLAY is set; without one the program runs headless.

@@ -244,6 +244,19 @@ void MainModule::CommitDetection() {
     detection_.CommitDetection(shell_.Model().firstStatusPending, [this] { ReportPresenceChanges(); });
 }
 
+void MainModule::PublishState() {
+    if (!publish_ || closed_) return;
+    // The two slots the monitor polls; one that failed its last read, or
+    // dropped out of monitoring, counts as not answering.
+    const ShellModel& m = shell_.Model();
+    StatusReport report;
+    for (unsigned slot = 0; slot < std::min(2u, drives_.EnclosureCount); ++slot)
+        report.enclosures.push_back(
+            ReportEnclosure(drives_, slot, m.deviceChecked[slot] && flags_.PollBackoff[slot] == 0));
+    report.source = "monitor";
+    publish_(report);
+}
+
 void MainModule::ReportPresenceChanges() {
     const PresenceChanges changes = ComparePresence(drives_);
     if (changes.lines.empty()) return;
@@ -271,8 +284,10 @@ void MainModule::ShowUpgradeFirmware(int slot) {
 
 void MainModule::Dispatch() {
     if (closed_) return;
-    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] { statusPoll_.Run(); },
-                                        .configWrite = [this] { setupPage_.SendSettingsCommand(); }});
+    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] {
+        statusPoll_.Run();
+        PublishState();
+    }, .configWrite = [this] { setupPage_.SendSettingsCommand(); }});
 }
 
 void MainModule::DrawStatusPage(bool force) {

@@ -26,6 +26,7 @@
 #include "monitor/scheduler_flags.h"
 #include "monitor/status_page.h"
 #include "monitor/status_poll.h"
+#include "monitor/status_report.h"
 #include "device/status_reader.h"
 #include "monitor/worker_threads.h"
 #include "notify/alert_mail.h"
@@ -71,6 +72,8 @@ public:
     // stops the periodic work. Run it where no nested event loop is on the
     // stack: the threads' last hand-overs are served while they stop.
     void FormClose();
+    // Receives the monitored enclosures' state after every poll, for the status query of another process.
+    void SetStatePublisher(std::function<void(const StatusReport&)> publish) { publish_ = std::move(publish); }
     // How the program closes when a scenario asks it to quit.
     void SetCloseRequest(std::function<void()> close) { closeRequest_ = std::move(close); }
 
@@ -134,6 +137,7 @@ private:
     void ReportPresenceChanges();
     void ShowUpgradeFirmware(int slot);
     void StopWorkers();
+    void PublishState();
     void IdentifyPause(std::chrono::milliseconds pause);
 
     Options options_;
@@ -176,6 +180,7 @@ private:
     std::unique_ptr<sim::SimClock> simClock_;
     std::function<void(const StatusPageUpdate&)> statusPageView_;
     std::function<void()> closeRequest_;
+    std::function<void(const StatusReport&)> publish_;
     // The detection thread reads this instead of the window's flag.
     std::atomic<bool> statusPageDrawn_{false};
     std::unique_ptr<DriveDetectThread> driveDetectThread_;

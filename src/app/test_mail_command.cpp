@@ -18,7 +18,7 @@ int RunTestMailCommand(const Options& options, ProductVariant variant, std::FILE
     store.Startup();
 
     // The simulated PC answers the system information questions with --simulate.
-    const DeviceIoChoice devices = ChooseDeviceIo(options.simulate, options.scenarioFile);
+    const DeviceIoChoice devices = ChooseDeviceIo(options.simulate, options.scenarioFile, variant);
     const std::unique_ptr<ManagementQuery> query = HostQuery(devices);
     const SystemInfoBlock info = BuildSystemInfoBlock(*query);
     const std::vector<std::string> infoLines(info.lines.begin(), info.lines.end());

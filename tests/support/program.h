@@ -17,6 +17,8 @@ public:
         QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         env_ = QProcessEnvironment::systemEnvironment();
         env_.insert("XDG_RUNTIME_DIR", runtime_.path());
+        // The machine-wide lock folder, if this machine has one, stays out of tests.
+        env_.insert("KESTREL_RUN_DIR", runtime_.path());
         env_.remove("DISPLAY");
         env_.remove("WAYLAND_DISPLAY");
         env_.insert("QT_QPA_PLATFORM", "offscreen");

@@ -1,0 +1,68 @@
+#pragma once
+// The state of every enclosure as the status query prints it (text, JSON for
+// scripts, metrics for a monitoring system) and as the running monitor
+// publishes it for that query. Built from the drive table without widgets.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wire/drive_table.h"
+
+namespace kestrel {
+
+struct DiskReport {
+    std::string state;  // "present", "absent", "failed", "inserted", "empty"
+    std::string model;
+    std::string serial;
+    uint64_t sectors = 0;
+    std::string linkSpeed;  // "1.5G", "3G", "6G" or ""
+};
+
+struct EnclosureReport {
+    int slot = 1;  // 1-based, as the window's "Device1", "Device2"
+    unsigned drive = 0;
+    std::string model;
+    std::string firmware;  // revision "." firmware code
+    std::string mode;      // "Mirroring(RAID1)" ...
+    // "Normal", "Single HDD Present", "Failure", "Rebuilding", "Scanning",
+    // or "Not answering" when its last status read failed.
+    std::string state;
+    int progress = -1;      // percent of a rebuild or scan, -1 when none runs
+    int targetDisk = 0;     // 1 or 2 while one runs
+    bool answering = true;
+    bool sensors = false;   // fan and temperature are reported by the enclosure
+    unsigned fanRpm = 0;
+    int temperature = 0;    // degrees Celsius
+    bool fanFailure = false;
+    bool overTemperature = false;
+    std::array<DiskReport, 2> disks;
+};
+
+struct StatusReport {
+    std::vector<EnclosureReport> enclosures;
+    std::string source = "devices";  // or "monitor": the running monitor's published state
+    int64_t publishedAtMs = 0;       // wall clock of the state, ms since 1970
+    long long monitorPid = 0;        // the publishing monitor
+    std::string logDir;              // where that monitor writes its day logs
+};
+
+// 0 every enclosure normal; 1 degraded, rebuilding or scanning; 2 failed
+// array or disk, alarm, or an enclosure not answering; 3 nothing read.
+int StatusExitCode(const StatusReport& report);
+
+// One enclosure from the committed table; its firmware revision decides
+// whether a scan is told from a rebuild.
+EnclosureReport ReportEnclosure(const DriveTable& drives, unsigned slot, bool answering);
+// Every committed enclosure; answering[slot] false marks a slot whose last
+// status read failed (missing entries count as answering).
+StatusReport ReportFromDrives(const DriveTable& drives, const std::vector<bool>& answering);
+
+std::string StatusText(const StatusReport& report);
+std::string StatusJson(const StatusReport& report);
+std::string StatusPrometheus(const StatusReport& report);
+// Reads what StatusJson wrote; nullopt and a reason for anything else.
+std::optional<StatusReport> ParseStatusJson(const std::string& text, std::string& error);
+
+}  // namespace kestrel

@@ -1,0 +1,173 @@
+// The status query as a script runs it: exit codes on scenarios of each
+// state, JSON checked against the published schema, and the hand-over to a
+// running monitor's published state.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLockFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <memory>
+
+#include "support/program.h"
+
+namespace kestrel {
+namespace {
+
+using testing::Program;
+
+// One enclosure on drive 1 with these status fields.
+QString Scenario(const QTemporaryDir& dir, const QString& name, const QString& status, const QString& extra = {}) {
+    const QString path = dir.path() + "/" + name + ".json";
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(QString(R"({
+  "enclosures": [{"name": "desk", "identity": {"model": "DESK BOX", "firmwareRevision": "100126.1"},
+                  "status": {"raidMode": 1, "sensorSupport": "0x11", "envFlags": "0xA0", "fanRpm": 2000,
+                             "temperature": 40, "disk1Model": "DISK ONE", "disk1Serial": "S1", "disk1Capacity": 1000000,
+                             "disk2Model": "DISK TWO", "disk2Serial": "S2", "disk2Capacity": 1000000, %1}}],
+  "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}] %2
+})").arg(status, extra).toUtf8());
+    return path;
+}
+
+// Waits for a condition the program brings about; the watchdog ends a hang.
+template <typename F>
+bool WaitFor(F done, int ms = 20000) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+TEST(StatusCommand, ExitCodeOfEachStateFromTheDevices) {
+    QTemporaryDir dir;
+    Program program;
+    struct Case {
+        const char* name;
+        QString status;
+        QString extra;
+        int code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"normal", R"("diskState": "0x22")", {}, 0, "Normal"},
+        {"degraded", R"("diskState": "0x42")", {}, 1, "Single HDD Present"},
+        {"rebuild", R"("diskState": "0x22", "activityFlags": 2, "progress": 40)", {}, 1, "Rebuilding HDD2 40%"},
+        {"failed", R"("diskState": "0x82")", {}, 2, "HDD2: failed"},
+        {"fan", R"("diskState": "0x22", "envFlags": "0xA1")", {}, 2, "(Fan failure)"},
+        {"hot", R"("diskState": "0x22", "envFlags": "0xA4", "temperature": 66)", {}, 2, "temperature: 66 C (Over temperature)"},
+        {"silent", R"("diskState": "0x22")",
+         R"(, "timeline": [{"afterStatusReads": 1, "enclosure": "desk", "action": "fail", "request": "status", "times": 50}])",
+         2, "Not answering"},
+    };
+    for (const Case& c : cases) {
+        const Program::Result r = program.RunToEnd({"--status", "--simulate", Scenario(dir, c.name, c.status, c.extra)});
+        ASSERT_TRUE(r.finished) << c.name;
+        EXPECT_EQ(r.exitCode, c.code) << c.name << "\n" << r.out.toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(c.text)) << c.name << "\n" << r.out.toStdString();
+    }
+    // No enclosure at all: one clear line and 3.
+    const QString empty = dir.path() + "/empty.json";
+    QFile f(empty);
+    f.open(QIODevice::WriteOnly);
+    f.write(R"({"drives": [{"number": 0}]})");
+    f.close();
+    const Program::Result none = program.RunToEnd({"--status", "--simulate", empty});
+    EXPECT_EQ(none.exitCode, 3);
+    EXPECT_EQ(none.out.count('\n'), 1);
+    EXPECT_TRUE(none.out.startsWith("No enclosure found")) << none.out.toStdString();
+}
+
+TEST(StatusCommand, JsonFollowsTheSchema) {
+    QTemporaryDir dir;
+    Program program;
+    const QString schema = KESTREL_SOURCE_DIR "/docs/status.schema.json";
+    for (const QString& status : {QString(R"("diskState": "0x22")"), QString(R"("diskState": "0x82", "activityFlags": 1, "progress": 7)")}) {
+        const Program::Result r = program.RunToEnd({"--status", "--json", "--simulate", Scenario(dir, "s", status)});
+        ASSERT_TRUE(r.finished);
+        const QString out = dir.path() + "/out.json";
+        QFile f(out);
+        f.open(QIODevice::WriteOnly);
+        f.write(r.out.toUtf8());
+        f.close();
+        QProcess check;
+        check.start("/usr/bin/python3", {"-c",
+                                         "import json,sys,jsonschema; jsonschema.validate(json.load(open(sys.argv[2])), "
+                                         "json.load(open(sys.argv[1]))); print('valid')",
+                                         schema, out});
+        ASSERT_TRUE(check.waitForFinished(30000));
+        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardError().toStdString() << r.out.toStdString();
+    }
+}
+
+TEST(StatusCommand, ReadsTheRunningMonitorsStateAndFallsBackWhenItDied) {
+    QTemporaryDir dir;
+    Program program;
+    // The monitor sees HDD2 fail two (scaled) seconds in; a query of the
+    // devices themselves sees the scenario from its start, healthy.
+    const QString scenario = Scenario(dir, "monitor", R"("diskState": "0x22")",
+                                      R"(, "timeline": [{"at": 2000, "enclosure": "desk", "action": "set", "fields": {"diskState": "0x82"}}])");
+    std::unique_ptr<QProcess> monitor(program.Start(program.WithFiles({"--headless", "--simulate", scenario, "--time-scale", "0.1"})));
+    const QString state = program.runtimeDir() + "/status.json";
+    ASSERT_TRUE(WaitFor([&] {
+        QFile f(state);
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains("\"failed\"");
+    })) << "no published state";
+    EXPECT_EQ(QFile::permissions(state) & (QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::WriteGroup), 0);
+
+    Program::Result r = program.RunToEnd({"--status", "--json", "--simulate", scenario});
+    EXPECT_EQ(r.exitCode, 2) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("\"source\": \"monitor\"")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QString("\"monitorPid\": %1").arg(monitor->processId()))) << r.out.toStdString();
+
+    // The monitor dies: its state stays behind, is called stale, and the
+    // enclosures answer instead.
+    ::kill(static_cast<pid_t>(monitor->processId()), SIGKILL);
+    monitor->waitForFinished(5000);
+    ASSERT_TRUE(QFile::exists(state));
+    r = program.RunToEnd({"--status", "--simulate", scenario});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("old and its monitor no longer runs")) << r.err.toStdString();
+
+    // A monitor that ends cleanly takes its state away.
+    monitor.reset(program.Start(program.WithFiles({"--headless", "--simulate", scenario, "--time-scale", "0.1"})));
+    ASSERT_TRUE(WaitFor([&] {
+        QFile f(state);
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains(QString("\"monitorPid\": %1").arg(monitor->processId()).toUtf8());
+    }));
+    monitor->terminate();
+    ASSERT_TRUE(monitor->waitForFinished(10000));
+    EXPECT_EQ(monitor->exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(state));
+}
+
+TEST(StatusCommand, AMonitorStartingWhileAQueryAsksTheEnclosuresWaitsForIt) {
+    Program program;
+    // The lock and the mark as a status query holds them while it reads the
+    // enclosures.
+    auto mark = std::make_unique<QLockFile>(program.runtimeDir() + "/KESTREL_STATUS_QUERY.lock");
+    auto query = std::make_unique<QLockFile>(program.runtimeDir() + "/KESTREL_GUI.lock");
+    ASSERT_TRUE(mark->tryLock(0));
+    ASSERT_TRUE(query->tryLock(0));
+
+    std::unique_ptr<QProcess> monitor(program.Start(program.WithFiles({"--headless", "--time-scale", "0.1"})));
+    // Give a monitor that would leave the chance to; the one that waits
+    // passes whatever this wait is.
+    EXPECT_FALSE(monitor->waitForFinished(1000));
+    query.reset();  // the query ends
+    mark.reset();
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(program.runtimeDir() + "/status.json"); }))
+        << "the monitor left: " << monitor->readAllStandardError().toStdString();
+    EXPECT_EQ(monitor->state(), QProcess::Running);
+    monitor->terminate();
+    ASSERT_TRUE(monitor->waitForFinished(10000));
+    EXPECT_EQ(monitor->exitCode(), 0);
+}
+
+}  // namespace
+}  // namespace kestrel
