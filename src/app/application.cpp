@@ -16,6 +16,7 @@
 #include "app/upgrade_command.h"
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
+#include "platform/linux/freedesktop_notifications.h"
 #include "platform/single_instance.h"
 
 namespace kestrel {
@@ -57,6 +58,12 @@ void FinishClose(MainModule& module) {
     module.FormClose();
 }
 
+// The session's notification service, where the session has a bus.
+std::unique_ptr<DesktopNotifications> DesktopService(ProductVariant variant) {
+    if (!linuxio::SessionBusConfigured()) return nullptr;
+    return std::make_unique<linuxio::FreedesktopNotifications>(variant == ProductVariant::Hybrid ? "HyBrid GUI" : "RAID GUI");
+}
+
 bool DisplayAvailable() {
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
@@ -79,6 +86,7 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
         QCoreApplication::exit(0);
     };
     module.SetCloseRequest(close);
+    module.desktopAlerts().SetNotifications(DesktopService(variant));
     module.FormCreate();
     auto notifier = WatchTerminationSignals(close);
     app.exec();
@@ -91,7 +99,8 @@ int RunWindow(const Options& options, ProductVariant variant, int argc, char** a
     app.setApplicationDisplayName(QString());
     auto form = std::make_unique<TForm1>(options, variant, std::move(devices));
     if (!form->Started()) return 0;
-    auto notifier = WatchTerminationSignals([&form] { form->close(); });
+    form->module().desktopAlerts().SetNotifications(DesktopService(variant));
+    auto notifier = WatchTerminationSignals([&form] { form->Quit(); });
     form->show();
     app.exec();
     FinishClose(form->module());
