@@ -1,5 +1,6 @@
 #include "app/picture_button.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMetaMethod>
 #include <QMouseEvent>
@@ -38,9 +39,16 @@ void PictureButton::keyPressEvent(QKeyEvent* event) {
     Q_EMIT clicked();
 }
 
+void PictureButton::focusInEvent(QFocusEvent* event) {
+    const Qt::FocusReason reason = event->reason();
+    focusMark_ = reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason &&
+                 reason != Qt::PopupFocusReason;
+    QLabel::focusInEvent(event);
+}
+
 void PictureButton::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
-    if (!hasFocus()) return;
+    if (!hasFocus() || !focusMark_) return;
     QPainter painter(this);
     painter.setPen(QPen(QColor("#ff8c00"), 2, Qt::DashLine));
     painter.setBrush(Qt::NoBrush);

@@ -27,6 +27,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    // The mark shows for focus the keyboard (or the program) gave, not for
+    // a mouse click or the window coming to the front.
+    bool focusMark_ = false;
 };
 
 }  // namespace kestrel

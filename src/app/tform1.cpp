@@ -270,7 +270,14 @@ void TForm1::BuildWidgets() {
     CheckBox3->setObjectName("CheckBox3");
     CheckBox3->setGeometry(656, 22, 90, 24);
     for (QCheckBox* box : {CheckBox1, CheckBox3}) {
-        box->setStyleSheet("QCheckBox { color: white; font-weight: bold; background: transparent; }");
+        // White text on the dark band, with the style's own box to tick: a
+        // style sheet here would leave a bare tick with no box.
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::WindowText, Qt::white);
+        box->setPalette(palette);
+        QFont font = box->font();
+        font.setBold(true);
+        box->setFont(font);
         box->hide();
     }
     CheckBox6 = new QCheckBox("Buzzer Mute", client);
