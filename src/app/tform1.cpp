@@ -830,6 +830,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
         // A box closed while the window is hidden must not end the program.
         QApplication::setQuitOnLastWindowClosed(false);
         hide();
+        if (!trayHintShown_) {
+            trayHintShown_ = true;
+            tray_->ShowMessage({windowTitle().toStdString(),
+                                "Monitoring goes on in the tray. \"Quit\" in its menu ends the program.",
+                                DesktopNote::Urgency::Low});
+        }
         return;
     }
     // Closing during an upgrade would leave the flash half written: the

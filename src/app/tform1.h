@@ -195,6 +195,7 @@ private:
     bool started_ = false;
     bool logViewerOpen_ = false;
     bool quitting_ = false;
+    bool trayHintShown_ = false;  // the first hide to the tray says so
     bool disksLit_ = false;
 };
 
