@@ -192,7 +192,7 @@ void TForm1::UpdateDesktop() {
     const bool mailNotSetUp = m.desktopAlerts().MailNotSetUp();
     tray_->Update(m.health(), m.shell().Model().caption.empty() ? m.shell().Model().baseTitle : m.shell().Model().caption,
                   mailNotSetUp);
-    EmailMark->setVisible(mailNotSetUp && pageButtons[kPageEmail]->isVisible());
+    EmailMark->setVisible(mailNotSetUp);
     pageButtons[kPageEmail]->setToolTip(mailNotSetUp ? "Mail not set up: alerts go to the desktop only" : QString());
     // The disks' light comes on once the enclosures have been detected.
     const ShellModel& shell = m.shell().Model();
