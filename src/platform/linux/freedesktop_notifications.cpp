@@ -1,6 +1,5 @@
 #include "platform/linux/freedesktop_notifications.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -29,9 +28,9 @@ bool SessionBusConfigured() {
 FreedesktopNotifications::FreedesktopNotifications(std::string appName) : appName_(std::move(appName)) {}
 
 void FreedesktopNotifications::Notify(const DesktopNote& note, std::function<void()> undelivered) {
-    auto failed = [&undelivered] {
-        if (undelivered) QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [u = std::move(undelivered)] { u(); }, Qt::QueuedConnection);
+    // Posted to our own object: dropped if this is gone before it runs.
+    auto failed = [this, &undelivered] {
+        if (undelivered) QMetaObject::invokeMethod(calls_.get(), [u = std::move(undelivered)] { u(); }, Qt::QueuedConnection);
     };
     if (!SessionBusConfigured()) return failed();
     QDBusConnection bus = QDBusConnection::sessionBus();
