@@ -127,6 +127,8 @@ public:
     DesktopAlerts& desktopAlerts() { return desktopAlerts_; }
     const HealthBoard& health() const { return health_; }
     void SetDesktopView(std::function<void()> view) { desktopView_ = std::move(view); }
+    // After a change no poll follows (both device boxes unchecked).
+    void RefreshDesktop() { UpdateHealth(0); }
     bool KeepInTray() const { return keepInTray_; }
     // False (and the status bar says why) when the settings file was not written.
     bool SetKeepInTray(bool on);

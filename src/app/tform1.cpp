@@ -702,6 +702,9 @@ void TForm1::ConnectHandlers() {
         return QFileDialog::getOpenFileName(this, "Open", QString(), DialogFilter(kImageFileFilter));
     };
     connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
+    // A box unchecked leaves its enclosure out of the summary at once.
+    for (QCheckBox* box : {CheckBox1, CheckBox3})
+        connect(box, &QCheckBox::clicked, this, [this] { module_->RefreshDesktop(); });
     connect(CheckBox_KeepInTray, &QCheckBox::clicked, this, [this](bool on) { module_->SetKeepInTray(on); });
     ConnectEmailPage();
 }

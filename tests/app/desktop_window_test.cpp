@@ -98,20 +98,17 @@ std::set<QWidget*> TabRound() {
     return reached;
 }
 
-TEST(DesktopWindow, AKeyboardOnlyWalkReachesAndPressesEveryPageAndItsButtons) {
-    Files files;
-    TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
-    ShowAndWaitForStatus(form);
-    form.pageButtons[kPageStatus]->setFocus();
-    const std::vector<int> pages = {kPageStatus, kPageUpgrade, kPageEmail, kPageAbout};
+// Tab reaches every page button and every picture button on the page it
+// opens, Space and Enter press them, and the one with the keyboard is marked.
+void WalkEveryPage(TForm1& form, const std::vector<int>& pages) {
     for (int round = 0; round < 2; ++round) {
         for (int page : pages) {
             PictureButton* button = form.pageButtons[static_cast<size_t>(page)];
             ASSERT_TRUE(TabTo(button)) << button->objectName().toStdString();
-            // The focus mark: the button looks different while it has the keyboard.
-            const QImage focused = button->grab().toImage();
             QTest::keyClick(button, round == 0 ? Qt::Key_Space : Qt::Key_Return);
             EXPECT_EQ(form.Notebook1->currentIndex(), page) << button->objectName().toStdString();
+            // The focus mark: the button looks different while it has the keyboard.
+            const QImage focused = button->grab().toImage();
             button->clearFocus();
             EXPECT_NE(focused, button->grab().toImage()) << "no focus mark on " << button->objectName().toStdString();
             button->setFocus();
@@ -123,6 +120,21 @@ TEST(DesktopWindow, AKeyboardOnlyWalkReachesAndPressesEveryPageAndItsButtons) {
             }
         }
     }
+}
+
+TEST(DesktopWindow, AKeyboardOnlyWalkReachesAndPressesEveryPageAndItsButtons) {
+    Files files;
+    {
+        TForm1 hybrid(files.options(), ProductVariant::Hybrid, StillDemo(files));
+        ShowAndWaitForStatus(hybrid);
+        hybrid.pageButtons[kPageStatus]->setFocus();
+        WalkEveryPage(hybrid, {kPageStatus, kPageSetup, kPageUpgrade, kPageEmail, kPageAbout});
+        hybrid.Quit();
+    }
+    TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
+    ShowAndWaitForStatus(form);
+    form.pageButtons[kPageStatus]->setFocus();
+    WalkEveryPage(form, {kPageStatus, kPageUpgrade, kPageEmail, kPageAbout});
     // The E-mail page's sub-pages, each with its editors and buttons: Tab
     // never stays in a text box.
     TabTo(form.pageButtons[kPageEmail]);
@@ -149,6 +161,7 @@ TEST(DesktopWindow, AKeyboardOnlyWalkReachesAndPressesEveryPageAndItsButtons) {
     ASSERT_TRUE(TabTo(form.CheckBox3));
     QTest::keyClick(form.CheckBox3, Qt::Key_Space);
     EXPECT_FALSE(form.module().shell().Model().deviceChecked[1]);
+    EXPECT_TRUE(form.tray().icon().toolTip().contains("Device2: not monitored")) << form.tray().icon().toolTip().toStdString();
     form.Quit();
 }
 
