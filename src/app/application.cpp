@@ -13,10 +13,10 @@
 #include "app/main_module.h"
 #include "app/tform1.h"
 #include "app/test_mail_command.h"
+#include "platform/linux/freedesktop_notifications.h"
 #include "app/upgrade_command.h"
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
-#include "platform/linux/freedesktop_notifications.h"
 #include "platform/single_instance.h"
 
 namespace kestrel {
@@ -78,6 +78,7 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     StderrMessageBoxes messages;
     MemoryStatusBar statusBar(stderr);
     MainModule module(options, variant, UiPorts{messages, statusBar}, std::move(devices));
+    module.desktopAlerts().SetNotifications(DesktopService(variant));
     if (!module.ComReady()) return 0;
     // As with the window, a close during an upgrade waits for its end.
     std::function<void()> close;
@@ -86,7 +87,6 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
         QCoreApplication::exit(0);
     };
     module.SetCloseRequest(close);
-    module.desktopAlerts().SetNotifications(DesktopService(variant));
     module.FormCreate();
     auto notifier = WatchTerminationSignals(close);
     app.exec();
@@ -98,9 +98,9 @@ int RunWindow(const Options& options, ProductVariant variant, int argc, char** a
     QApplication app(argc, argv);
     app.setApplicationDisplayName(QString());
     auto form = std::make_unique<TForm1>(options, variant, std::move(devices));
-    if (!form->Started()) return 0;
     form->module().desktopAlerts().SetNotifications(DesktopService(variant));
-    auto notifier = WatchTerminationSignals([&form] { form->Quit(); });
+    if (!form->Started()) return 0;
+    auto notifier = WatchTerminationSignals([&form] { form->close(); });
     form->show();
     app.exec();
     FinishClose(form->module());

@@ -825,10 +825,11 @@ void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Chosen on the About page: the window goes, the monitor stays in the
-    // tray (only where a tray host holds the icon, or nothing would be left
-    // to bring it back).
-    if (!quitting_ && module_->KeepInTray() && TrayAvailable()) {
+    // Chosen on the About page: a close by the user (from the window
+    // system; the program's own closes, SIGTERM among them, still end it)
+    // hides the window and the monitor stays in the tray, where a tray host
+    // holds the icon, or nothing would be left to bring it back.
+    if (!quitting_ && event->spontaneous() && module_->KeepInTray() && TrayAvailable()) {
         event->ignore();
         // A box closed while the window is hidden must not end the program.
         QApplication::setQuitOnLastWindowClosed(false);

@@ -12,6 +12,8 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QCloseEvent>
+#include <QSpontaneKeyEvent>
 #include <set>
 
 #include "app/device_io_choice.h"
@@ -198,6 +200,14 @@ TEST(DesktopWindow, TrayAndStatusPageTellAFanFailureAndThatMailIsNotSetUp) {
     form.Quit();
 }
 
+// The close button, as the window system delivers it: a spontaneous event.
+void UserCloses(TForm1& form) {
+    QCloseEvent close;
+    QSpontaneKeyEvent::setSpontaneous(&close);
+    // notify, not sendEvent, which would clear the flag.
+    QApplication::instance()->notify(&form, &close);
+}
+
 TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere) {
     Files files;
     {
@@ -206,7 +216,7 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
         form.TrayAvailable = [] { return true; };
         ShowAndWaitForStatus(form);
         EXPECT_FALSE(form.CheckBox_KeepInTray->isChecked());
-        form.close();
+        UserCloses(form);
         EXPECT_EQ(form.module().flags().RefreshFlags.load() & refresh::kMonitoring, 0);
     }
     {
@@ -215,7 +225,7 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
         ShowAndWaitForStatus(form);
         QTest::mouseClick(form.CheckBox_KeepInTray, Qt::LeftButton);
         EXPECT_TRUE(form.module().KeepInTray());
-        form.close();
+        UserCloses(form);
         EXPECT_FALSE(form.isVisible());
         EXPECT_NE(form.module().flags().RefreshFlags.load() & refresh::kMonitoring, 0) << "still monitoring";
         // The tray's Show brings it back; its Quit ends the program.
@@ -223,7 +233,7 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
         EXPECT_TRUE(form.isVisible());
         // Without a tray host, nothing could bring the window back: it closes.
         form.TrayAvailable = [] { return false; };
-        form.close();
+        UserCloses(form);
         EXPECT_EQ(form.module().flags().RefreshFlags.load() & refresh::kMonitoring, 0);
     }
     RegistryKey key((files.dir.path() + "/registry.ini").toStdString());
@@ -235,9 +245,18 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
         form.TrayAvailable = [] { return true; };
         EXPECT_TRUE(form.CheckBox_KeepInTray->isChecked()) << "remembered";
         ShowAndWaitForStatus(form);
-        form.close();
+        UserCloses(form);
         EXPECT_NE(form.module().flags().RefreshFlags.load() & refresh::kMonitoring, 0);
+        EXPECT_FALSE(form.isVisible());
         form.tray().menu().actions().back()->trigger();  // Quit
+        EXPECT_EQ(form.module().flags().RefreshFlags.load() & refresh::kMonitoring, 0);
+    }
+    {
+        // The program's own close (SIGTERM, a scenario's quit) ends it.
+        TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
+        form.TrayAvailable = [] { return true; };
+        ShowAndWaitForStatus(form);
+        form.close();
         EXPECT_EQ(form.module().flags().RefreshFlags.load() & refresh::kMonitoring, 0);
     }
 }
