@@ -17,6 +17,7 @@
 #include "app/main_module.h"
 #include "app/tform1.h"
 #include "app/test_mail_command.h"
+#include "platform/linux/freedesktop_notifications.h"
 #include "app/upgrade_command.h"
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
@@ -68,6 +69,12 @@ void FinishClose(MainModule& module) {
     module.FormClose();
 }
 
+// The session's notification service, where the session has a bus.
+std::unique_ptr<DesktopNotifications> DesktopService(ProductVariant variant) {
+    if (!linuxio::SessionBusConfigured()) return nullptr;
+    return std::make_unique<linuxio::FreedesktopNotifications>(variant == ProductVariant::Hybrid ? "HyBrid GUI" : "RAID GUI");
+}
+
 bool DisplayAvailable() {
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
@@ -115,6 +122,7 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     StderrMessageBoxes messages;
     MemoryStatusBar statusBar(stderr);
     MainModule module(options, variant, UiPorts{messages, statusBar}, std::move(devices));
+    module.desktopAlerts().SetNotifications(DesktopService(variant));
     if (!module.ComReady()) return 0;
     // As with the window, a close during an upgrade waits for its end.
     std::function<void()> close;
@@ -136,6 +144,7 @@ int RunWindow(const Options& options, ProductVariant variant, int argc, char** a
     QApplication app(argc, argv);
     app.setApplicationDisplayName(QString());
     auto form = std::make_unique<TForm1>(options, variant, std::move(devices));
+    form->module().desktopAlerts().SetNotifications(DesktopService(variant));
     if (!form->Started()) return 0;
     StatePublication publication(form->module(), statePath, options.logDir);
     auto notifier = WatchTerminationSignals([&form] { form->close(); }, ReloadMailSettings(form->module()));

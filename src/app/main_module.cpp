@@ -16,6 +16,10 @@ namespace kestrel {
 
 namespace {
 
+// Beside the specified values in the settings file: keep running in the
+// tray when the window is closed (1) or close as always (0, or absent).
+constexpr char kKeepInTrayValue[] = "KeepInTray";
+
 TransportOptions ScaledTransport(double timeScale, std::function<void(std::chrono::milliseconds)> pause) {
     TransportOptions t;
     t.identifyPause = std::chrono::milliseconds(ScaledMs(500, timeScale));
@@ -74,7 +78,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       managementQuery_(HostQuery(devices_)),
       composer_(drives_, mailSettings_, mailFlags_, BaseTitleFor(variant),
                 [this] { return std::vector<std::string>(systemInfo_.lines.begin(), systemInfo_.lines.end()); }),
-      eventLog_(drives_, composer_, ports.statusBar, LogConfig(options, variant, shell_, flags_, logClock_)),
+      eventLog_(drives_, desktopAlerts_, ports.statusBar, LogConfig(options, variant, shell_, flags_, logClock_)),
       statusPage_(variant, drives_, shell_, ports.messages,
                   StatusPageLinks{
                       .buzzerMuteClicked = [this] { setupPage_.OptionBoxClick(); },
@@ -88,7 +92,11 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                               return reader_.ReadStatus(drives_, {false, flags_.MaintenanceBusy.load() != 0}, record);
                           },
                       .lastProgress = [this](int slot) { return eventLog_.LastProgress(static_cast<unsigned>(slot)); },
-                      .logStatusChanges = [this](uint8_t mask) { eventLog_.LogStatusChanges(mask); },
+                      .logStatusChanges =
+                          [this](uint8_t mask) {
+                              eventLog_.LogStatusChanges(mask);
+                              UpdateHealth(mask);
+                          },
                       .drawStatusPage = [this](bool force) { DrawStatusPage(force); },
                   }),
       presenceWatch_(flags_, drives_, shell_, ports.statusBar,
@@ -137,6 +145,10 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
         if (emailPageView_) emailPageView_();
     };
     ConnectTimers();
+    mailDelivery_.SetOutcomeListener([this](bool testMail, bool delivered, const std::string& text) {
+        if (testMail) desktopAlerts_.TestMailEnded(delivered, text);
+        else if (!delivered) desktopAlerts_.AlertMailFailed(text);
+    });
 }
 
 MainModule::~MainModule() {
@@ -226,6 +238,7 @@ void MainModule::FormCreate() {
     // The system information is gathered once, before the settings load.
     systemInfo_ = BuildSystemInfoBlock(*managementQuery_);
     mailSettings_.Startup();
+    keepInTray_ = registryKey_.ReadInteger(kKeepInTrayValue).value_or(0) != 0;
     m.slotPicturesVisible = {false, false};
     m.currentPage = kPageStatus;
     shell_.ShowPageButtons();
@@ -242,6 +255,38 @@ void MainModule::Redetect() { detection_.Redetect(!statusPageDrawn_.load()); }
 
 void MainModule::CommitDetection() {
     detection_.CommitDetection(shell_.Model().firstStatusPending, [this] { ReportPresenceChanges(); });
+    UpdateHealth(0);
+}
+
+void MainModule::UpdateHealth(unsigned refreshed) {
+    for (const RebuildEnd& end : health_.Update(drives_, shell_.Model().deviceChecked, refreshed))
+        desktopAlerts_.RebuildEnded(end.slot, end.completed);
+    if (desktopView_) desktopView_();
+}
+
+bool MainModule::SetKeepInTray(bool on) {
+    keepInTray_ = on;
+    if (!registryKey_.IsOpen() && !registryKey_.Open(true)) {
+        ports_.statusBar.SetPanel(kErrorPanel, "Settings not saved: " + registryKey_.Error());
+        return false;
+    }
+    registryKey_.WriteInteger(kKeepInTrayValue, on ? 1u : 0u);
+    if (!registryKey_.Flush()) {
+        registryKey_.DiscardPendingWrites();
+        ports_.statusBar.SetPanel(kErrorPanel, "Settings not saved: " + registryKey_.Error());
+        return false;
+    }
+    return true;
+}
+
+UpgradeOutcome MainModule::Image2_UpgradeClick() {
+    const int slot = shell_.Model().upgradePageDevice;
+    const UpgradeOutcome outcome = upgrade_.Image2_UpgradeClick();
+    if (outcome == UpgradeOutcome::Verified)
+        desktopAlerts_.UpgradeEnded(slot, true, "The new firmware was written and verified.");
+    else if (outcome == UpgradeOutcome::Failed)
+        desktopAlerts_.UpgradeEnded(slot, false, "The new firmware did not verify; see the status bar.");
+    return outcome;
 }
 
 void MainModule::PublishState() {
@@ -262,7 +307,10 @@ void MainModule::ReportPresenceChanges() {
     if (changes.lines.empty()) return;
     for (const std::string& line : changes.lines) eventLog_.QueueDeviceLine(line);
     eventLog_.QueueDeviceLine("    Device had changed.");
-    for (int slot : changes.removed) composer_.ComposeAlert(static_cast<int>(NotificationEvent::DeviceRemoved), slot, 0);
+    for (int slot : changes.removed) {
+        health_.EnclosureRemoved(slot);
+        desktopAlerts_.ComposeAlert(static_cast<int>(NotificationEvent::DeviceRemoved), slot, 0);
+    }
 }
 
 void MainModule::BuildDeviceLabels() {

@@ -29,7 +29,9 @@
 #include "monitor/status_report.h"
 #include "device/status_reader.h"
 #include "monitor/worker_threads.h"
+#include "monitor/enclosure_health.h"
 #include "notify/alert_mail.h"
+#include "notify/desktop_alerts.h"
 #include "notify/email_page.h"
 #include "notify/mail_delivery.h"
 #include "notify/mail_flags.h"
@@ -113,7 +115,7 @@ public:
     // operation runs; OpenDialog1CanClose loads the chosen file.
     bool Image2_LoadClickAllowed() const { return !maintenance_.Busy(); }
     bool OpenDialog1CanClose(const std::string& path, ImageFile* file = nullptr);
-    UpgradeOutcome Image2_UpgradeClick() { return upgrade_.Image2_UpgradeClick(); }
+    UpgradeOutcome Image2_UpgradeClick();
     const FirmwareImage& firmwareImage() const { return firmwareImage_; }
     MaintenanceLock& maintenance() { return maintenance_; }
     FlashAccess& flash() { return flash_; }
@@ -127,7 +129,20 @@ public:
     // loop's pending events. Tests click through it.
     void SetBetweenBlocks(std::function<void()> run) { betweenBlocks_ = std::move(run); }
 
+    // The desktop: notes for alerts and outcomes, the enclosures' summary
+    // (updated after each poll and detection, then the view is told), and
+    // the choice to keep running in the tray, stored beside the settings.
+    DesktopAlerts& desktopAlerts() { return desktopAlerts_; }
+    const HealthBoard& health() const { return health_; }
+    void SetDesktopView(std::function<void()> view) { desktopView_ = std::move(view); }
+    // After a change no poll follows (both device boxes unchecked).
+    void RefreshDesktop() { UpdateHealth(0); }
+    bool KeepInTray() const { return keepInTray_; }
+    // False (and the status bar says why) when the settings file was not written.
+    bool SetKeepInTray(bool on);
+
 private:
+    void UpdateHealth(unsigned refreshed);
     void Dispatch();  // TRaidThread's job, on the user-interface thread
     void ConnectTimers();
     void RunTimer1(bool on);
@@ -162,6 +177,10 @@ private:
     std::unique_ptr<ManagementQuery> managementQuery_;
     SystemInfoBlock systemInfo_;
     AlertComposer composer_;
+    DesktopAlerts desktopAlerts_{composer_, mailSettings_};
+    HealthBoard health_;
+    std::function<void()> desktopView_;
+    bool keepInTray_ = false;
     EventLog eventLog_;
     StatusPage statusPage_;
     StatusPoll statusPoll_;

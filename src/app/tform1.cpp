@@ -166,13 +166,62 @@ TForm1::TForm1(const Options& options, ProductVariant variant, DeviceIoChoice de
     const int hintPause = ScaledMs(kHintHidePauseMs, options.timeScale);
     for (QWidget* w : findChildren<QWidget*>()) w->setToolTipDuration(hintPause);
     if (!module_->ComReady()) return;
-    module_->SetCloseRequest([this] { close(); });
+    module_->SetCloseRequest([this] { Quit(); });
+    tray_ = std::make_unique<TrayIcon>(icon, [this] { ShowFromTray(); }, [this] { Quit(); });
+    // Notes no notification service takes are the tray's messages.
+    module_->desktopAlerts().SetFallback([this](const DesktopNote& note) {
+        if (tray_ && TrayAvailable()) tray_->ShowMessage(note);
+    });
+    module_->SetDesktopView([this] { UpdateDesktop(); });
+    // Every picture that acts on a click is a button for the keyboard too.
+    for (PictureButton* button : findChildren<PictureButton*>())
+        if (button->HasClickHandler()) button->SetKeyboardReachable();
+    // Tab leaves text boxes and lists, so that the keyboard gets past them.
+    for (QPlainTextEdit* memo : findChildren<QPlainTextEdit*>()) memo->setTabChangesFocus(true);
+    for (QTableWidget* grid : findChildren<QTableWidget*>()) grid->setTabKeyNavigation(false);
     module_->FormCreate();
+    {
+        const QSignalBlocker block(CheckBox_KeepInTray);
+        CheckBox_KeepInTray->setChecked(module_->KeepInTray());
+    }
+    UpdateDesktop();
     started_ = true;
+}
+
+void TForm1::UpdateDesktop() {
+    MainModule& m = *module_;
+    const bool mailNotSetUp = m.desktopAlerts().MailNotSetUp();
+    tray_->Update(m.health(), m.shell().Model().caption.empty() ? m.shell().Model().baseTitle : m.shell().Model().caption,
+                  mailNotSetUp);
+    EmailMark->setVisible(mailNotSetUp);
+    pageButtons[kPageEmail]->setToolTip(mailNotSetUp ? "Mail not set up: alerts go to the desktop only" : QString());
+    // The disks' light comes on once the enclosures have been detected.
+    const ShellModel& shell = m.shell().Model();
+    const bool lit = shell.deviceBoxVisible[0] || shell.deviceBoxVisible[1];
+    if (lit != disksLit_) {
+        disksLit_ = lit;
+        for (PictureButton* disk : {Image4, Image5}) disk->TakePicture(lit ? *Image4_Lit : *Image4_Idle);
+    }
+}
+
+void TForm1::Quit() {
+    quitting_ = true;
+    close();
+}
+
+void TForm1::ShowFromTray() {
+    // Closing the window again ends the program as usual, unless it goes
+    // back to the tray.
+    QApplication::setQuitOnLastWindowClosed(true);
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 TForm1::~TForm1() {
     // The module outlives no widget it reports to.
+    module_->SetDesktopView(nullptr);
+    module_->desktopAlerts().SetFallback(nullptr);
     module_->shell().SetView(nullptr);
     module_->SetStatusPageView(nullptr);
     module_.reset();
@@ -203,6 +252,15 @@ void TForm1::BuildWidgets() {
         button->setCursor(Qt::PointingHandCursor);
         pageButtons[static_cast<size_t>(i)] = button;
         pageWhite[static_cast<size_t>(i)] = holder((name + "_White").toLatin1().constData());
+        if (i == kPageEmail) {
+            EmailMark = new QLabel("!", button);
+            EmailMark->setObjectName("EmailMark");
+            EmailMark->setGeometry(108, 2, 18, 18);
+            EmailMark->setAlignment(Qt::AlignCenter);
+            EmailMark->setStyleSheet("QLabel { background: #d3222a; color: white; font-weight: bold; border-radius: 9px; }");
+            EmailMark->setToolTip("Mail not set up: alerts go to the desktop only");
+            EmailMark->hide();
+        }
         pageYellow[static_cast<size_t>(i)] = holder((name + "_Yellow").toLatin1().constData());
     }
 
@@ -213,7 +271,14 @@ void TForm1::BuildWidgets() {
     CheckBox3->setObjectName("CheckBox3");
     CheckBox3->setGeometry(656, 22, 90, 24);
     for (QCheckBox* box : {CheckBox1, CheckBox3}) {
-        box->setStyleSheet("QCheckBox { color: white; font-weight: bold; background: transparent; }");
+        // White text on the dark band, with the style's own box to tick: a
+        // style sheet here would leave a bare tick with no box.
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::WindowText, Qt::white);
+        box->setPalette(palette);
+        QFont font = box->font();
+        font.setBold(true);
+        box->setFont(font);
         box->hide();
     }
     CheckBox6 = new QCheckBox("Buzzer Mute", client);
@@ -300,6 +365,13 @@ void TForm1::BuildStatusPage(QWidget* page) {
 
     Label18 = MakeLabel(page, "Label18", "", QRect(246, 70, 240, 180), 20, true);
     Label18->setAlignment(Qt::AlignCenter);
+    LabelHealth = MakeLabel(page, "LabelHealth", "", QRect(226, 252, 280, 24), 11, true);
+    LabelHealth->setAlignment(Qt::AlignCenter);
+    SetTextColour(LabelHealth, "#ff0000");
+    Image4_Idle = new PictureButton("Image4_Idle", page);
+    Image4_Lit = new PictureButton("Image4_Lit", page);
+    Image4_Idle->hide();
+    Image4_Lit->hide();
 
     Label47 = MakeLabel(page, "Label47", "Firmware Version:", QRect(16, 326, 140, 24), 10);
     Label48 = MakeLabel(page, "Label48", "", QRect(152, 326, 180, 24), 10, true);
@@ -418,6 +490,9 @@ void TForm1::BuildAboutPage(QWidget* page) {
     auto* versionCaption = MakeLabel(page, "Label64", "Version", QRect(0, 160, 362, 28), 13);
     versionCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label65 = MakeLabel(page, "Label65", "", QRect(372, 160, 360, 28), 13, true);
+    CheckBox_KeepInTray = new QCheckBox("Keep running in the tray when the window is closed", page);
+    CheckBox_KeepInTray->setObjectName("CheckBox_KeepInTray");
+    CheckBox_KeepInTray->setGeometry(186, 230, 420, 24);
 }
 
 void TForm1::BuildEmailPage(QWidget* page) {
@@ -669,8 +744,10 @@ void TForm1::LoadSkin() {
     Image2_Load->SetPicture(SkinPicture("button_load"));
     Image2_Upgrade->SetPicture(SkinPicture("button_upgrade"));
     Image1_Set->SetPicture(SkinPicture("button_set"));
-    Image4->SetPicture(SkinPicture("disk"));
-    Image5->SetPicture(SkinPicture("disk"));
+    Image4_Idle->SetPicture(SkinPicture("disk_idle"));
+    Image4_Lit->SetPicture(SkinPicture("disk"));
+    Image4->TakePicture(*Image4_Idle);
+    Image5->TakePicture(*Image4_Idle);
     Image1->SetPicture(SkinPicture("fan"));
     Image1_Clock->SetPicture(SkinPicture("clock"));
 }
@@ -701,6 +778,10 @@ void TForm1::ConnectHandlers() {
         return QFileDialog::getOpenFileName(this, "Open", QString(), DialogFilter(kImageFileFilter));
     };
     connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
+    // A box unchecked leaves its enclosure out of the summary at once.
+    for (QCheckBox* box : {CheckBox1, CheckBox3})
+        connect(box, &QCheckBox::clicked, this, [this] { module_->RefreshDesktop(); });
+    connect(CheckBox_KeepInTray, &QCheckBox::clicked, this, [this](bool on) { module_->SetKeepInTray(on); });
     ConnectEmailPage();
     ConnectSetupPage();
 }
@@ -820,9 +901,27 @@ void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
     if (u.systemCapacity) Label27->setText(text(*u.systemCapacity));
     if (u.stateText) Label18->setText(text(*u.stateText));
     if (u.showLogButton) Image0_Log->show();
+    LabelHealth->setText(text(u.healthLine));
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // Chosen on the About page: a close by the user (from the window
+    // system; the program's own closes, SIGTERM among them, still end it)
+    // hides the window and the monitor stays in the tray, where a tray host
+    // holds the icon, or nothing would be left to bring it back.
+    if (!quitting_ && event->spontaneous() && module_->KeepInTray() && TrayAvailable()) {
+        event->ignore();
+        // A box closed while the window is hidden must not end the program.
+        QApplication::setQuitOnLastWindowClosed(false);
+        hide();
+        if (!trayHintShown_) {
+            trayHintShown_ = true;
+            tray_->ShowMessage({windowTitle().toStdString(),
+                                "Monitoring goes on in the tray. \"Quit\" in its menu ends the program.",
+                                DesktopNote::Urgency::Low});
+        }
+        return;
+    }
     // Closing during an upgrade would leave the flash half written: the
     // close waits for the operation to end.
     if (module_->HoldClose([this] { close(); })) {

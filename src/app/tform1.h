@@ -10,6 +10,7 @@
 
 #include "app/main_module.h"
 #include "app/picture_button.h"
+#include "app/tray_icon.h"
 #include "app/widget_ui.h"
 #include "monitor/status_page.h"
 
@@ -40,6 +41,17 @@ public:
     void ApplyStatusPage(const StatusPageUpdate& update);
     // Opens the event log viewer, modally; one at a time.
     void Image0_LogClick();
+    // Ends the program, also when closing would keep it in the tray (the
+    // tray's Quit, SIGTERM, a scenario's quit).
+    void Quit();
+    // Shows the window again from the tray.
+    void ShowFromTray();
+    TrayIcon& tray() { return *tray_; }
+    // Whether a tray host holds the icon; tests replace it.
+    std::function<bool()> TrayAvailable = [] { return TrayIcon::HostAvailable(); };
+    // The tray, the E-mail page's mark and the disk pictures follow the
+    // enclosures' summary and the mail settings.
+    void UpdateDesktop();
 
     // Controls, named as the window's design names them.
     QStackedWidget* Notebook1 = nullptr;
@@ -103,6 +115,11 @@ public:
     QLabel* Label54 = nullptr;
     QLabel* Label63 = nullptr;
     QLabel* Label65 = nullptr;
+    QLabel* LabelHealth = nullptr;           // the sensor alarm under the state text
+    QCheckBox* CheckBox_KeepInTray = nullptr;  // About page
+    QLabel* EmailMark = nullptr;             // on the E-mail page button: mail not set up
+    PictureButton* Image4_Idle = nullptr;    // holders: the disk picture with its light off
+    PictureButton* Image4_Lit = nullptr;     //   and on
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
     QPlainTextEdit* Memo7 = nullptr;
@@ -189,8 +206,12 @@ private:
     std::unique_ptr<WidgetStatusBar> statusBarPort_;
     std::unique_ptr<WidgetMessageBoxes> messagePort_;
     std::unique_ptr<MainModule> module_;
+    std::unique_ptr<TrayIcon> tray_;
     bool started_ = false;
     bool logViewerOpen_ = false;
+    bool quitting_ = false;
+    bool trayHintShown_ = false;  // the first hide to the tray says so
+    bool disksLit_ = false;
 };
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #include "monitor/status_page.h"
 
+#include "monitor/enclosure_health.h"
 #include "wire/device_text.h"
 #include "wire/status_sector.h"
 
@@ -38,6 +39,7 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     u.fanSpeed = std::to_string(st::FanRpm(s));
     u.temperature = std::to_string(s[st::kTemperature]);
     u.environmentVisible = drives_.EnvironmentPanel && (env & 0xF0) == 0xA0 && env != 0xAA;
+    u.healthLine = SensorAlarmLine(ReadHealth(s, drives_.ScanReporting));
 
     const uint8_t options = s[st::kOptionFlags];
     const bool mute = !(options & st::kBuzzerEnabled);

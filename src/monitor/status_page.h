@@ -39,6 +39,9 @@ struct StatusPageUpdate {
     std::optional<std::string> systemCapacity;  // Label27
     std::optional<std::string> stateText;       // Label18
     bool showLogButton = false;                 // Image0_Log
+    // Below the state text: the sensor alarm while it lasts, in red, so that
+    // "Normal" over a stopped fan is not the whole story; empty otherwise.
+    std::string healthLine;
 };
 
 struct StatusPageLinks {

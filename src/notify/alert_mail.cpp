@@ -7,6 +7,17 @@ namespace kestrel {
 
 namespace st = status;
 
+std::string AlertHeading(int kind, int enclosureIndex, int memberDisk) {
+    const std::string n = std::to_string(enclosureIndex + 1);
+    switch (kind) {
+        case 1: return "Device" + n + " P" + std::to_string(memberDisk) + " Hard Disk Drive fail.";
+        case 2: return "Device" + n + " RAID system fail.";
+        case 3: return "Device" + n + " over heat.";
+        case 4: return "Device" + n + " fan fail.";
+        default: return {};
+    }
+}
+
 AlertComposer::AlertComposer(const DriveTable& drives, const MailSettingsStore& settings, MailFlags& flags,
                              std::string baseTitle, std::function<std::vector<std::string>()> systemInfo)
     : drives_(drives),
@@ -23,12 +34,7 @@ void AlertComposer::ComposeAlert(int kind, int enclosureIndex, int memberDisk) {
     if (enclosureIndex >= 0 && static_cast<unsigned>(enclosureIndex) < drives_.EnclosureCount &&
         enclosureIndex < DriveTable::kMaxEnclosures) {
         const std::string n = std::to_string(enclosureIndex + 1);
-        switch (kind) {
-            case 1: deviceInfo_.push_back("Device" + n + " P" + std::to_string(memberDisk) + " Hard Disk Drive fail."); break;
-            case 2: deviceInfo_.push_back("Device" + n + " RAID system fail."); break;
-            case 3: deviceInfo_.push_back("Device" + n + " over heat."); break;
-            default: deviceInfo_.push_back("Device" + n + " fan fail."); break;
-        }
+        deviceInfo_.push_back(AlertHeading(kind, enclosureIndex, memberDisk));
         const unsigned slot = static_cast<unsigned>(enclosureIndex);
         const Block512& identify = drives_.IdentifyOfSlot(slot);
         const Block512& s = drives_.StatusOfSlot(slot);

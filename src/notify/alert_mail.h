@@ -12,6 +12,10 @@
 
 namespace kestrel {
 
+// The heading line of an alert ("Device1 P0 Hard Disk Drive fail."); empty
+// for a kind that is none of the four.
+std::string AlertHeading(int kind, int enclosureIndex, int memberDisk);
+
 struct AlertMail {
     std::string subject;
     std::vector<std::string> body;

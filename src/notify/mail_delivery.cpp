@@ -82,7 +82,11 @@ bool MailDelivery::ThreadStep() {
     }
     std::string refused;
     for (const std::string& r : outcome.refused) refused += (refused.empty() ? "" : ", ") + r;
-    if (!outcome.sent) Post([this, text = outcome.error] { bar_.SetPanel(3, text); });
+    if (!outcome.sent)
+        Post([this, text = outcome.error] {
+            bar_.SetPanel(3, text);
+            if (listener_) listener_(false, false, text);
+        });
     else if (!refused.empty()) Post([this, text = "Mail sent; the server refused " + refused] { bar_.SetPanel(3, text); });
     return true;
 }
@@ -113,6 +117,7 @@ std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::TestMailStep() {
 
 void MailDelivery::FinishTestMail(bool delivered, const std::string& result) {
     bar_.SetPanel(3, result);
+    if (listener_) listener_(true, delivered, result);
     if (TestMailDone done = std::exchange(testDone_, {})) done(delivered, result);
 }
 

@@ -55,6 +55,10 @@ public:
     using TestMailDone = std::function<void(bool delivered, const std::string& result)>;
     void RequestTestMail(AlertMail text, TestMailDone done = {});
     uint8_t SendState() const { return sendState_.load(); }
+    // Hears, on the user-interface thread, how each exchange ended: a test
+    // mail delivered or not, or an alert mail the server did not take.
+    using OutcomeListener = std::function<void(bool testMail, bool delivered, const std::string& text)>;
+    void SetOutcomeListener(OutcomeListener listener) { listener_ = std::move(listener); }
     // Bounds of one exchange (tests shorten them).
     void SetTimeouts(int connectMs, int transferMs) { connectMs_ = connectMs; transferMs_ = transferMs; }
 
@@ -82,6 +86,7 @@ private:
     std::unique_ptr<TEmailThread> thread_;
     std::optional<AlertMail> testMail_;  // user-interface thread
     TestMailDone testDone_;
+    OutcomeListener listener_;
     bool servingTest_ = false;           // set by the mail step, read by the thread after it
 };
 

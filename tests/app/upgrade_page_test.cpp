@@ -100,7 +100,11 @@ TEST(UpgradePage, LoadUpgradeAndAHeldClose) {
         EXPECT_EQ(form->Panel1Caption->text(), "Process 2 / 3  (closing when done)");
         EXPECT_EQ(PanelText(*form, 4), "SPI Erase OK") << "panel 4 keeps the operation's texts";
     });
+    // With no notification service, the desktop hears the end as the tray's message.
+    std::vector<std::string> notes;
+    module.desktopAlerts().SetFallback([&](const DesktopNote& note) { notes.push_back(note.summary); });
     module.Image2_UpgradeClick();
+    EXPECT_EQ(notes, std::vector<std::string>{"Device1 firmware upgrade finished."});
     EXPECT_TRUE(clicked);
     EXPECT_EQ(PanelText(*form, 4), "SPI Verify OK");
     ASSERT_FALSE(boxes.empty());

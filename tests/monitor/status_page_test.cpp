@@ -281,3 +281,21 @@ TEST(StatusPage, OptionBoxesFollowTheRecordOnlyWhenTheyDiffer) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(StatusPage, HealthLineNamesASensorAlarmWhileItLastsAndKeepsTheStateText) {
+    Page p;
+    const StatusPageUpdate fan = p.Draw(Record(Healthy()).sensorSupport(0x11).env(0xA1), true);
+    EXPECT_EQ(fan.stateText, "Normal");
+    EXPECT_EQ(fan.healthLine, "Fan failure");
+    const StatusPageUpdate both = p.Draw(Record(Healthy()).sensorSupport(0x11).env(0xA5).temperature(63));
+    EXPECT_EQ(both.healthLine, "Fan failure, Over temperature: 63 \xC2\xB0" "C");
+    EXPECT_EQ(p.Draw(Record(Healthy()).sensorSupport(0x11).env(0xA0)).healthLine, "");
+    // Flags without the sensor report raise no alert, and no line either.
+    EXPECT_EQ(p.Draw(Record(Healthy()).sensorSupport(0x00).env(0xA5)).healthLine, "");
+}
+
+}  // namespace
+}  // namespace kestrel

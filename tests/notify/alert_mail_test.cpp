@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 
 #include "notify/mail_delivery.h"
 #include "platform/headless_ui.h"
@@ -315,6 +316,43 @@ TEST(MailDelivery, SettingsAndAlertTextsArriveAsTheUtf8TheyAre) {
                               QByteArray("[RAID GUI V0.23.6 Message] Temp\xc3\xa9rature").toBase64() + "?=\r\n"))
         << data.constData();
     EXPECT_TRUE(data.endsWith("\r\ncaf\xc3\xa9\r\nM\xfcller?!\r\n")) << data.constData();
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(MailDelivery, TheOutcomeListenerHearsEachFailedAlertAndEveryTestMailOnce) {
+    Mail m;
+    QObject ui;
+    std::atomic<bool> deliver{false};
+    std::atomic<int> sends{0};
+    MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar,
+                          [&](const SmtpServer&, const SmtpMessage&, const SmtpEvents&) {
+                              ++sends;
+                              SmtpOutcome outcome;
+                              outcome.sent = deliver;
+                              if (!deliver) outcome.error = "Mail server refused the connection";
+                              return outcome;
+                          });
+    std::vector<std::string> heard;
+    delivery.SetOutcomeListener([&](bool test, bool delivered, const std::string& text) {
+        heard.push_back(std::string(test ? "test " : "alert ") + (delivered ? "delivered " : "failed ") + text);
+    });
+    delivery.Start();
+    m.composer->ComposeAlert(4, 0, 0);
+    ASSERT_TRUE(ServeUntil([&] { return heard.size() == 1; }));
+    EXPECT_EQ(heard[0], "alert failed Mail server refused the connection");
+    deliver = true;
+    m.composer->ComposeAlert(3, 0, 0);
+    ASSERT_TRUE(ServeUntil([&] { return sends == 2; }));
+    delivery.RequestTestMail(AlertMail{"[RAID GUI V0.23.6 Message] Test", {"test"}});
+    ASSERT_TRUE(ServeUntil([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard[1].rfind("test delivered ", 0), 0u) << heard[1];
+    delivery.Stop();
+    EXPECT_EQ(heard.size(), 2u) << "a delivered alert is not an outcome to tell";
 }
 
 }  // namespace
