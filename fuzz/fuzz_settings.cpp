@@ -125,7 +125,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         auto valuesAfter = ValuesOf(file);
         FUZZ_CHECK(valuesAfter.count("EMailSend") && !valuesBefore.count("EMailSend"), "the file changed");
         valuesAfter.erase("EMailSend");
-        FUZZ_CHECK(valuesAfter == valuesBefore, "values changed when EMailSend was added");
+        std::string changed;
+        for (const auto& [name, value] : valuesBefore)
+            if (!valuesAfter.count(name) || valuesAfter[name] != value)
+                changed += " " + Shown(name) + "=" + Shown(value.toString().toStdString()) + " -> " +
+                           (valuesAfter.count(name) ? Shown(valuesAfter[name].toString().toStdString()) : "(gone)");
+        for (const auto& [name, value] : valuesAfter)
+            if (!valuesBefore.count(name)) changed += " new " + Shown(name);
+        FUZZ_CHECK(valuesAfter == valuesBefore, "values changed when EMailSend was added:" + changed);
     }
     QFile::remove(QString::fromStdString(file));
     return 0;

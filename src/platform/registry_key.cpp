@@ -102,14 +102,16 @@ std::string FindFormatError(const QByteArray& bytes) {
 }
 
 // Qt reads and writes the file as UTF-8: a line that is not would be
-// written back with its bytes replaced.
+// written back with its bytes replaced. A NUL byte is no text either (Qt
+// writes a value list that holds one back without what follows it).
 std::string FindUnwritableText(const QByteArray& bytes) {
     const QByteArrayView data(bytes);
     qsizetype start = 0;
     while (start < data.size()) {
         qsizetype end = data.indexOf('\n', start);
         if (end < 0) end = data.size();
-        if (!data.sliced(start, end - start).isValidUtf8())
+        const QByteArrayView line = data.sliced(start, end - start);
+        if (!line.isValidUtf8() || line.contains('\0'))
             return "line " + std::to_string(LineAt(data, start)) + " is not UTF-8 text";
         start = end + 1;
     }
