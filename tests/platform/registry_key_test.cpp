@@ -102,6 +102,16 @@ TEST_F(RegistryKeyTest, AFileWithANulByteIsNotWrittenOver) {
     EXPECT_FALSE(key.Flush());
     EXPECT_NE(key.Error().find("line 2"), std::string::npos) << key.Error();
     EXPECT_EQ(ReadAll(Path("nul.ini")), text);
+
+    // The same character written as an escape.
+    Write("escaped.ini", "[KESTREL_RAID_GUI]\nSMTP=a,b\\0d\n");
+    RegistryKey escaped(Path("escaped.ini"));
+    ASSERT_TRUE(escaped.Open(false));
+    escaped.WriteInteger("EMailSend", 0);
+    EXPECT_FALSE(escaped.Flush());
+    EXPECT_NE(escaped.Error().find("SMTP"), std::string::npos) << escaped.Error();
+    EXPECT_EQ(ReadAll(Path("escaped.ini")), "[KESTREL_RAID_GUI]\nSMTP=a,b\\0d\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2) << "no file is left behind";
 }
 
 }  // namespace
