@@ -45,17 +45,27 @@ void CheckPassword(const DecodedPassword& d, const std::vector<uint8_t>& value) 
     FUZZ_CHECK(back.text == d.text && back.authSwitch == d.authSwitch, "scrambled back: " + Shown(back.text));
 }
 
-// Every value of the key as a fresh reader sees it.
+// Every value of the key as a fresh reader sees it: from a copy under a
+// new name, since Qt takes a file it parsed before for unchanged when its
+// size and time are (and a flush in the same millisecond may keep both).
 std::map<std::string, QVariant> ValuesOf(const std::string& file) {
+    static unsigned copies = 0;
+    const QString copy = QString::fromStdString(file) + ".copy" + QString::number(++copies);
+    QFile::copy(QString::fromStdString(file), copy);
     std::map<std::string, QVariant> values;
-    RegistryKey key(file);
-    if (key.Probe() != RegistryKey::Presence::Present || !key.Open(false)) return values;
-    for (const std::string& name : key.ValueNames()) {
-        if (auto b = key.ReadBinary(name)) values[name] = QByteArray(reinterpret_cast<const char*>(b->data()), static_cast<qsizetype>(b->size()));
-        else if (auto s = key.ReadString(name)) values[name] = QString::fromStdString(*s);
-        else if (auto i = key.ReadInteger(name)) values[name] = *i;
-        else values[name] = QVariant();
+    {
+        RegistryKey key(copy.toStdString());
+        if (key.Probe() == RegistryKey::Presence::Present && key.Open(false)) {
+            for (const std::string& name : key.ValueNames()) {
+                if (auto b = key.ReadBinary(name))
+                    values[name] = QByteArray(reinterpret_cast<const char*>(b->data()), static_cast<qsizetype>(b->size()));
+                else if (auto s = key.ReadString(name)) values[name] = QString::fromStdString(*s);
+                else if (auto i = key.ReadInteger(name)) values[name] = *i;
+                else values[name] = QVariant();
+            }
+        }
     }
+    QFile::remove(copy);
     return values;
 }
 
@@ -123,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray after = Contents(file);
     if (after != before) {
         auto valuesAfter = ValuesOf(file);
-        FUZZ_CHECK(valuesAfter.count("EMailSend") && !valuesBefore.count("EMailSend"), "the file changed");
+        FUZZ_CHECK(valuesAfter.count("EMailSend") && !valuesBefore.count("EMailSend"),
+                   "the file changed from " + Shown(before.toStdString()) + " to " + Shown(after.toStdString()));
         valuesAfter.erase("EMailSend");
         std::string changed;
         for (const auto& [name, value] : valuesBefore)
