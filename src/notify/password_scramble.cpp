@@ -50,7 +50,12 @@ DecodedPassword UnscramblePassword(std::span<const uint8_t> value) {
         if (!ended) text += c;
     }
     const uint8_t check = static_cast<uint8_t>(sum ^ salt);
-    if (check == value[kCheckByte]) {
+    // Sixteen characters without an end are no password a save wrote (it
+    // keeps at most 15), and no page could store them again.
+    if (!ended) {
+        result.text = kErrorFormat;
+        result.authSwitch = kAuthUndecodable;
+    } else if (check == value[kCheckByte]) {
         result.text = std::move(text);
         result.authSwitch = kAuthOff;
     } else if ((check ^ value[kCheckByte]) == 1) {

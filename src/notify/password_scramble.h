@@ -32,8 +32,9 @@ struct DecodedPassword {
 // the decoded text always ends in a zero; callers refuse longer ones first.
 std::array<uint8_t, kProductIdSize> ScramblePassword(std::string_view password, uint8_t salt, bool authentication);
 
-// Any length is accepted: fewer than 18 bytes decode as "ErrorFormat",
-// bytes after the 18th are ignored.
+// Any length is accepted: fewer than 18 bytes decode as "ErrorFormat", and
+// so does a value whose 16 characters hold no terminating zero; bytes after
+// the 18th are ignored.
 DecodedPassword UnscramblePassword(std::span<const uint8_t> value);
 
 }  // namespace kestrel

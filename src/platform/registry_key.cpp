@@ -14,7 +14,10 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 
 namespace kestrel {
 
@@ -102,18 +105,33 @@ std::string FindFormatError(const QByteArray& bytes) {
 }
 
 // Qt reads and writes the file as UTF-8: a line that is not would be
-// written back with its bytes replaced.
+// written back with its bytes replaced. A NUL byte is no text either (Qt
+// writes a value list that holds one back without what follows it).
 std::string FindUnwritableText(const QByteArray& bytes) {
     const QByteArrayView data(bytes);
     qsizetype start = 0;
     while (start < data.size()) {
         qsizetype end = data.indexOf('\n', start);
         if (end < 0) end = data.size();
-        if (!data.sliced(start, end - start).isValidUtf8())
+        const QByteArrayView line = data.sliced(start, end - start);
+        if (!line.isValidUtf8() || line.contains('\0'))
             return "line " + std::to_string(LineAt(data, start)) + " is not UTF-8 text";
         start = end + 1;
     }
     return {};
+}
+
+// Every value of a settings text as a fresh reader parses it, by group and
+// name; from a copy under a name of its own, since Qt keeps what it parsed
+// by file name.
+std::optional<std::map<QString, QVariant>> ParseAll(const QByteArray& bytes, const QString& beside) {
+    QTemporaryFile copy(beside + ".check.XXXXXX");
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush()) return std::nullopt;
+    copy.close();
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    std::map<QString, QVariant> values;
+    for (const QString& name : settings.allKeys()) values[name] = settings.value(name);
+    return values;
 }
 
 // A fresh QSettings for every read and flush: its status is sticky, so an
@@ -364,6 +382,24 @@ bool RegistryKey::Flush() {
         settings.endGroup();
         settings.sync();
         if (settings.status() != QSettings::NoError) return Fail("cannot write " + path_);
+    }
+    // Qt writes back some values it read differently (a value list that
+    // holds a NUL character comes back cut short): every value not written
+    // now must read as it did.
+    if (existed) {
+        QFile result(Q(tempPath));
+        if (!result.open(QIODevice::ReadOnly)) return Fail("cannot read back " + tempPath);
+        const auto before = ParseAll(bytes, Q(path_));
+        const auto after = ParseAll(result.readAll(), Q(path_));
+        if (!before || !after) return Fail("cannot check " + path_ + notWritten);
+        std::set<QString> written;
+        for (const std::string& name : pending_) written.insert(Q(keyName_ + "/" + name));
+        for (const auto& [name, value] : *before) {
+            if (written.count(name)) continue;
+            const auto kept = after->find(name);
+            if (kept == after->end() || kept->second != value)
+                return Fail(path_ + ": the value " + S(name) + " would not be written back as it is" + notWritten);
+        }
     }
     if (chmod(tempPath.c_str(), 0600) != 0) return Fail("cannot make " + path_ + " private");
     struct stat made {};

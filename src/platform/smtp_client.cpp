@@ -73,12 +73,15 @@ std::string MailAddressProblem(const std::string& address) {
 namespace {
 
 // Header values are single lines: a CR or LF from a settings text or a
-// subject file cannot start a header of its own. A NUL is not allowed
-// anywhere in a mail.
+// subject file cannot start a header of its own (they, and a tab, become a
+// blank). No other control byte belongs in a header: each becomes '?'.
 std::string OneLine(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) out.push_back(c == '\r' || c == '\n' ? ' ' : c == '\0' ? '?' : c);
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        out.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : (u < 0x20 || u == 0x7F) ? '?' : c);
+    }
     return out;
 }
 

@@ -44,19 +44,24 @@ std::string Index(const std::string& where, qsizetype i) { return where + "[" + 
 std::string Member(const std::string& where, const char* key) { return where.empty() ? key : where + "." + key; }
 
 // A refusal is one line, whatever the scenario's keys and texts contain:
-// control characters are shown escaped.
+// control characters (C0, DEL and, in UTF-8, C1) are shown escaped.
 std::string OneLine(const std::string& text) {
     std::string out;
-    for (const char c : text) {
+    auto escaped = [&](unsigned u) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", u);
+        out += hex;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
         if (c == '\n') out += "\\n";
         else if (c == '\r') out += "\\r";
         else if (c == '\t') out += "\\t";
-        else if (u < 0x20 || u == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            out += hex;
-        } else out += c;
+        else if (u < 0x20 || u == 0x7F) escaped(u);
+        else if (u == 0xC2 && next >= 0x80 && next <= 0x9F) escaped(next), ++i;
+        else out += c;
     }
     return out;
 }

@@ -66,5 +66,17 @@ TEST(PasswordScramble, BadValuesDecodeAsErrorFormat) {
     EXPECT_EQ(UnscramblePassword(longer).text, "secret") << "only the first 18 bytes count";
 }
 
+// Found by fuzz_settings: sixteen characters without a terminating zero,
+// with a check byte that fits. No save can store such a password (the page
+// refuses more than 15), so the value is not one of ours.
+TEST(PasswordScramble, SixteenCharactersWithoutAnEndDecodeAsErrorFormat) {
+    const std::vector<uint8_t> value = {0xA4, 0x59, 0x6B, 0xC0, 0xA4, 0x50, 0x6B, 0xC0, 0x33,
+                                        0x9B, 0x71, 0x9B, 0x19, 0x36, 0x23, 0x86, 0x6C, 0x5A};
+    const DecodedPassword d = UnscramblePassword(value);
+    EXPECT_EQ(d.text, "ErrorFormat");
+    EXPECT_EQ(d.authSwitch, kAuthUndecodable);
+    EXPECT_EQ(d.salt, 0x6C);
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -90,5 +90,29 @@ TEST_F(RegistryKeyTest, UnreadableFilesAreToldApartFromMissingKeys) {
     EXPECT_EQ(ReadAll(Path("broken.ini")), "[KESTREL_RAID_GUI\nPort=25\n");
 }
 
+// Found by fuzz_settings: Qt reads a NUL byte of a value list, but writes
+// the list back empty, so a flush lost the value. A NUL is no text: a file
+// holding one is left as it is.
+TEST_F(RegistryKeyTest, AFileWithANulByteIsNotWrittenOver) {
+    const std::string text = std::string("[KESTREL_RAID_GUI]\nSMTP=a,b\0c\n", 30);
+    Write("nul.ini", text);
+    RegistryKey key(Path("nul.ini"));
+    ASSERT_TRUE(key.Open(false));
+    key.WriteInteger("EMailSend", 0);
+    EXPECT_FALSE(key.Flush());
+    EXPECT_NE(key.Error().find("line 2"), std::string::npos) << key.Error();
+    EXPECT_EQ(ReadAll(Path("nul.ini")), text);
+
+    // The same character written as an escape.
+    Write("escaped.ini", "[KESTREL_RAID_GUI]\nSMTP=a,b\\0d\n");
+    RegistryKey escaped(Path("escaped.ini"));
+    ASSERT_TRUE(escaped.Open(false));
+    escaped.WriteInteger("EMailSend", 0);
+    EXPECT_FALSE(escaped.Flush());
+    EXPECT_NE(escaped.Error().find("SMTP"), std::string::npos) << escaped.Error();
+    EXPECT_EQ(ReadAll(Path("escaped.ini")), "[KESTREL_RAID_GUI]\nSMTP=a,b\\0d\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2) << "no file is left behind";
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -90,6 +90,16 @@ TEST(SmtpClient, TextIsUtf8AndGoesOutOnceEncodedWithStrayBytesKeptAndNoNul) {
     EXPECT_EQ(text.find('\0'), std::string::npos);
 }
 
+// Found by fuzz_alert_mail: control bytes of a sender name or subject
+// (from the settings and the subject file) went into the headers as they
+// were; a header holds none.
+TEST(SmtpClient, HeadersCarryNoControlBytes) {
+    const SmtpMessage m{"Backup\x12PC\x1b[31m", "a@example.com", {"b@example.com"}, "Disk\tfail\x07\x7f", {"x"}};
+    const std::string text = FormatMessage(m, "Tue, 08 Dec 2026 10:00:00 +0000", "<x@y>");
+    EXPECT_NE(text.find("From: \"Backup?PC?[31m\" <a@example.com>\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Subject: Disk fail??\r\n"), std::string::npos) << text;
+}
+
 TEST(SmtpClient, LoginAuthentication) {
     SmtpTestServer server({"--auth", "raid:s3cret!"});
     SmtpServer s = Local(server.port());

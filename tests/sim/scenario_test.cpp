@@ -123,6 +123,9 @@ TEST(ScenarioTest, RefusalsStayOneLine) {
     EXPECT_EQ(Error("{\"dri\\r\\nve\\u001b[2J\": []}").rfind("lab.json: dri\\r\\nve\\x1B[2J: unknown key;", 0), 0u);
     const std::string text = Error(R"({"enclosures": [{"name": "x", "flashImage": "two\nlines"}]})");
     EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+    // Found by fuzz_scenario: the C1 controls (U+0080 to U+009F, which some
+    // terminals obey) went out as they were.
+    EXPECT_EQ(Error("{\"timeline\": [{\"I\u0094\u009b2J\": 1}]}").rfind("lab.json: timeline[0].I\\x94\\x9B2J: unknown key;", 0), 0u);
 }
 
 TEST(ScenarioTest, DefaultImageIsAValidFirmwareImage) {
