@@ -5,9 +5,7 @@
 #include <QSaveFile>
 
 #include "app/device_io_choice.h"
-#include "device/detection.h"
-#include "device/status_reader.h"
-#include "device/transport.h"
+#include "app/direct_detection.h"
 #include "platform/headless_ui.h"
 
 namespace kestrel {
@@ -43,24 +41,13 @@ StatusReport QueryDevices(const Options& options, std::FILE* err, bool& usable) 
         std::fprintf(err, "%s\n", devices.error.c_str());
         return {};
     }
-    if (devices.simulated) {
-        devices.simulated->SetTimeScale(options.timeScale);
-        devices.simulated->AdvanceTo(std::chrono::milliseconds(0));
-    }
     // Message boxes and status texts of the transport are not the query's
     // answer; they stay out of its output.
     SilentBoxes boxes;
     MemoryStatusBar bar(nullptr);
-    TransportOptions transportOptions;
-    transportOptions.identifyPause = std::chrono::milliseconds(ScaledMs(500, options.timeScale));
-    Transport transport(*devices.io, boxes, bar, transportOptions);
-    StatusReader reader(transport);
-    DriveTable drives;
-    DriveDetection detection(drives, transport, *devices.io, reader);
-    drives.LogicalDriveCount = detection.EnumerateLogicalDrives();
-    drives.PhysicalDriveCount = detection.CountPhysicalDrives();
-    detection.Redetect(true);
-    detection.CommitDetection(true, {});
+    DirectDetection found(devices, options.timeScale, boxes, bar);
+    DriveTable& drives = found.drives;
+    StatusReader& reader = found.reader;
     std::vector<bool> answering;
     for (unsigned slot = 0; slot < drives.EnclosureCount; ++slot) {
         const unsigned drive = drives.DriveOfSlot(slot);

@@ -3,10 +3,8 @@
 #include <QCoreApplication>
 #include <QSaveFile>
 
+#include "app/direct_detection.h"
 #include "app/shell.h"
-#include "device/detection.h"
-#include "device/status_reader.h"
-#include "device/transport.h"
 #include "maintenance/firmware_upgrade.h"
 #include "sim/controller.h"
 #include "wire/status_sector.h"
@@ -75,21 +73,10 @@ private:
 int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoChoice devices, std::FILE* out,
                       bool outIsTerminal) {
     Terminal terminal(out, outIsTerminal);
-    if (devices.simulated) {
-        devices.simulated->SetTimeScale(options.timeScale);
-        // A one-shot run has no scenario clock: the steps at 0 ms set the PC up.
-        devices.simulated->AdvanceTo(std::chrono::milliseconds(0));
-    }
-    TransportOptions transportOptions;
-    transportOptions.identifyPause = std::chrono::milliseconds(ScaledMs(500, options.timeScale));
-    Transport transport(*devices.io, terminal, terminal, transportOptions);
-    StatusReader reader(transport);
-    DriveTable drives;
-    DriveDetection detection(drives, transport, *devices.io, reader);
-    drives.LogicalDriveCount = detection.EnumerateLogicalDrives();
-    drives.PhysicalDriveCount = detection.CountPhysicalDrives();
-    detection.Redetect(true);
-    detection.CommitDetection(true, {});
+    DirectDetection found(devices, options.timeScale, terminal, terminal);
+    Transport& transport = found.transport;
+    StatusReader& reader = found.reader;
+    DriveTable& drives = found.drives;
 
     FirmwareImage image;
     std::unique_ptr<ImageFile> file = OpenRealImageFile();
