@@ -8,7 +8,7 @@
 #include "notify/test_mail.h"
 #include "device/presence_report.h"
 #include "wire/device_text.h"
-#include "wire/status_sector.h"
+#include "wire/enclosure_status.h"
 #include "platform/linux/linux_management_query.h"
 #include "sim/fixed_management_query.h"
 
@@ -326,8 +326,7 @@ void MainModule::BuildDeviceLabels() {
 void MainModule::ShowUpgradeFirmware(int slot) {
     const unsigned s = static_cast<unsigned>(slot);
     if (s >= drives_.EnclosureCount) return;
-    shell_.Model().upgradeFirmware = DeviceText(status::IdentifyRevision(drives_.IdentifyOfSlot(s))) + "." +
-                                     status::FirmwareText(drives_.StatusOfSlot(s));
+    shell_.Model().upgradeFirmware = DeviceText(SlotRevision(drives_, s)) + "." + SlotStatus(drives_, s).firmwareCode;
 }
 
 void MainModule::Dispatch() {

@@ -96,7 +96,7 @@ int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoCh
     const unsigned slot = static_cast<unsigned>(options.slot - 1);
     if (slot < drives.EnclosureCount) {
         const Block512& identify = drives.IdentifyOfSlot(slot);
-        std::string model = status::AtaString(identify, 54, 40);
+        std::string model = status::IdentifyModel(identify);
         while (!model.empty() && (model.back() == ' ' || model.back() == '\0')) model.pop_back();
         terminal.Line("Upgrading the enclosure in slot " + std::to_string(options.slot) + " (" + model +
                       ", physical drive " + std::to_string(drives.DriveOfSlot(slot)) + ")");

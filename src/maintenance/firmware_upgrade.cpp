@@ -2,15 +2,9 @@
 
 #include <vector>
 
+#include "wire/enclosure_status.h"
+
 namespace kestrel {
-
-namespace {
-
-constexpr size_t kStatusConfigVersion = 1;
-constexpr size_t kStatusActivityFlags = 105;
-constexpr uint8_t kRebuildOrScan = 0x03;
-
-}  // namespace
 
 void FirmwareUpgrade::ShowStep(const char* text) {
     window_.Model().maintenance.stepText = text;
@@ -41,8 +35,9 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     }
     Block512 status{};
     if (!reader_.ReadStatus(drives_, {false, true}, status)) return Refuse("Get SPI Record fail ", "Message");
-    if (status[kStatusConfigVersion] != image_.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
-    if (status[kStatusActivityFlags] & kRebuildOrScan)
+    const EnclosureStatus decoded = DecodeStatus(status, SlotCapabilities(drives_, drives_.LockedEnclosure));
+    if (decoded.configVersion != image_.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
+    if (decoded.Running())
         return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "");
 
     MaintenanceView& view = window_.Model().maintenance;

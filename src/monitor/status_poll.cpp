@@ -1,9 +1,8 @@
 #include "monitor/status_poll.h"
 
-#include <algorithm>
 #include <cstdio>
 
-#include "wire/status_sector.h"
+#include "wire/enclosure_status.h"
 
 namespace kestrel {
 
@@ -61,7 +60,7 @@ void StatusPoll::Accept(unsigned slot, Block512& record) {
     const unsigned drive = drives_.DriveOfSlot(slot);
     if (drive >= drives_.CurrentStatus.size()) return;
     Block512& current = drives_.CurrentStatus[drive];
-    const uint8_t diskState = record[status::kDiskState];
+    const uint8_t diskState = DiskStateOf(record);
     const uint8_t tracked = links_.lastProgress ? links_.lastProgress(static_cast<int>(slot)) : 255;
     if (diskState == 0 && tracked != 255) {
         char text[48];
@@ -70,23 +69,7 @@ void StatusPoll::Accept(unsigned slot, Block512& record) {
         ++flags_.BadRecordCount;
         return;
     }
-    // A disk that has just left service keeps its identity, so that later
-    // texts can still name it.
-    struct Member {
-        uint8_t presentBit;
-        size_t model, capacity, serial;
-    };
-    for (const Member& m : {Member{status::kPresent, status::kDisk1Model, status::kDisk1Capacity, status::kDisk1Serial},
-                            Member{static_cast<uint8_t>(status::kPresent << 4), status::kDisk2Model,
-                                   status::kDisk2Capacity, status::kDisk2Serial}}) {
-        if ((current[status::kDiskState] & m.presentBit) && !(diskState & m.presentBit)) {
-            std::copy_n(current.begin() + static_cast<long>(m.model), status::kModelLength,
-                        record.begin() + static_cast<long>(m.model));
-            std::copy_n(current.begin() + static_cast<long>(m.capacity), 6, record.begin() + static_cast<long>(m.capacity));
-            std::copy_n(current.begin() + static_cast<long>(m.serial), status::kSerialLength,
-                        record.begin() + static_cast<long>(m.serial));
-        }
-    }
+    KeepPulledIdentity(current, record);
     current = record;
 }
 

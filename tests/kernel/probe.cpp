@@ -125,7 +125,7 @@ std::string RunProbe(DeviceIo& io) {
                              Fnv(block));
             // The event log's rules on what the poll would have read.
             if (ok && slot < StatusEvents::kEnclosures)
-                events.Apply(slot, block, false, true, "[time]", [&](std::string line) { report += "  event " + line + "\n"; });
+                events.Apply(slot, DecodeStatus(block, SlotCapabilities(drives, slot)), true, "[time]", [&](std::string line) { report += "  event " + line + "\n"; });
             report += std::exchange(alerts.raised, std::string());
         }
         Block512 flash{};
