@@ -46,7 +46,7 @@ struct PollRig {
           page(ProductVariant::Raid, drives, shell, boxes),
           poll(flags, drives, shell, bar,
                StatusPollLinks{
-                   .readStatus = [this](Block512& b) { return reader.ReadStatus(drives, {false, false}, b); },
+                   .readStatus = [this](unsigned slot, Block512& b) { return reader.ReadSlot(drives, slot, b); },
                    .lastProgress = [this](int slot) { return log.LastProgress(static_cast<unsigned>(slot)); },
                    .logStatusChanges = [this](uint8_t mask) { log.LogStatusChanges(mask); },
                    .drawStatusPage = [this](bool force) { page.DrawStatusPage(force); },

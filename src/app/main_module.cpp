@@ -88,9 +88,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       statusPoll_(flags_, drives_, shell_, ports.statusBar,
                   StatusPollLinks{
                       .readStatus =
-                          [this](Block512& record) {
-                              return reader_.ReadStatus(drives_, {false, flags_.MaintenanceBusy.load() != 0}, record);
-                          },
+                          [this](unsigned slot, Block512& record) { return reader_.ReadSlot(drives_, slot, record); },
                       .lastProgress = [this](int slot) { return eventLog_.LastProgress(static_cast<unsigned>(slot)); },
                       .logStatusChanges =
                           [this](uint8_t mask) {
@@ -120,7 +118,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       flash_(transport_, drives_, flags_, [this] {
           if (betweenBlocks_) betweenBlocks_();
       }),
-      upgrade_(flash_, maintenance_, reader_, drives_, flags_, shell_, firmwareImage_,
+      upgrade_(flash_, maintenance_, reader_, drives_, flags_, shell_,
                UpgradePorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); }}),
       diskOperations_(transport_, maintenance_, drives_, flags_, shell_,
                       DiskOperationPorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); },
@@ -281,7 +279,7 @@ bool MainModule::SetKeepInTray(bool on) {
 
 UpgradeOutcome MainModule::Image2_UpgradeClick() {
     const int slot = shell_.Model().upgradePageDevice;
-    const UpgradeOutcome outcome = upgrade_.Image2_UpgradeClick();
+    const UpgradeOutcome outcome = upgrade_.Upgrade(static_cast<unsigned>(slot), firmwareImage_);
     if (outcome == UpgradeOutcome::Verified)
         desktopAlerts_.UpgradeEnded(slot, true, "The new firmware was written and verified.");
     else if (outcome == UpgradeOutcome::Failed)
@@ -334,7 +332,9 @@ void MainModule::Dispatch() {
     DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] {
         statusPoll_.Run();
         PublishState();
-    }, .configWrite = [this] { setupPage_.SendSettingsCommand(); }});
+    }, .configWrite = [this] {
+        (void)setupPage_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice));  // the panels tell it
+    }});
 }
 
 void MainModule::DrawStatusPage(bool force) {

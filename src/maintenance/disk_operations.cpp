@@ -69,11 +69,11 @@ void DiskOperations::ShowInitializeStep(int k) {
     if (ports_.letEventsRun) ports_.letEventsRun();
 }
 
-DiskOutcome DiskOperations::Initialize() {
+DiskOutcome DiskOperations::Initialize(int slot) {
     if (Busy()) return DiskOutcome::Ignored;
     // Both disks are wiped: nothing happens without a Yes (a window without
     // a person answers No).
-    const int device = window_.Model().statusPageDevice + 1;
+    const int device = slot + 1;
     if (ports_.boxes.Show("Initialize will erase all data on both disks of Device" + std::to_string(device) +
                               ".\nContinue?",
                           kInitializeCaption, MessageButtons::YesNo) != MessageAnswer::Yes)
@@ -81,7 +81,7 @@ DiskOutcome DiskOperations::Initialize() {
     // The question let events run: something may have started meanwhile.
     if (Busy()) return DiskOutcome::Ignored;
     lock_.BeginMaintenance();
-    drives_.LockedEnclosure = static_cast<unsigned>(window_.Model().statusPageDevice);
+    drives_.LockedEnclosure = static_cast<unsigned>(slot);
 
     MaintenanceView& view = window_.Model().maintenance;
     view.setupUpdateText = "Auto Partition...";

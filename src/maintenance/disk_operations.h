@@ -55,8 +55,8 @@ public:
     bool SendDiskCommand(uint8_t code, uint8_t argument);
 
     // Set on the Initialize sub-page: asks first (default No), then runs the
-    // eight steps on the Status page's enclosure.
-    DiskOutcome Initialize();
+    // eight steps on the enclosure in slot (the Status page's).
+    DiskOutcome Initialize(int slot);
     // Yes to restoring data onto a new SSD: the four rebuild steps on the
     // enclosure in slot.
     DiskOutcome StartRebuild(int slot);

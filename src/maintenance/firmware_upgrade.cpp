@@ -18,25 +18,25 @@ UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string
     return UpgradeOutcome::Refused;
 }
 
-UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
+UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& image) {
     // A detection uses the same transport from its own thread; the button
     // is disabled meanwhile, and this keeps other callers out too.
     if (lock_.Busy() || flags_.Probing.load() || flags_.DetectPending.load()) return UpgradeOutcome::Ignored;
     lock_.BeginMaintenance();
-    if (!image_.Loaded()) {
+    if (!image.Loaded()) {
         ports_.boxes.Show("Please Load Firmware File First ", "Message");
         lock_.EndMaintenance();
         return UpgradeOutcome::Refused;
     }
-    drives_.LockedEnclosure = static_cast<unsigned>(window_.Model().upgradePageDevice);
+    drives_.LockedEnclosure = slot;
     if (!flash_.SetSpiMode(spi_mode::kEnterUpgrade)) {
         lock_.EndMaintenance();
         return UpgradeOutcome::Refused;
     }
     Block512 status{};
-    if (!reader_.ReadStatus(drives_, {false, true}, status)) return Refuse("Get SPI Record fail ", "Message");
-    const EnclosureStatus decoded = DecodeStatus(status, SlotCapabilities(drives_, drives_.LockedEnclosure));
-    if (decoded.configVersion != image_.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
+    if (!reader_.ReadSlot(drives_, slot, status)) return Refuse("Get SPI Record fail ", "Message");
+    const EnclosureStatus decoded = DecodeStatus(status, SlotCapabilities(drives_, slot));
+    if (decoded.configVersion != image.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
     if (decoded.Running())
         return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "");
 
@@ -50,7 +50,7 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     window_.Sync();
     if (ports_.timer1) ports_.timer1(true);
 
-    const bool verified = EraseProgramVerify();
+    const bool verified = EraseProgramVerify(image);
     // The text the failure box shows is the step's own, whatever leaving
     // upgrade mode reports after it.
     const std::string failure = ports_.bar.Panel(kErrorPanel);
@@ -71,7 +71,7 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     return verified ? UpgradeOutcome::Verified : UpgradeOutcome::Failed;
 }
 
-bool FirmwareUpgrade::EraseProgramVerify() {
+bool FirmwareUpgrade::EraseProgramVerify(const FirmwareImage& loaded) {
     MaintenanceView& view = window_.Model().maintenance;
     const bool erased = flash_.SpiErase(0, kImageFlashSize);
     view.progressPosition = static_cast<int>(flags_.ProgressCounter.load());
@@ -81,7 +81,7 @@ bool FirmwareUpgrade::EraseProgramVerify() {
     }
     ports_.bar.SetPanel(kErrorPanel, "SPI Erase OK");
     ShowStep("Process 2 / 3");
-    const std::span<const uint8_t> image(image_.bytes.data(), kImageFlashSize);
+    const std::span<const uint8_t> image(loaded.bytes.data(), kImageFlashSize);
     if (!flash_.SpiProgram(0, kImageFlashSize, image)) {
         ports_.bar.SetPanel(kErrorPanel, "SPI Program Fail.");
         return false;

@@ -31,7 +31,7 @@ void SetupPage::ShowSubPage() {
 void SetupPage::Image1_SetClick() {
     if (lock_.Busy()) return;
     if (state_.subPage == kSetupSchedule) flags_.RequestRefresh(refresh::kConfigWrite);
-    else disks_.Initialize();
+    else (void)disks_.Initialize(window_.Model().statusPageDevice);  // its boxes and panels tell the outcome
 }
 
 void SetupPage::LoadScheduleControls() {
@@ -104,10 +104,9 @@ void SetupPage::OptionBoxClick() {
     flags_.RequestRefresh(refresh::kConfigWrite);
 }
 
-bool SetupPage::SendSettingsCommand() {
+bool SetupPage::SendSettingsCommand(unsigned slot) {
     const ShellModel& m = window_.Model();
     if (drives_.IsLocked() || m.slotSwitching) return false;
-    const unsigned slot = static_cast<unsigned>(m.statusPageDevice);
     if (drives_.EnclosureCount > 0) drives_.SelectedEnclosure = slot;
     CommandSector& sector = transport_.Command();
     sector.SetCommand(command::kConfiguration, 0);

@@ -37,7 +37,7 @@ void StatusPoll::Run() {
             continue;
         }
         Block512 record{};
-        if (!links_.readStatus || !links_.readStatus(record)) {
+        if (!links_.readStatus || !links_.readStatus(slot, record)) {
             ++backoff;
             if (backoff > 10) {
                 // The slot drops out of monitoring: its box is unchecked,

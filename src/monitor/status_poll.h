@@ -12,8 +12,8 @@
 namespace kestrel {
 
 struct StatusPollLinks {
-    // Reads the record of drives.SelectedEnclosure (the poll selects the slot).
-    std::function<bool(Block512&)> readStatus;
+    // Reads the record of the enclosure in slot.
+    std::function<bool(unsigned slot, Block512&)> readStatus;
     // Percent last logged for the slot's tracked activity; 255 = none tracked.
     std::function<uint8_t(int slot)> lastProgress;
     std::function<void(uint8_t mask)> logStatusChanges;

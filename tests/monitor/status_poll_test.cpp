@@ -20,10 +20,11 @@ struct Poll {
         drives.EnclosureFlags = {0x40, 0x23};
         shell.Model().deviceChecked = {true, true};
         StatusPollLinks links;
-        links.readStatus = [this](Block512& out) {
-            reads.push_back(drives.SelectedEnclosure);
-            if (!answers[drives.SelectedEnclosure]) return false;
-            out = records[drives.SelectedEnclosure];
+        links.readStatus = [this](unsigned slot, Block512& out) {
+            EXPECT_EQ(drives.SelectedEnclosure, slot) << "the poll selects the slot it reads";
+            reads.push_back(slot);
+            if (!answers[slot]) return false;
+            out = records[slot];
             return true;
         };
         links.lastProgress = [this](int slot) { return lastProgress[static_cast<size_t>(slot)]; };
