@@ -83,7 +83,10 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                   StatusPageLinks{
                       .buzzerMuteClicked = [this] { setupPage_.OptionBoxClick(); },
                       .autoScanClicked = [this] { setupPage_.OptionBoxClick(); },
-                      .startRebuild = [this](int slot) { diskOperations_.StartRebuild(slot); },
+                      .startRebuild =
+                          [this](int slot) {
+                              (void)diskOperations_.StartRebuild(slot);  // its steps' panel texts tell the outcome
+                          },
                   }),
       statusPoll_(flags_, drives_, shell_, ports.statusBar,
                   StatusPollLinks{

@@ -15,7 +15,7 @@ Path PathOf(uint32_t flags) {
     return Path::Ata;
 }
 
-void Fail(Transport& transport, const std::string& text) { transport.Bar().SetPanel(kErrorPanel, text); }
+void Fail(Transport& transport, const std::string& text) { transport.ReportFailure(text); }
 
 bool WriteToBlock(Transport& transport, uint32_t block) {
     if (transport.SendCommandSector(block)) return true;

@@ -18,7 +18,7 @@ uint32_t StatusReader::TargetFlags(const DriveTable& drives, Situation situation
 }
 
 bool StatusReader::NoEnclosure() {
-    transport_.Bar().SetPanel(kErrorPanel, "Device not found!!!");
+    transport_.ReportFailure("Device not found!!!");
     transport_.Boxes().Show("No Device found !", "Message");
     return false;
 }

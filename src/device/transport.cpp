@@ -74,8 +74,14 @@ DeviceHandle Transport::OpenDevice(int driveNumberOrLetter) {
 
 bool Transport::OpenOrReport(int driveNumberOrLetter) {
     if (OpenDevice(driveNumberOrLetter) != kInvalidHandle) return true;
+    lastFailure_ = "Invalid Drive";  // a box of its own; the panel keeps its text
     boxes_.Show("Invalid Drive", "");
     return false;
+}
+
+void Transport::ReportFailure(const std::string& text) {
+    lastFailure_ = text;
+    bar_.SetPanel(kErrorPanel, text);
 }
 
 void Transport::CloseDevice() {

@@ -56,11 +56,11 @@ bool DiskOperations::Busy() const {
     return lock_.Busy() || flags_.Probing.load() || flags_.DetectPending.load();
 }
 
-bool DiskOperations::RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure) {
+OpResult DiskOperations::RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure) {
     const bool ok = SendDiskCommand(code, argument);
     // A transport failure's own text is replaced by the step's.
     ports_.bar.SetPanel(kErrorPanel, ok ? success : failure);
-    return ok;
+    return ok ? OpResult::Success() : OpResult::Failure(failure);
 }
 
 void DiskOperations::ShowInitializeStep(int k) {
@@ -91,13 +91,13 @@ DiskOutcome DiskOperations::Initialize(int slot) {
     view.setupStepPanelVisible = true;
     if (ports_.timer1) ports_.timer1(true);
 
-    bool ok = true;
-    for (int k = 1; k <= kInitializeStepCount && ok; ++k) {
+    OpResult result = OpResult::Success();
+    for (int k = 1; k <= kInitializeStepCount && result.ok; ++k) {
         ShowInitializeStep(k);
         int progress = 100;
         if (k < kInitializeStepCount) {
             const InitializeStep& s = kInitializeSteps[k - 1];
-            ok = RunStep(s.step.code, s.step.argument, s.step.success, s.step.failure);
+            result = RunStep(s.step.code, s.step.argument, s.step.success, s.step.failure);
             progress = s.progressAfter;
         } else {
             ports_.bar.SetPanel(kErrorPanel, "Create partition OK");
@@ -110,16 +110,16 @@ DiskOutcome DiskOperations::Initialize(int slot) {
     if (ports_.timer1) ports_.timer1(false);
     view.setupStepPanelVisible = false;
     window_.Sync();
-    if (ok) {
+    if (result.ok) {
         ports_.boxes.ShowWithIcon(std::string("Auto Partition 8/8 completed!\n") +
                                       "\nPlease power off this device or the system," +
                                       "\nand power on it to start data synchronize!",
                                   kInitializeCaption, MessageIcon::Warning);
     } else {
-        ports_.boxes.Show(ports_.bar.Panel(kErrorPanel), kInitializeCaption);
+        ports_.boxes.Show(result.failure, kInitializeCaption);
     }
     lock_.EndMaintenance();
-    return ok ? DiskOutcome::Completed : DiskOutcome::Failed;
+    return result.ok ? DiskOutcome::Completed : DiskOutcome::Failed;
 }
 
 DiskOutcome DiskOperations::StartRebuild(int slot) {
@@ -129,7 +129,7 @@ DiskOutcome DiskOperations::StartRebuild(int slot) {
     bool ok = true;
     for (const DiskStep& s : kRebuildSteps) {
         if (ports_.letEventsRun) ports_.letEventsRun();
-        if (!(ok = RunStep(s.code, s.argument, s.success, s.failure))) break;
+        if (!(ok = RunStep(s.code, s.argument, s.success, s.failure).ok)) break;
     }
     lock_.EndMaintenance();
     return ok ? DiskOutcome::Completed : DiskOutcome::Failed;

@@ -13,7 +13,7 @@ void FirmwareUpgrade::ShowStep(const char* text) {
 
 UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string& caption) {
     ports_.boxes.Show(box, caption);
-    flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
+    (void)flash_.SetSpiMode(spi_mode::kLeaveUpgrade);  // the refusal is what is told
     lock_.EndMaintenance();
     return UpgradeOutcome::Refused;
 }
@@ -29,7 +29,7 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
         return UpgradeOutcome::Refused;
     }
     drives_.LockedEnclosure = slot;
-    if (!flash_.SetSpiMode(spi_mode::kEnterUpgrade)) {
+    if (!flash_.SetSpiMode(spi_mode::kEnterUpgrade)) {  // the panel and boxes told why
         lock_.EndMaintenance();
         return UpgradeOutcome::Refused;
     }
@@ -50,11 +50,11 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
     window_.Sync();
     if (ports_.timer1) ports_.timer1(true);
 
-    const bool verified = EraseProgramVerify(image);
+    const OpResult written = EraseProgramVerify(image);
+    const bool verified = written.ok;
     // The text the failure box shows is the step's own, whatever leaving
     // upgrade mode reports after it.
-    const std::string failure = ports_.bar.Panel(kErrorPanel);
-    flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
+    const OpResult left = flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
     if (ports_.timer1) ports_.timer1(false);
     view.stepPanelVisible = false;
     window_.Sync();
@@ -64,40 +64,36 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
                                       "\nand power on it to enable the new firmware!",
                                   "Firmware Upgrade Message", MessageIcon::Warning);
     } else {
-        if (ports_.bar.Panel(kErrorPanel) != failure) ports_.bar.SetPanel(kErrorPanel, failure);
-        ports_.boxes.Show(failure, "Message");
+        if (!left && left.failure != written.failure) ports_.bar.SetPanel(kErrorPanel, written.failure);
+        ports_.boxes.Show(written.failure, "Message");
     }
     lock_.EndMaintenance();
     return verified ? UpgradeOutcome::Verified : UpgradeOutcome::Failed;
 }
 
-bool FirmwareUpgrade::EraseProgramVerify(const FirmwareImage& loaded) {
+OpResult FirmwareUpgrade::EraseProgramVerify(const FirmwareImage& loaded) {
     MaintenanceView& view = window_.Model().maintenance;
-    const bool erased = flash_.SpiErase(0, kImageFlashSize);
+    // Each step's failure is told by its own text.
+    auto step = [this](const char* text) {
+        ports_.bar.SetPanel(kErrorPanel, text);
+        return OpResult::Failure(text);
+    };
+    const bool erased = flash_.SpiErase(0, kImageFlashSize).ok;
     view.progressPosition = static_cast<int>(flags_.ProgressCounter.load());
-    if (!erased) {
-        ports_.bar.SetPanel(kErrorPanel, "SPI Erase Fail.");
-        return false;
-    }
+    if (!erased) return step("SPI Erase Fail.");
     ports_.bar.SetPanel(kErrorPanel, "SPI Erase OK");
     ShowStep("Process 2 / 3");
     const std::span<const uint8_t> image(loaded.bytes.data(), kImageFlashSize);
-    if (!flash_.SpiProgram(0, kImageFlashSize, image)) {
-        ports_.bar.SetPanel(kErrorPanel, "SPI Program Fail.");
-        return false;
-    }
+    if (!flash_.SpiProgram(0, kImageFlashSize, image)) return step("SPI Program Fail.");
     ports_.bar.SetPanel(kErrorPanel, "SPI Program OK");
     ShowStep("Process 3 / 3");
     std::vector<uint8_t> readBack(kImageFlashSize);
-    if (!flash_.SpiRead(0, kImageFlashSize, readBack)) return false;
-    for (uint32_t i = 0; i < kImageFlashSize; ++i) {
-        if (readBack[i] != image[i]) {
-            ports_.bar.SetPanel(kErrorPanel, "SPI Verify fail !!!");
-            return false;
-        }
-    }
+    // A failed read is told by the transport's own text.
+    if (OpResult read = flash_.SpiRead(0, kImageFlashSize, readBack); !read) return read;
+    for (uint32_t i = 0; i < kImageFlashSize; ++i)
+        if (readBack[i] != image[i]) return step("SPI Verify fail !!!");
     ports_.bar.SetPanel(kErrorPanel, "SPI Verify OK");
-    return true;
+    return OpResult::Success();
 }
 
 }  // namespace kestrel

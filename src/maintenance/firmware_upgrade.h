@@ -47,11 +47,11 @@ public:
 
     // Upgrades the enclosure in slot with image: the window's Upgrade button
     // (the Upgrade page's slot and the loaded image) and the command line.
-    UpgradeOutcome Upgrade(unsigned slot, const FirmwareImage& image);
+    [[nodiscard]] UpgradeOutcome Upgrade(unsigned slot, const FirmwareImage& image);
 
 private:
     UpgradeOutcome Refuse(const std::string& box, const std::string& caption);
-    bool EraseProgramVerify(const FirmwareImage& image);
+    OpResult EraseProgramVerify(const FirmwareImage& image);
     void ShowStep(const char* text);
 
     FlashAccess& flash_;
