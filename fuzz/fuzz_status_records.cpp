@@ -124,8 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     StatusPollLinks{
                         .readStatus = [&](Block512& b) { b = next; return true; },
                         .lastProgress = [&](int slot) { return log.LastProgress(static_cast<unsigned>(slot)); },
-                        .logStatusChanges = [&](uint8_t mask) { log.LogStatusChanges(mask); },
-                        .drawStatusPage = [&](bool force) { drawn.push_back(page.DrawStatusPage(force)); },
+                        .listeners = {[&](const PollRound& round) { log.LogStatusChanges(round.refreshed); },
+                                      [&](const PollRound& round) {
+                                          if (round.statusPageDue) drawn.push_back(page.DrawStatusPage(round.forcePage));
+                                      }},
                     });
 
     size_t checkedLines = 0;

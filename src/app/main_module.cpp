@@ -93,12 +93,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                       .readStatus =
                           [this](unsigned slot, Block512& record) { return reader_.ReadSlot(drives_, slot, record); },
                       .lastProgress = [this](int slot) { return eventLog_.LastProgress(static_cast<unsigned>(slot)); },
-                      .logStatusChanges =
-                          [this](uint8_t mask) {
-                              eventLog_.LogStatusChanges(mask);
-                              UpdateHealth(mask);
-                          },
-                      .drawStatusPage = [this](bool force) { DrawStatusPage(force); },
+                      .listeners = {},
                   }),
       presenceWatch_(flags_, drives_, shell_, ports.statusBar,
                      PresenceLinks{
@@ -145,6 +140,12 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
         emailPage_.Open();
         if (emailPageView_) emailPageView_();
     };
+    // Each poll's round, to each listener once, in this order.
+    statusPoll_.AddListener([this](const PollRound& round) { eventLog_.LogStatusChanges(round.refreshed); });
+    statusPoll_.AddListener([this](const PollRound& round) { UpdateHealth(round.refreshed); });
+    statusPoll_.AddListener([this](const PollRound& round) {
+        if (round.statusPageDue) DrawStatusPage(round.forcePage);
+    });
     ConnectTimers();
     mailDelivery_.SetOutcomeListener([this](bool testMail, bool delivered, const std::string& text) {
         if (testMail) desktopAlerts_.TestMailEnded(delivered, text);
@@ -332,6 +333,8 @@ void MainModule::ShowUpgradeFirmware(int slot) {
 
 void MainModule::Dispatch() {
     if (closed_) return;
+    // The state is published after every poll job, also one that a
+    // detection or maintenance cut short and no listener heard.
     DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] {
         statusPoll_.Run();
         PublishState();

@@ -51,9 +51,14 @@ void StatusPoll::Run() {
         refreshed |= static_cast<uint8_t>(1u << slot);
         backoff = 0;
     }
-    if (links_.logStatusChanges) links_.logStatusChanges(refreshed);
-    if (refreshed && shell_.Model().currentPage == kPageStatus && links_.drawStatusPage)
-        links_.drawStatusPage(shell_.Model().firstStatusPending);
+    PollRound round;
+    round.refreshed = refreshed;
+    for (unsigned slot = 0; slot < 2; ++slot)
+        if (refreshed & (1u << slot)) round.records[slot] = SlotStatus(drives_, slot);
+    round.statusPageDue = refreshed && shell_.Model().currentPage == kPageStatus;
+    round.forcePage = shell_.Model().firstStatusPending;
+    for (const PollListener& listener : links_.listeners)
+        if (listener) listener(round);
 }
 
 void StatusPoll::Accept(unsigned slot, Block512& record) {

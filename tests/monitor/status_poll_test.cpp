@@ -28,8 +28,12 @@ struct Poll {
             return true;
         };
         links.lastProgress = [this](int slot) { return lastProgress[static_cast<size_t>(slot)]; };
-        links.logStatusChanges = [this](uint8_t mask) { masks.push_back(mask); };
-        links.drawStatusPage = [this](bool force) { draws.push_back(force); };
+        links.listeners = {[this](const PollRound& round) {
+            masks.push_back(round.refreshed);
+            for (unsigned slot = 0; slot < 2; ++slot)
+                EXPECT_EQ(round.records[slot].has_value(), ((round.refreshed >> slot) & 1) != 0);
+            if (round.statusPageDue) draws.push_back(round.forcePage);
+        }};
         poll = std::make_unique<StatusPoll>(flags, drives, shell, bar, links);
     }
     SchedulerFlags flags;
