@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<StatusPageUpdate> drawn;
     StatusPoll poll(flags, drives, shell, bar,
                     StatusPollLinks{
-                        .readStatus = [&](Block512& b) { b = next; return true; },
+                        .readStatus = [&](unsigned, Block512& b) { b = next; return true; },
                         .lastProgress = [&](int slot) { return log.LastProgress(static_cast<unsigned>(slot)); },
                         .listeners = {[&](const PollRound& round) { log.LogStatusChanges(round.refreshed); },
                                       [&](const PollRound& round) {
