@@ -220,6 +220,7 @@ TEST(EnclosureProofTest, LookAlikesAreShownOnceNotListedAndNeverWritten) {
     EXPECT_EQ(rig.boxes.shown[0].text, NotSupportedText(7));
     EXPECT_EQ(rig.disks.writes, 0u);
     // The real enclosure in slot 0 still takes its command.
+    rig.transport.Command().SetCommand(command::kDiskCommand, 1);
     EXPECT_TRUE(SendControllerCommandTo(rig.transport, rig.drives, window, 0));
 }
 

@@ -283,6 +283,10 @@ TEST_F(TransportTest, WritesGoOnlyToAnAdmittedDrive) {
     // Reads, and IDENTIFY DEVICE, go as before.
     EXPECT_TRUE(transport_.ScsiRead10(7, 58, data, 1));
     EXPECT_FALSE(transport_.WriteRefused());
+    io_.reply = [](const IoCall& call, std::span<uint8_t> buffer, size_t& returned) {
+        if (call.code != ioctl::kScsiPassThroughDirect) return returned = buffer.size(), true;
+        return CompleteWhole(buffer);
+    };
     EXPECT_TRUE(transport_.AtaCommand(7, {.device = 0xE0, .command = 0xEC}, data, 1));
     EXPECT_TRUE(transport_.BridgeCommand(BridgeKind::Identify, data, 0));
     EXPECT_EQ(io_.calls.size(), 4u) << "read, rescan, IDENTIFY, bridge Identify";

@@ -92,7 +92,7 @@ private:
     unsigned inode_ = 0;
 };
 
-constexpr const char* kInit = R"(#!/bin/busybox sh
+constexpr const char* kInit = R"init(#!/bin/busybox sh
 b=/bin/busybox
 $b mount -t proc proc /proc
 $b mount -t sysfs sysfs /sys
@@ -108,9 +108,12 @@ while [ $n -lt 600 ]; do
   n=$((n + 1))
 done
 echo "guest: $disks disks, $generic sg nodes"
+# Which USB driver took the disks' interfaces.
+echo "guest usb drivers: uas $($b ls /sys/bus/usb/drivers/uas 2>/dev/null | $b grep -c :)" \
+  "usb-storage $($b ls /sys/bus/usb/drivers/usb-storage 2>/dev/null | $b grep -c :)"
 @RUN@
 $b poweroff -f
-)";
+)init";
 
 // Runs of the probe: as root, then as a service user in the disk group,
 // which owns the sg nodes; then the maintenance run.
@@ -212,6 +215,14 @@ protected:
         ASSERT_TRUE(work_.isValid());
     }
     fs::path Work() const { return fs::path(work_.path().toStdString()); }
+    static std::string LogName() {
+        return std::string("kernel-loop-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
+    }
+    // A summary line: on standard output (the CI log) and in the run's log.
+    static void Say(const std::string& text) {
+        std::cout << "[kernel loop] " << text << std::endl;
+        std::ofstream(LogName(), std::ios::app) << "== " << text << "\n";
+    }
 
     // Boots the guest with these devices; it waits for drives disks, runs
     // the commands and powers off. Returns the console; the whole run goes
@@ -256,8 +267,7 @@ protected:
         if (!finished_) guest.kill(), guest.waitForFinished();
         bootSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const std::string console = Normalised(guest.readAll().toStdString());
-        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::ofstream log("kernel-loop-" + name + ".log");
+        std::ofstream log(LogName());
         log << "== qemu " << args.join(' ').toStdString() << "\n== console (" << bootSeconds_ << " s)\n" << console;
         for (const std::string& line : targetLog) log << line << "\n";
         return console;
@@ -281,7 +291,7 @@ protected:
     // and as a user in the disk group) equal the host's, with the host
     // refusing what the bus refuses; then every enclosure found is upgraded.
     void RunEnclosures(const std::string& bus, bool vendorOpcodes, const std::function<QStringList(uint16_t)>& devices,
-                       unsigned expectedUpgrades) {
+                       unsigned expectedUpgrades, const std::string& usbDrivers) {
         const sim::Scenario scenario = testing::ScenarioFrom(ProbeScenario());
         sim::SimulatedPc served(scenario);
         SimulatedLuns luns(served, kProbeDrives);
@@ -294,13 +304,13 @@ protected:
         std::vector<std::string> targetLog = target.Events();
         for (const std::string& line : luns.Log()) targetLog.push_back(line);
         {
-            const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-            std::ofstream log("kernel-loop-" + name + ".log", std::ios::app);
+            std::ofstream log(LogName(), std::ios::app);
             log << "== target\n";
             for (const std::string& line : targetLog) log << line << "\n";
         }
         ASSERT_TRUE(finished_) << "the guest did not power off:\n" << console;
         ASSERT_EQ(Count(console, "KESTREL-PROBE-EXIT 0"), 3u) << console;
+        EXPECT_NE(console.find("guest usb drivers: " + usbDrivers + "\n"), std::string::npos) << console;
         const std::map<std::string, int> numbers = GuestNumbers(console);
         sim::Scenario renumbered = scenario;
         for (sim::DriveConfig& drive : renumbered.drives) {
@@ -348,8 +358,10 @@ protected:
         EXPECT_TRUE(reached("28 00 00 00 00 3a 00 00 01 00")) << "READ(10) of block 58";
         EXPECT_TRUE(reached("2a 00 00 00 00 14 00 00 01 00")) << "WRITE(10) of block 20";
         EXPECT_EQ(reached("fe 8b 00 00 00 00 00 00 00 00"), vendorOpcodes) << "bridge Identify, CDB shift 1";
-        std::cout << "[kernel loop] bus " << bus << " (" << bootSeconds_ << " s): enclosures found" << found << "\n";
-        for (const std::string& line : LinesWith(maintenance, "upgrade D")) std::cout << "  " << line << "\n";
+        std::ostringstream summary;
+        summary << "bus " << bus << " (" << bootSeconds_ << " s): enclosures found" << found;
+        for (const std::string& line : LinesWith(maintenance, "upgrade D")) summary << "\n  " << line;
+        Say(summary.str());
     }
 
     QString qemu_;
@@ -372,7 +384,7 @@ TEST_F(KernelLoopTest, VirtioScsiCarriesEveryAccessPath) {
         for (unsigned n = 0; n < kProbeDrives; ++n)
             args << IscsiDrive(n, port) << "-device" << QString("scsi-block,drive=d%1,bus=s0.0,scsi-id=%1,lun=0").arg(n);
         return args;
-    }, 6);
+    }, 6, "uas 0 usb-storage 0");
 }
 
 // QEMU's USB storage devices refuse every CDB with opcode 0xC0-0xFF before
@@ -388,17 +400,16 @@ QStringList UsbDevices(const char* model, uint16_t port) {
 }
 
 TEST_F(KernelLoopTest, UsbStorageCarriesTheMailboxAndAtaPaths) {
-    std::cout << "[kernel loop] bridge enclosures cannot cross QEMU's USB storage (it refuses opcodes 0xC0-0xFF); "
-                 "they are tested on virtio-scsi\n";
+    Say("bridge enclosures cannot cross QEMU's USB storage (it refuses opcodes 0xC0-0xFF); they are tested on "
+        "virtio-scsi");
     RunEnclosures("USB storage (qemu-xhci, usb-bot, scsi-block)", false,
-                  [](uint16_t port) { return UsbDevices("usb-bot", port); }, 3);
+                  [](uint16_t port) { return UsbDevices("usb-bot", port); }, 3, "uas 0 usb-storage 7");
 }
 
 TEST_F(KernelLoopTest, UasCarriesTheMailboxAndAtaPaths) {
-    std::cout << "[kernel loop] bridge enclosures cannot cross QEMU's UAS (it refuses opcodes 0xC0-0xFF); "
-                 "they are tested on virtio-scsi\n";
+    Say("bridge enclosures cannot cross QEMU's UAS (it refuses opcodes 0xC0-0xFF); they are tested on virtio-scsi");
     RunEnclosures("UAS (qemu-xhci, usb-uas, scsi-block)", false,
-                  [](uint16_t port) { return UsbDevices("usb-uas", port); }, 3);
+                  [](uint16_t port) { return UsbDevices("usb-uas", port); }, 3, "uas 7 usb-storage 0");
 }
 
 // Plain disks on every bus, one of each pair carrying an enclosure's
@@ -441,15 +452,17 @@ TEST_F(KernelLoopTest, PlainDisksOnEveryBusAreNeverWritten) {
     const std::string console = Boot(static_cast<unsigned>(disks.size()), kMaintenanceRun, args);
     ASSERT_TRUE(finished_) << "the guest did not power off:\n" << console;
     ASSERT_EQ(Count(console, "KESTREL-PROBE-EXIT 0"), 1u) << console;
+    EXPECT_NE(console.find("guest usb drivers: uas 0 usb-storage 2\n"), std::string::npos) << console;
     const std::string report = Between(console, "KESTREL-REPORT-BEGIN\n", "KESTREL-REPORT-END");
     const std::map<std::string, int> numbers = GuestNumbers(console);
 
-    std::cout << "[kernel loop] plain disks (" << bootSeconds_ << " s):\n";
+    std::ostringstream summary;
+    summary << "plain disks on virtio-scsi (scsi-hd), AHCI (ide-hd) and USB storage (" << bootSeconds_ << " s):";
     for (size_t i = 0; i < disks.size(); ++i) {
         const std::string after = Sha256(Work() / (std::string(disks[i].serial) + ".img"));
         EXPECT_EQ(after, before[i]) << disks[i].serial << " on " << disks[i].bus << " changed\n" << report;
-        std::cout << "  " << disks[i].bus << " " << disks[i].serial << (disks[i].lookAlike ? " (look-alike)" : "")
-                  << " sha256 before " << before[i] << " after " << after << "\n";
+        summary << "\n  " << disks[i].bus << " " << disks[i].serial << (disks[i].lookAlike ? " (look-alike)" : "")
+                << " sha256 before " << before[i] << " after " << after;
     }
     EXPECT_NE(report.find("enclosures 0\n"), std::string::npos) << report;
     // Each look-alike is said to be no supported enclosure, once.
@@ -476,7 +489,9 @@ TEST_F(KernelLoopTest, PlainDisksOnEveryBusAreNeverWritten) {
     }
     EXPECT_EQ(Count(report, " verified\n") + Count(report, " completed\n"), 0u) << report;
     EXPECT_EQ(Count(report, "nothing is written to it."), 4u * disks.size()) << report;
-    for (const std::string& line : LinesWith(report, "notice ")) std::cout << "  " << line << "\n";
+    for (const std::string& line : LinesWith(report, "notice ")) summary << "\n  " << line;
+    for (const std::string& line : LinesWith(report, "identify drive")) summary << "\n  " << line;
+    Say(summary.str());
 }
 
 }  // namespace
