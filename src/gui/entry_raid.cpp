@@ -1,3 +1,5 @@
-#include "app/application.h"
+#include "gui/window_program.h"
 
-int main(int argc, char** argv) { return kestrel::Run(kestrel::ProductVariant::Raid, argc, argv); }
+int main(int argc, char** argv) {
+    return kestrel::Run(kestrel::ProductVariant::Raid, argc, argv, &kestrel::MainWindowProgram());
+}
