@@ -2,7 +2,9 @@
 # Resident memory of the running programs on the demo: the monitor program
 # (no widgets), the window program headless, and the window program with its
 # window (Qt's offscreen platform). For each: the resident set after the
-# first detection and some polls, its peak, and the shared libraries mapped.
+# first detection and some polls, its peak, its proportional share (shared
+# library pages divided among the processes that map them), and the shared
+# libraries mapped.
 # Goal for the monitor program: 12 MB resident at most.
 # usage: bench/resident_memory.sh [build-dir] [seconds]
 set -euo pipefail
@@ -30,14 +32,16 @@ measure() {
     rm -rf "$runtime" "$logs"
     return 1
   fi
-  local rss hwm libs
+  local rss hwm pss libs
   rss=$(awk '/^VmRSS/ {print $2}' /proc/$pid/status)
+  pss=$(awk '/^Pss:/ {print $2}' /proc/$pid/smaps_rollup)
   hwm=$(awk '/^VmHWM/ {print $2}' /proc/$pid/status)
   libs=$(awk '$6 ~ /\.so/ {print $6}' /proc/$pid/maps | sort -u | wc -l)
   kill $pid; wait $pid 2>/dev/null || true
   rm -rf "$runtime" "$logs"
-  awk -v n="$name" -v r="$rss" -v h="$hwm" -v l="$libs" 'BEGIN {
-    printf "%-34s resident %5.1f MB (peak %5.1f MB), %d shared libraries\n", n, r / 1024, h / 1024, l }'
+  awk -v n="$name" -v r="$rss" -v h="$hwm" -v p="$pss" -v l="$libs" 'BEGIN {
+    printf "%-30s resident %5.1f MB (peak %5.1f MB, proportional %5.1f MB), %d shared libraries\n",
+      n, r / 1024, h / 1024, p / 1024, l }'
   if [ "$name" = "kestrel-raid-monitor" ]; then
     if [ "$rss" -le $goal_kb ]; then echo "  within the goal of 12 MB"; else echo "  over the goal of 12 MB"; fi
   fi
