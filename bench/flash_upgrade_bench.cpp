@@ -34,6 +34,12 @@ public:
 class QuietBoxes final : public MessageBoxes {
 public:
     MessageAnswer Show(const std::string&, const std::string&, MessageButtons) override { return MessageAnswer::Ok; }
+    bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
+                   MessageAnswered answered) override {
+        const MessageAnswer answer = Show(text, caption, buttons);
+        if (answered) answered(answer);
+        return true;
+    }
 };
 
 void WholeUpgrade(benchmark::State& state, uint32_t flags) {

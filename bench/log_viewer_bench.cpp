@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "eventlog/tform5.h"
+#include "gui/tform5.h"
 #include "platform/headless_ui.h"
 #include "support/recording_ui.h"
 

@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QSocketNotifier>
@@ -13,9 +13,7 @@
 
 #include "app/command_line.h"
 #include "app/status_command.h"
-#include "app/window_raise.h"
 #include "app/main_module.h"
-#include "app/tform1.h"
 #include "app/test_mail_command.h"
 #include "platform/linux/freedesktop_notifications.h"
 #include "app/upgrade_command.h"
@@ -139,18 +137,17 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     return 0;
 }
 
-int RunWindow(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices,
-              const std::string& statePath, const std::string& raiseSocket) {
-    QApplication app(argc, argv);
-    app.setApplicationDisplayName(QString());
-    auto form = std::make_unique<TForm1>(options, variant, std::move(devices));
+int RunWindow(const WindowProgram& window, const Options& options, ProductVariant variant, int argc, char** argv,
+              DeviceIoChoice devices, const std::string& statePath, const std::string& runFolder) {
+    const std::unique_ptr<QCoreApplication> app = window.makeApplication(argc, argv);
+    auto form = window.makeWindow(options, variant, std::move(devices));
     form->module().desktopAlerts().SetNotifications(DesktopService(variant));
     if (!form->Started()) return 0;
     StatePublication publication(form->module(), statePath, options.logDir);
-    auto notifier = WatchTerminationSignals([&form] { form->close(); }, ReloadMailSettings(form->module()));
-    WindowRaiseServer raiser(raiseSocket, [&form] { ShowAndRaise(*form); });
-    form->show();
-    app.exec();
+    auto notifier = WatchTerminationSignals([&form] { form->Close(); }, ReloadMailSettings(form->module()));
+    form->ListenForRaise(runFolder);
+    form->Show();
+    QCoreApplication::exec();
     FinishClose(form->module());
     form.reset();
     return 0;
@@ -158,9 +155,9 @@ int RunWindow(const Options& options, ProductVariant variant, int argc, char** a
 
 }  // namespace
 
-int Run(ProductVariant variant, int argc, char** argv) {
+int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* window) {
     const std::vector<std::string> args(argv, argv + argc);
-    const ParseOutcome parsed = ParseCommandLine(args, variant, DisplayAvailable());
+    const ParseOutcome parsed = ParseCommandLine(args, variant, window && DisplayAvailable());
     if (parsed.kind == ParseOutcome::Kind::Exit) {
         if (!parsed.out.empty()) std::fputs(parsed.out.c_str(), stdout);
         if (!parsed.err.empty()) std::fprintf(stderr, "%s\n", parsed.err.c_str());
@@ -226,9 +223,9 @@ int Run(ProductVariant variant, int argc, char** argv) {
             return upgrade ? 1 : 0;
         }
         // This user's own window comes to the front; the start itself stays silent.
-        if (!upgrade && !options.headless) {
+        if (!upgrade && !options.headless && window) {
             QCoreApplication app(argc, argv);
-            AskRunningWindowToRaise(WindowSocketPath(folder.path));
+            window->askToRaise(folder.path);
         }
         return upgrade ? 1 : 0;
     }
@@ -249,10 +246,10 @@ int Run(ProductVariant variant, int argc, char** argv) {
         instance.Release();
         return code;
     }
-    const int code = options.headless
+    const int code = options.headless || !window
                          ? RunHeadless(options, variant, argc, argv, std::move(devices), statePath)
-                         : RunWindow(options, variant, argc, argv, std::move(devices), statePath,
-                                     WindowSocketPath(folder.path));
+                         : RunWindow(*window, options, variant, argc, argv, std::move(devices), statePath,
+                                     folder.path);
     instance.Release();
     return code;
 }

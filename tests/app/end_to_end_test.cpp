@@ -52,7 +52,7 @@ struct ScenarioRun {
     QString scenarioPath;
     Program::Result result;
 
-    explicit ScenarioRun(const QString& timeline) {
+    explicit ScenarioRun(const QString& timeline, const char* executable = KESTREL_RAID_EXE) : program(executable) {
         scenarioPath = program.logDir() + "/scenario.json";
         QFile f(scenarioPath);
         f.open(QIODevice::WriteOnly);
@@ -76,9 +76,10 @@ struct ScenarioRun {
 };
 
 
-TEST(EndToEnd, DailyFileHoldsTheStartHeaderAndTheEventsInOrder) {
+// The same pipeline in the window program and in the monitor without one.
+void DailyFileHoldsTheStartHeaderAndTheEventsInOrder(const char* executable) {
     ScenarioRun run(R"({"afterStatusReads": 2, "enclosure": "desk", "action": "pull-disk", "disk": 2},
-              {"afterStatusReads": 5, "enclosure": "desk", "action": "quit"})");
+              {"afterStatusReads": 5, "enclosure": "desk", "action": "quit"})", executable);
     run.Go();
     ASSERT_TRUE(run.result.finished) << run.result.err.toStdString();
     EXPECT_EQ(run.result.exitCode, 0) << run.result.err.toStdString();
@@ -104,6 +105,14 @@ TEST(EndToEnd, DailyFileHoldsTheStartHeaderAndTheEventsInOrder) {
     EXPECT_TRUE(lines[closing + 1].startsWith("D1 HDD2 was removed, "));
     // The headless service echoes the same lines on standard output.
     EXPECT_TRUE(run.result.out.contains("D1 HDD2 was removed, "));
+}
+
+TEST(EndToEnd, DailyFileHoldsTheStartHeaderAndTheEventsInOrder) {
+    DailyFileHoldsTheStartHeaderAndTheEventsInOrder(KESTREL_RAID_EXE);
+}
+
+TEST(EndToEnd, TheMonitorProgramWritesTheSameDailyFile) {
+    DailyFileHoldsTheStartHeaderAndTheEventsInOrder(KESTREL_MONITOR_EXE);
 }
 
 TEST(EndToEnd, UnpluggingAndReplugginAnEnclosureIsLoggedWithDeviceBlocks) {

@@ -9,7 +9,7 @@ dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
 fail() { echo "install check: $*" >&2; exit 1; }
-for f in bin/kestrel-raid-gui bin/kestrel-hybrid-gui \
+for f in bin/kestrel-raid-gui bin/kestrel-hybrid-gui bin/kestrel-raid-monitor \
          share/applications/kestrel-raid-gui.desktop share/applications/kestrel-hybrid-gui.desktop \
          share/icons/hicolor/64x64/apps/kestrel-raid-gui.png share/icons/hicolor/64x64/apps/kestrel-hybrid-gui.png \
          share/man/man1/kestrel-raid-gui.1 share/man/man1/kestrel-hybrid-gui.1 \
@@ -31,7 +31,7 @@ if command -v systemd-analyze >/dev/null; then
   # verify wants the unit's program where ExecStart names it: point it at
   # the installed copy.
   unit=$(mktemp -d)
-  sed "s|/usr/bin/kestrel-raid-gui|$dest/usr/bin/kestrel-raid-gui|" \
+  sed "s|/usr/bin/kestrel-raid-monitor|$dest/usr/bin/kestrel-raid-monitor|" \
     "$dest/usr/lib/systemd/system/kestrel-raid-gui.service" >"$unit/kestrel-raid-gui.service"
   out=$(systemd-analyze verify --man=no "$unit/kestrel-raid-gui.service" 2>&1) || { rm -rf "$unit"; fail "systemd-analyze verify: $out"; }
   [ -z "$out" ] || { rm -rf "$unit"; fail "systemd-analyze verify: $out"; }

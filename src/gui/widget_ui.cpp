@@ -1,4 +1,4 @@
-#include "app/widget_ui.h"
+#include "gui/widget_ui.h"
 
 #include <QLabel>
 #include <QMessageBox>

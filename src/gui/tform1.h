@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "app/main_module.h"
-#include "app/picture_button.h"
-#include "app/tray_icon.h"
-#include "app/widget_ui.h"
+#include "gui/picture_button.h"
+#include "gui/tray_icon.h"
+#include "gui/widget_ui.h"
 #include "monitor/status_page.h"
 
 class QFrame;

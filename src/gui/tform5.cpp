@@ -1,4 +1,4 @@
-#include "eventlog/tform5.h"
+#include "gui/tform5.h"
 
 #include <QApplication>
 #include <QFileDialog>

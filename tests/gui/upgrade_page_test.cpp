@@ -14,7 +14,7 @@
 #include <QTimer>
 
 #include "app/device_io_choice.h"
-#include "app/tform1.h"
+#include "gui/tform1.h"
 #include "sim/controller.h"
 
 namespace kestrel {

@@ -1,6 +1,6 @@
 // The viewer window on the offscreen platform, over a real event log: the
 // widgets follow the viewer's behaviour; ticks are called directly.
-#include "eventlog/tform5.h"
+#include "gui/tform5.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The main window on the offscreen platform: the controls reflect the model.
-#include "app/tform1.h"
+#include "gui/tform1.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include <QTimer>
 
 #include "app/device_io_choice.h"
-#include "eventlog/tform5.h"
+#include "gui/tform5.h"
 #include "sim/scenario.h"
 #include "support/sim_scenarios.h"
 #include "wire/status_sector.h"

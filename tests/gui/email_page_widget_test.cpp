@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/device_io_choice.h"
-#include "app/tform1.h"
+#include "gui/tform1.h"
 #include "support/smtp_server.h"
 
 namespace kestrel {

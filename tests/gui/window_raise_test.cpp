@@ -15,7 +15,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/window_raise.h"
+#include "gui/window_raise.h"
 #include "support/program.h"
 
 namespace kestrel {

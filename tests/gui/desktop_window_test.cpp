@@ -17,7 +17,7 @@
 #include <set>
 
 #include "app/device_io_choice.h"
-#include "app/tform1.h"
+#include "gui/tform1.h"
 #include "platform/registry_key.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"

@@ -1,4 +1,4 @@
-#include "app/picture_button.h"
+#include "gui/picture_button.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

@@ -14,7 +14,7 @@
 #include <deque>
 
 #include "app/device_io_choice.h"
-#include "app/tform1.h"
+#include "gui/tform1.h"
 
 namespace kestrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/tform1.h"
+#include "gui/tform1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,8 +18,8 @@
 #include <QStatusBar>
 #include <QTableWidget>
 
-#include "app/skin.h"
-#include "eventlog/tform5.h"
+#include "gui/skin.h"
+#include "gui/tform5.h"
 #include "platform/time_scale.h"
 
 namespace kestrel {

@@ -1,4 +1,4 @@
-#include "app/skin.h"
+#include "gui/skin.h"
 
 #include <gtest/gtest.h>
 

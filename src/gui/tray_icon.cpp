@@ -1,4 +1,4 @@
-#include "app/tray_icon.h"
+#include "gui/tray_icon.h"
 
 #include <QAction>
 #include <QMenu>

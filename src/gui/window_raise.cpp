@@ -1,4 +1,4 @@
-#include "app/window_raise.h"
+#include "gui/window_raise.h"
 
 #include <QFile>
 #include <QLocalSocket>

@@ -1,3 +1,0 @@
-#include "app/application.h"
-
-int main(int argc, char** argv) { return kestrel::Run(kestrel::ProductVariant::Hybrid, argc, argv); }

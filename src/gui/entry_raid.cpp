@@ -1,0 +1,5 @@
+#include "gui/window_program.h"
+
+int main(int argc, char** argv) {
+    return kestrel::Run(kestrel::ProductVariant::Raid, argc, argv, &kestrel::MainWindowProgram());
+}
