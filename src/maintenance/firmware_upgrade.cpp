@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/signal_hold.h"
+
 namespace kestrel {
 
 namespace {
@@ -17,9 +19,10 @@ void FirmwareUpgrade::ShowStep(const char* text) {
     window_.Sync();
 }
 
-UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string& caption) {
+UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string& caption, SignalHold& hold) {
     ports_.boxes.Show(box, caption);
     flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
+    DeliverHeld(hold);
     lock_.EndMaintenance();
     return UpgradeOutcome::Refused;
 }
@@ -35,15 +38,20 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
         return UpgradeOutcome::Refused;
     }
     drives_.LockedEnclosure = static_cast<unsigned>(window_.Model().upgradePageDevice);
+    // From entering upgrade mode until it is left, no signal but SIGKILL
+    // may end the process: a half-erased flash may not boot.
+    SignalHold hold;
     if (!flash_.SetSpiMode(spi_mode::kEnterUpgrade)) {
+        DeliverHeld(hold);
         lock_.EndMaintenance();
         return UpgradeOutcome::Refused;
     }
     Block512 status{};
-    if (!reader_.ReadStatus(drives_, {false, true}, status)) return Refuse("Get SPI Record fail ", "Message");
-    if (status[kStatusConfigVersion] != image_.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
+    if (!reader_.ReadStatus(drives_, {false, true}, status)) return Refuse("Get SPI Record fail ", "Message", hold);
+    if (status[kStatusConfigVersion] != image_.ConfigVersion())
+        return Refuse("SPI Configuration Version Error", "", hold);
     if (status[kStatusActivityFlags] & kRebuildOrScan)
-        return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "");
+        return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "", hold);
 
     MaintenanceView& view = window_.Model().maintenance;
     view.updateText = "Firmware Update...";
@@ -60,6 +68,7 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     // upgrade mode reports after it.
     const std::string failure = ports_.bar.Panel(kErrorPanel);
     flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
+    DeliverHeld(hold);
     if (ports_.timer1) ports_.timer1(false);
     view.stepPanelVisible = false;
     window_.Sync();
@@ -74,6 +83,13 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     }
     lock_.EndMaintenance();
     return verified ? UpgradeOutcome::Verified : UpgradeOutcome::Failed;
+}
+
+void FirmwareUpgrade::DeliverHeld(SignalHold& hold) {
+    const std::vector<int> held = hold.Release();
+    if (held.empty()) return;
+    if (ports_.heldSignals) ports_.heldSignals(held);
+    else RaiseHeldSignals(held);
 }
 
 bool FirmwareUpgrade::EraseProgramVerify() {
