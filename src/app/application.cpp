@@ -176,6 +176,7 @@ int SecondStart(const Options& options, ProductVariant variant, const SingleInst
 std::string LockRefusal(ProductVariant variant, const SingleInstance& instance, const std::string& folder) {
     const int error = instance.RefusedErrno();
     std::string text = BaseTitleFor(variant) + ": cannot create the lock " + instance.LockPath() + ": ";
+    if (!instance.RefusedReason().empty()) return text + instance.RefusedReason() + ".";
     if (error == EACCES || error == EPERM)
         return text + "only root and members of the group that owns " + folder + " may run it.";
     if (error == EINVAL) return text + "it is not a regular file.";
@@ -255,7 +256,7 @@ int Run(ProductVariant variant, int argc, char** argv) {
         return options.status ? 3 : 1;
     }
     const std::string statePath = PublishedStatePath(folder.path, static_cast<long long>(::geteuid()));
-    SingleInstance instance("KESTREL_GUI", folder.path);
+    SingleInstance instance("KESTREL_GUI", folder.path, folder.machineWide);
 
     if (options.status) {
         QCoreApplication app(argc, argv);

@@ -32,8 +32,8 @@ struct flock Range(short type, off_t start) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(const std::string& name, const std::string& directory)
-    : path_(directory + "/" + name + ".lock") {}
+SingleInstance::SingleInstance(const std::string& name, const std::string& directory, bool shared)
+    : path_(directory + "/" + name + ".lock"), shared_(shared) {}
 
 SingleInstance::~SingleInstance() {
     Release();
@@ -69,7 +69,31 @@ bool SingleInstance::Open() {
     }
     writable_ = denied == 0;
     refusedErrno_ = denied;
+    if (!writable_ && shared_ && st.st_uid != 0 && st.st_uid != ::geteuid())
+        refusedReason_ = "it belongs to user " + std::to_string(st.st_uid) +
+                         ", who could remove it; only root's lock file or this user's own is used here";
+    if (writable_ && shared_ && st.st_uid != 0 && st.st_uid != ::geteuid()) return !ForeignFile();
     return writable_;
+}
+
+// Another user's lock file in the shared folder. Held: its holder is the
+// answer. Otherwise root puts its own in its place; anybody else refuses it.
+bool SingleInstance::ForeignFile() {
+    struct flock probe = Range(F_WRLCK, kFileLockByte);
+    if (::fcntl(fd_, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+        writable_ = false;
+        return true;
+    }
+    struct stat st {};
+    ::fstat(fd_, &st);
+    ::close(fd_);
+    fd_ = -1;
+    writable_ = false;
+    if (::geteuid() == 0 && ::unlink(path_.c_str()) == 0) return !Open();
+    refusedErrno_ = EPERM;
+    refusedReason_ = "it belongs to user " + std::to_string(st.st_uid) +
+                     ", who could remove it; only root's lock file or this user's own is used here";
+    return true;
 }
 
 bool SingleInstance::TryLock() {
@@ -83,9 +107,13 @@ bool SingleInstance::TryLock() {
 bool SingleInstance::Acquire(int waitMs, const std::string& role) {
     if (held_) return true;
     refusedErrno_ = 0;
+    refusedReason_.clear();
     if (!Open()) {
         // Held by another: that is the answer, whatever this user may do.
-        if (fd_ >= 0 && HolderPid() > 0) refusedErrno_ = 0;
+        if (fd_ >= 0 && HolderPid() > 0) {
+            refusedErrno_ = 0;
+            refusedReason_.clear();
+        }
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);

@@ -12,7 +12,11 @@ class SingleInstance {
 public:
     // name: the mutex name ("KESTREL_GUI"); directory: where the lock lives,
     // a folder ChooseRunFolder checked (never a shared temporary folder).
-    SingleInstance(const std::string& name, const std::string& directory);
+    // shared: the folder is the machine's, where every member of its group
+    // may make files; there a lock file of another user (who could remove
+    // it while a monitor holds it) is not used, and root replaces it when
+    // nobody holds it.
+    SingleInstance(const std::string& name, const std::string& directory, bool shared = false);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
@@ -36,12 +40,18 @@ public:
     // error number says why.
     bool Refused() const { return refusedErrno_ != 0; }
     int RefusedErrno() const { return refusedErrno_; }
+    // The reason in words when the error number alone does not tell it.
+    const std::string& RefusedReason() const { return refusedReason_; }
 
 private:
     bool Open();
     bool TryLock();
 
+    bool ForeignFile();
+
     std::string path_;
+    bool shared_ = false;
+    std::string refusedReason_;
     int fd_ = -1;
     bool writable_ = false;
     bool held_ = false;

@@ -3,6 +3,7 @@
 // the next start writes them before its own.
 #include <gtest/gtest.h>
 
+#include <QDate>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -24,10 +25,9 @@ TEST(KeptLogLines, LinesTheStopCannotWriteWaitForTheNextStart) {
     QTemporaryDir state;
     program.env().insert("XDG_STATE_HOME", state.path());
     const QString logs = program.logDir() + "/logs";
-    // A file where the log folder belongs: nothing can be written there.
-    QFile blocker(logs);
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    // A folder where the day's log file belongs: it cannot be written.
+    const QString blocker = logs + "/" + QDate::currentDate().toString("yyMMdd") + ".log";
+    ASSERT_TRUE(QDir().mkpath(blocker));
     const QStringList args = {"--headless", "--simulate", "--time-scale", "0.1", "--log-dir", logs,
                               "--registry", program.registry()};
 
@@ -52,7 +52,7 @@ TEST(KeptLogLines, LinesTheStopCannotWriteWaitForTheNextStart) {
     EXPECT_TRUE(QFile::exists(kept));
 
     // The folder is back: the next start writes them, then its own lines.
-    ASSERT_TRUE(QFile::remove(logs));
+    ASSERT_TRUE(QDir().rmdir(blocker));
     std::unique_ptr<QProcess> second(program.Start(args));
     QByteArray more;
     deadline.setRemainingTime(30000);

@@ -46,10 +46,11 @@ protected:
         return env;
     }
     // Runs the program (or another) as user nobody, in group disk or in no group.
-    QProcess* AsNobody(bool inDiskGroup, const QStringList& args, const QString& program = KESTREL_RAID_EXE) {
+    QProcess* AsNobody(bool inDiskGroup, const QStringList& args, const QString& program = KESTREL_RAID_EXE,
+                       const QString& user = "nobody") {
         auto* p = new QProcess;
         p->setProcessEnvironment(Env());
-        QStringList all{"--reuid=nobody", "--regid=nogroup"};
+        QStringList all{"--reuid=" + user, "--regid=nogroup"};
         all << (inDiskGroup ? QStringList{"--groups=" + QString::number(diskGid_)} : QStringList{"--clear-groups"});
         all << "--" << program << args;
         p->start("setpriv", all);
@@ -131,11 +132,23 @@ TEST_F(TwoUsers, APlantedLockOrStateOfAnotherMemberChangesNothing) {
     while (!QFile::exists(run_ + "/KESTREL_GUI.lock") && !planted.hasExpired()) QThread::msleep(20);
     ASSERT_TRUE(QFile::exists(run_ + "/KESTREL_GUI.lock"));
 
+    // A third member does not use a lock file its owner could remove.
+    if (::getpwnam("daemon")) {
+        std::unique_ptr<QProcess> third(AsNobody(true, Monitor("third"), KESTREL_RAID_EXE, "daemon"));
+        ASSERT_TRUE(third->waitForFinished(10000));
+        EXPECT_EQ(third->exitCode(), 1);
+        const QString err = QString::fromLocal8Bit(third->readAllStandardError());
+        EXPECT_TRUE(err.contains("it belongs to user " + QString::number(::getpwnam("nobody")->pw_uid))) << err.toStdString();
+    }
+
+    // Root's service puts its own in its place, which no member may remove.
     QProcess service;
     service.setProcessEnvironment(Env());
     service.start(KESTREL_RAID_EXE, Monitor("service"));
+    ASSERT_TRUE(service.waitForStarted(5000));
     ASSERT_TRUE(WaitForState()) << service.readAllStandardError().toStdString();
     EXPECT_EQ(service.state(), QProcess::Running);
+    EXPECT_FALSE(service.readAllStandardError().contains("already runs"));
 
     EXPECT_NE(ShellAsMember("rm -f " + run_ + "/KESTREL_GUI.lock"), 0);
     EXPECT_TRUE(QFile::exists(run_ + "/KESTREL_GUI.lock"));

@@ -53,7 +53,7 @@ TEST(FileReplace, AFailedWriteKeepsTheOldFileAndSaysWhy) {
          }},
         {"published state", [&](const std::string& p, std::string& e) {
              StatusReport report;
-             report.logDir = big;
+             report.enclosures.resize(64);
              const ReplaceResult r = PublishState(p, report);
              e = r.error;
              return static_cast<bool>(r);
