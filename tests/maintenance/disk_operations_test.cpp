@@ -10,6 +10,7 @@
 
 #include "platform/headless_ui.h"
 #include "sim/simulated_pc.h"
+#include "support/admitted_drives.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
@@ -77,7 +78,9 @@ protected:
           transport_(io_, boxes_, bar_, Options()),
           lock_(flags_, drives_, window_),
           disks_(transport_, lock_, drives_, flags_, window_,
-                 {boxes_, bar_, [this](bool on) { timer1_.push_back(on); }, [this] { BetweenSteps(); }}) {}
+                 {boxes_, bar_, [this](bool on) { timer1_.push_back(on); }, [this] { BetweenSteps(); }}) {
+        testing::AdmitAllDrives(transport_);
+    }
     static TransportOptions Options() {
         TransportOptions o;
         o.pause = [](std::chrono::milliseconds) {};
@@ -156,7 +159,7 @@ TEST_F(DiskOperationsTest, InitializeSendsItsSevenStepsByteForByteOnEachPath) {
         boxes_.answers = {MessageAnswer::Yes};
         timer1_.clear();
 
-        EXPECT_EQ(disks_.Initialize(), DiskOutcome::Completed);
+        EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Completed);
 
         EXPECT_EQ(pc_.CommandsOf(p.name), ExpectedSectors(before, kInitializeSteps));
         ExpectOnlyBlock20Writes(7);
@@ -226,7 +229,7 @@ TEST_F(DiskOperationsTest, AFailedFifthStepLeavesTheBarAt65AndSaysSoTwice) {
     pc_.RunStep(fail);
     boxes_.answers = {MessageAnswer::Yes};
 
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Failed);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Failed);
 
     EXPECT_EQ(pc_.CommandsOf("a").size(), 5u) << "nothing after the failed step";
     EXPECT_EQ(window_.model.maintenance.setupProgressPosition, 65);
@@ -246,7 +249,7 @@ TEST_F(DiskOperationsTest, WithBothDeviceBoxesUncheckedInitializeStopsAtStepOneS
     Attach(kPaths[0]);
     window_.model.deviceChecked = {false, false};
     boxes_.answers = {MessageAnswer::Yes};
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Failed);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Failed);
     EXPECT_TRUE(io_.calls.empty());
     EXPECT_TRUE(io_.opened.empty());
     EXPECT_EQ(bar_.history, std::vector<std::string>{"HDD2 ID Fail."});
@@ -259,22 +262,22 @@ TEST_F(DiskOperationsTest, WithBothDeviceBoxesUncheckedInitializeStopsAtStepOneS
 TEST_F(DiskOperationsTest, InitializeNeedsAYesAndNothingElseRunning) {
     Attach(kPaths[0]);
     // No (also the default of a box nobody answers).
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Ignored);
     // A service without a window answers No.
     FILE* sink = std::tmpfile();
     StderrMessageBoxes headless(sink);
     DiskOperations unattended(transport_, lock_, drives_, flags_, window_, {headless, bar_, nullptr, nullptr});
-    EXPECT_EQ(unattended.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(unattended.Initialize(0), DiskOutcome::Ignored);
     std::fclose(sink);
     // An upgrade or a detection holds the transport: not even the question.
     boxes_.shown.clear();
     boxes_.answers = {MessageAnswer::Yes};
     flags_.MaintenanceBusy = 1;
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Ignored);
     EXPECT_EQ(disks_.StartRebuild(0), DiskOutcome::Ignored);
     flags_.MaintenanceBusy = 0;
     flags_.DetectPending = 1;
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Ignored);
     EXPECT_EQ(disks_.StartRebuild(0), DiskOutcome::Ignored);
     flags_.DetectPending = 0;
     EXPECT_TRUE(boxes_.shown.empty());
