@@ -44,8 +44,8 @@ struct LogDirInputs {
     std::string executableDir;
     std::string logsDirectory;  // LOGS_DIRECTORY
     std::string stateHome;      // XDG_STATE_HOME
-    std::string stateDirectory; // STATE_DIRECTORY (systemd)
     std::string home;           // HOME
+    std::string stateDirectory; // STATE_DIRECTORY (systemd)
 };
 std::string DefaultLogDir(const LogDirInputs& in);
 // The program's state folder: the service's own (STATE_DIRECTORY), else
