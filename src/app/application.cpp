@@ -2,9 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFile>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "app/device_io_choice.h"
 #include "platform/headless_ui.h"
 #include "platform/run_folder.h"
+#include "platform/signal_hold.h"
 #include "platform/single_instance.h"
 
 namespace kestrel {
@@ -103,7 +105,17 @@ public:
             r.publishedAtMs = QDateTime::currentMSecsSinceEpoch();
             r.monitorPid = ::getpid();
             r.logDir = logDir;
-            PublishState(path_, r);
+            // The old state stays when the new one cannot be written; said
+            // once until a state is published again.
+            const ReplaceResult published = PublishState(path_, r);
+            if (published) {
+                failing_ = false;
+            } else if (!failing_) {
+                failing_ = true;
+                std::fprintf(stderr, "%sCannot publish the state for --status: %s\n",
+                             IsJournalStream(stderr) ? "<4>" : "", published.error.c_str());
+                std::fflush(stderr);
+            }
         });
     }
     ~StatePublication() {
@@ -112,7 +124,65 @@ public:
 
 private:
     std::string path_;
+    bool failing_ = false;
 };
+
+// Why a start that found the lock held ends, said once on standard error
+// where it matters; its exit code. A monitor without a window (a service)
+// that cannot monitor fails, so that its service manager tries again later.
+int SecondStart(const Options& options, ProductVariant variant, const SingleInstance& instance,
+                const std::string& runFolder, const WindowProgram* window, int argc, char** argv) {
+    const std::string title = BaseTitleFor(variant);
+    const bool upgrade = !options.upgradeFirmware.empty();
+    const long long pid = instance.HolderPid();
+    const long long holder = instance.HolderUid();
+    const std::string role = instance.HolderRole();
+    const bool own = holder >= 0 && holder == static_cast<long long>(::getuid());
+    const bool headless = options.headless || !window;
+    const int refused = headless || upgrade ? 1 : 0;
+    if (upgrade) {
+        std::fprintf(stderr, "%s is already running (process %lld); close it before upgrading firmware.\n",
+                     title.c_str(), pid);
+        return 1;
+    }
+    if (role == "upgrade") {
+        std::fprintf(stderr, "%s: a firmware upgrade runs (process %lld); start again when it has ended.\n",
+                     title.c_str(), pid);
+        return refused;
+    }
+    if (!own) {
+        // A service (or another user) monitors the enclosures; where its log is.
+        std::string error;
+        std::string logDir = "its log folder";
+        if (std::optional<StatusReport> r =
+                ReadPublishedState(PublishedStatePath(runFolder, holder), holder, pid, error))
+            if (!r->logDir.empty()) logDir = r->logDir;
+        std::fprintf(stderr, "%s already runs as a service (process %lld); its log is in %s. Ask it with --status.\n",
+                     title.c_str(), pid, logDir.c_str());
+        return refused;
+    }
+    if (headless) {
+        std::fprintf(stderr, "%s already runs for this user (process %lld); this start ends.\n", title.c_str(), pid);
+        return 1;
+    }
+    // This user's own window comes to the front; the start itself stays silent.
+    if (window) {
+        QCoreApplication app(argc, argv);
+        window->askToRaise(runFolder);
+    }
+    return 0;
+}
+
+// A lock that cannot be created or opened, and why.
+std::string LockRefusal(ProductVariant variant, const SingleInstance& instance, const std::string& folder) {
+    const int error = instance.RefusedErrno();
+    std::string text = BaseTitleFor(variant) + ": cannot create the lock " + instance.LockPath() + ": ";
+    if (!instance.RefusedReason().empty()) return text + instance.RefusedReason() + ".";
+    if (error == EACCES || error == EPERM)
+        return text + "only root and members of the group that owns " + folder + " may run it.";
+    if (error == EINVAL) return text + "it is not a regular file.";
+    return text + std::strerror(error) + ".";
+}
 
 int RunHeadless(const Options& options, ProductVariant variant, int argc, char** argv, DeviceIoChoice devices,
                 const std::string& statePath) {
@@ -121,7 +191,8 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
     MemoryStatusBar statusBar(stderr);
     MainModule module(options, variant, UiPorts{messages, statusBar}, std::move(devices));
     module.desktopAlerts().SetNotifications(DesktopService(variant));
-    if (!module.ComReady()) return 0;
+    // A service that could not start fails, so that its manager tries again.
+    if (!module.ComReady()) return 1;
     // As with the window, a close during an upgrade waits for its end.
     std::function<void()> close;
     close = [&module, &close] {
@@ -156,6 +227,8 @@ int RunWindow(const WindowProgram& window, const Options& options, ProductVarian
 }  // namespace
 
 int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* window) {
+    // A closed pipe or a full disk makes a write fail; it never ends the program.
+    IgnoreWriteSignals();
     const std::vector<std::string> args(argv, argv + argc);
     const ParseOutcome parsed = ParseCommandLine(args, variant, window && DisplayAvailable());
     if (parsed.kind == ParseOutcome::Kind::Exit) {
@@ -167,6 +240,7 @@ int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* wind
     if (!parsed.options.writeSampleImage.empty()) return WriteSampleImage(parsed.options.writeSampleImage, stderr);
     Options options = parsed.options;
     if (options.logDir.empty()) options.logDir = DefaultLogDir(LogDirInputsFromEnvironment());
+    if (options.stateDir.empty()) options.stateDir = DefaultStateDir(LogDirInputsFromEnvironment());
 
     // Touches no device: runs beside a running monitor.
     if (parsed.options.testMail) {
@@ -181,8 +255,8 @@ int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* wind
         std::fprintf(stderr, "%s: %s\n", BaseTitleFor(variant).c_str(), folder.error.c_str());
         return options.status ? 3 : 1;
     }
-    const std::string statePath = PublishedStatePath(folder.path);
-    SingleInstance instance("KESTREL_GUI", folder.path);
+    const std::string statePath = PublishedStatePath(folder.path, static_cast<long long>(::geteuid()));
+    SingleInstance instance("KESTREL_GUI", folder.path, folder.machineWide);
 
     if (options.status) {
         QCoreApplication app(argc, argv);
@@ -194,40 +268,17 @@ int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* wind
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     const bool upgrade = !options.upgradeFirmware.empty();
+    const std::string role = upgrade ? "upgrade" : "monitor";
     // A status query asking the enclosures holds the lock for a moment: wait
     // for it rather than leave as if a monitor ran.
-    if (!instance.Acquire() && !instance.Refused() && StatusQueryRunning(folder.path))
-        instance.Acquire(kStatusQueryWaitMs);
-    if (!instance.Acquire()) {
+    if (!instance.Acquire(0, role) && !instance.Refused() && StatusQueryRunning(folder.path))
+        instance.Acquire(kStatusQueryWaitMs, role);
+    if (!instance.Held()) {
         if (instance.Refused()) {
-            std::fprintf(stderr, "%s: cannot create the lock %s: only root and members of the group that owns %s "
-                         "may run it.\n", BaseTitleFor(variant).c_str(), instance.LockPath().c_str(), folder.path.c_str());
+            std::fprintf(stderr, "%s\n", LockRefusal(variant, instance, folder.path).c_str());
             return 1;
         }
-        // The running copy polls the same enclosures over the same requests.
-        if (upgrade) std::fprintf(stderr, "%s is already running; close it before upgrading firmware.\n", BaseTitleFor(variant).c_str());
-        const long long holder = instance.HolderUid();
-        if (holder >= 0 && holder != static_cast<long long>(::getuid())) {
-            // Not this user's own copy: a service (or another user) monitors
-            // the enclosures; say so once, and where its log is.
-            std::string error;
-            std::string logDir = "its log folder";
-            QCoreApplication app(argc, argv);
-            QFile state(QString::fromLocal8Bit(statePath.c_str()));
-            if (state.open(QIODevice::ReadOnly))
-                if (std::optional<StatusReport> r = ParseStatusJson(state.read(1 << 20).toStdString(), error))
-                    if (!r->logDir.empty()) logDir = r->logDir;
-            if (!upgrade)
-                std::fprintf(stderr, "%s already runs as a service (process %lld); its log is in %s. "
-                             "Ask it with --status.\n", BaseTitleFor(variant).c_str(), instance.HolderPid(), logDir.c_str());
-            return upgrade ? 1 : 0;
-        }
-        // This user's own window comes to the front; the start itself stays silent.
-        if (!upgrade && !options.headless && window) {
-            QCoreApplication app(argc, argv);
-            window->askToRaise(folder.path);
-        }
-        return upgrade ? 1 : 0;
+        return SecondStart(options, variant, instance, folder.path, window, argc, argv);
     }
 
     // A scenario is checked whole before anything starts.

@@ -38,8 +38,10 @@ Files:
   ~/.config/kestrel/<program>.ini  the e-mail settings (/etc/kestrel for the
                  service), with the alert text files beside it
   /run/kestrel/  the single-instance lock (one for the whole machine) and
-                 status.json, the running monitor's state; without that
-                 folder, $XDG_RUNTIME_DIR or ~/.cache/kestrel
+                 status-UID.json, the state of each user's running monitor;
+                 without that folder, $XDG_RUNTIME_DIR or ~/.cache/kestrel
+  $XDG_STATE_HOME/kestrel/unwritten-log-lines  day-log lines a stop could
+                 not write, written at the next start
 
 Signals: SIGINT and SIGTERM close the program as closing its window does;
 SIGHUP reloads the e-mail settings.
@@ -56,6 +58,7 @@ LogDirInputs LogDirInputsFromEnvironment() {
     in.executableDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath().toStdString();
     in.logsDirectory = Env("LOGS_DIRECTORY");
     in.stateHome = Env("XDG_STATE_HOME");
+    in.stateDirectory = Env("STATE_DIRECTORY");
     in.home = Env("HOME");
     return in;
 }
@@ -73,6 +76,13 @@ std::string DefaultLogDir(const LogDirInputs& in) {
     if (!in.stateHome.empty() && in.stateHome.front() == '/') return in.stateHome + "/kestrel";
     if (!in.home.empty()) return in.home + "/.local/state/kestrel";
     return in.executableDir;
+}
+
+std::string DefaultStateDir(const LogDirInputs& in) {
+    if (!in.stateDirectory.empty()) return in.stateDirectory.substr(0, in.stateDirectory.find(':'));
+    if (!in.stateHome.empty() && in.stateHome.front() == '/') return in.stateHome + "/kestrel";
+    if (!in.home.empty()) return in.home + "/.local/state/kestrel";
+    return {};
 }
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVariant variant,

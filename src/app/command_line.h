@@ -17,6 +17,7 @@ struct Options {
     std::string scenarioFile;  // empty: the built-in demo scenario
     bool headless = false;
     std::string logDir;        // empty: beside the executable
+    std::string stateDir;      // the program's own state (lines kept for the log); empty: none
     std::string registryFile;  // empty: default under the configuration directory
     double timeScale = 1.0;
     std::string upgradeFirmware;  // one-shot upgrade with this image file
@@ -44,8 +45,12 @@ struct LogDirInputs {
     std::string logsDirectory;  // LOGS_DIRECTORY
     std::string stateHome;      // XDG_STATE_HOME
     std::string home;           // HOME
+    std::string stateDirectory; // STATE_DIRECTORY (systemd)
 };
 std::string DefaultLogDir(const LogDirInputs& in);
+// The program's state folder: the service's own (STATE_DIRECTORY), else
+// $XDG_STATE_HOME/kestrel, else ~/.local/state/kestrel; empty when none.
+std::string DefaultStateDir(const LogDirInputs& in);
 LogDirInputs LogDirInputsFromEnvironment();
 
 // args[0] is the program name. displayAvailable tells whether DISPLAY or

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "device/device_labels.h"
+#include "eventlog/kept_log_lines.h"
 #include "notify/test_mail.h"
 #include "device/presence_report.h"
 #include "wire/device_text.h"
@@ -53,6 +54,7 @@ EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& 
         flags.LastTick = clock();
         return flags.LastTick;
     };
+    if (!options.stateDir.empty()) c.keptLinesFile = KeptLogLinesPath(options.stateDir);
     if (options.headless) c.echo = LineEchoTo(stdout);
     // Headless, panel 4 itself reaches standard error.
     else c.problems = LineEchoTo(stderr);
@@ -206,6 +208,10 @@ void MainModule::WatchDeviceChanges() {
 
 void MainModule::FormCreate() {
     ShellModel& m = shell_.Model();
+    // Lines the last stop could not write reach their files before this
+    // run's first line.
+    if (const size_t kept = eventLog_.WriteKeptLines())
+        std::fprintf(stderr, "%zu log lines kept at the last stop are now written to their log files.\n", kept);
     // Device notifications, then an empty detection state.
     WatchDeviceChanges();
     flags_.DetectCountdown = 0;
@@ -411,7 +417,18 @@ void MainModule::FormClose() {
     systemInfo_ = {};
     timers_.Timer1.stop();
     flags_.RefreshFlags.fetch_and(static_cast<uint8_t>(~refresh::kMonitoring));
-    eventLog_.Flush();
+    if (!eventLog_.Flush()) {
+        // Nothing may be lost quietly: what could not be written waits for
+        // the next start, and the stop says so.
+        const EventLog::KeepOutcome kept = eventLog_.KeepUnsaved();
+        if (kept.lines > 0 && !kept.keptIn.empty())
+            std::fprintf(stderr, "%zu log lines could not be written to %s; they wait in %s and are written at the next start.\n",
+                         kept.lines, options_.logDir.c_str(), kept.keptIn.c_str());
+        else if (kept.lines > 0)
+            std::fprintf(stderr, "%zu log lines could not be written to %s and are lost: %s\n", kept.lines,
+                         options_.logDir.c_str(), kept.error.c_str());
+        std::fflush(stderr);
+    }
     registryKey_.Close();
 }
 

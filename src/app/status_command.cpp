@@ -1,8 +1,12 @@
 #include "app/status_command.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDateTime>
-#include <QFile>
-#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
 
 #include "app/device_io_choice.h"
 #include "app/direct_detection.h"
@@ -63,36 +67,82 @@ StatusReport QueryDevices(const Options& options, std::FILE* err, bool& usable) 
     return report;
 }
 
-std::optional<StatusReport> ReadPublished(const std::string& path, std::string& error) {
-    QFile file(QString::fromLocal8Bit(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString().toStdString();
-        return std::nullopt;
-    }
-    return ParseStatusJson(file.read(1 << 20).toStdString(), error);
-}
-
 }  // namespace
 
-std::string PublishedStatePath(const std::string& runFolder) { return runFolder + "/status.json"; }
+std::string PublishedStatePath(const std::string& runFolder, long long uid) {
+    return runFolder + "/status-" + std::to_string(uid) + ".json";
+}
 
-bool PublishState(const std::string& path, const StatusReport& report) {
-    QSaveFile file(QString::fromLocal8Bit(path.c_str()));
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
-    const std::string text = StatusJson(report);
-    file.write(text.data(), static_cast<qint64>(text.size()));
-    return file.commit();
+std::optional<StatusReport> ReadPublishedState(const std::string& path, long long ownerUid, long long writerPid,
+                                               std::string& error) {
+    // No link is followed, and a FIFO neither blocks the open nor the read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno == ELOOP ? path + " is a symbolic link" : path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file";
+        return std::nullopt;
+    }
+    if (ownerUid >= 0 && static_cast<long long>(st.st_uid) != ownerUid) {
+        error = path + " belongs to user " + std::to_string(st.st_uid) + ", not to the monitor's user " +
+                std::to_string(ownerUid);
+        return std::nullopt;
+    }
+    if (st.st_size > kMaxStateBytes) {
+        error = path + " is too large for a state";
+        return std::nullopt;
+    }
+    std::string text(static_cast<size_t>(kMaxStateBytes) + 1, '\0');
+    size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = path + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    if (got > static_cast<size_t>(kMaxStateBytes)) {
+        error = path + " is too large for a state";
+        return std::nullopt;
+    }
+    text.resize(got);
+    std::optional<StatusReport> report = ParseStatusJson(text, error);
+    if (report && writerPid > 0 && report->monitorPid != writerPid) {
+        error = path + " was written by process " + std::to_string(report->monitorPid) + ", not by the monitor (process " +
+                std::to_string(writerPid) + ")";
+        return std::nullopt;
+    }
+    if (!report) error = path + ": " + error;
+    return report;
+}
+
+ReplaceResult PublishState(const std::string& path, const StatusReport& report) {
+    ReplaceOptions options;
+    options.mode = 0640;
+    return ReplaceFile(path, StatusJson(report), options);
 }
 
 bool StatusQueryRunning(const std::string& runFolder) {
     SingleInstance mark(kStatusQueryMark, runFolder);
-    return !mark.Acquire() && !mark.Refused();
+    return !mark.Acquire(0, "status") && !mark.Refused();
 }
 
 int RunStatusCommand(const Options& options, SingleInstance& instance, const std::string& runFolder, std::FILE* out,
                      std::FILE* err) {
-    const std::string statePath = PublishedStatePath(runFolder);
     StatusReport report;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     std::string error;
@@ -100,22 +150,36 @@ int RunStatusCommand(const Options& options, SingleInstance& instance, const std
     // that finds the lock held sees the mark. Another query that holds the
     // mark has its answer in a moment.
     SingleInstance mark(kStatusQueryMark, runFolder);
-    if (!mark.Acquire() && !mark.Refused()) mark.Acquire(kStatusQueryWaitMs);
-    if (!instance.Acquire()) {
-        // The monitor runs: its state, never requests of our own beside its polls.
-        std::optional<StatusReport> published = ReadPublished(statePath, error);
+    if (!mark.Acquire(0, "status") && !mark.Refused()) mark.Acquire(kStatusQueryWaitMs, "status");
+    if (!instance.Acquire(0, "status")) {
+        // Another process holds the lock: only the state its own process
+        // published is believed, never requests of our own beside its polls.
+        const long long pid = instance.HolderPid();
+        if (pid <= 0) {
+            std::fprintf(err, "The lock %s cannot be used: %s\n", instance.LockPath().c_str(),
+                         std::strerror(instance.RefusedErrno() ? instance.RefusedErrno() : EINVAL));
+            return 3;
+        }
+        if (instance.HolderRole() == "upgrade") {
+            std::fprintf(err, "A firmware upgrade runs (process %lld); the enclosures are not asked meanwhile.\n", pid);
+            return 3;
+        }
+        const long long uid = instance.HolderUid();
+        std::optional<StatusReport> published =
+            ReadPublishedState(PublishedStatePath(runFolder, uid), uid, pid, error);
         if (!published) {
-            std::fprintf(err, "The monitor runs (process %lld) but its state cannot be read: %s\n",
-                         instance.HolderPid(), error.c_str());
+            std::fprintf(err, "The monitor runs (process %lld) but its state is refused: %s\n", pid, error.c_str());
             return 3;
         }
         report = *published;
         if (now - report.publishedAtMs > kStateOldSeconds * 1000)
             std::fprintf(err, "The running monitor's state is %s old.\n", Age(now - report.publishedAtMs).c_str());
     } else {
-        // No monitor: a state left behind is stale; the lock stays held while
-        // the enclosures are asked, so that no monitor starts polling meanwhile.
-        if (std::optional<StatusReport> left = ReadPublished(statePath, error))
+        // No monitor: a state this user's monitor left is stale; the lock
+        // stays held while the enclosures are asked, so that no monitor
+        // starts polling meanwhile.
+        const long long self = static_cast<long long>(::geteuid());
+        if (std::optional<StatusReport> left = ReadPublishedState(PublishedStatePath(runFolder, self), self, -1, error))
             std::fprintf(err, "The published state is %s old and its monitor no longer runs; reading the enclosures.\n",
                          Age(now - left->publishedAtMs).c_str());
         bool usable = false;

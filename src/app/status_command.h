@@ -2,19 +2,33 @@
 // The status query (--status): the running monitor's published state when
 // it runs, otherwise the enclosures themselves; and the monitor's side,
 // publishing its state after every poll.
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
 #include "monitor/status_report.h"
+#include "platform/file_replace.h"
 #include "platform/single_instance.h"
 
 namespace kestrel {
 
-// The published state in a run folder.
-std::string PublishedStatePath(const std::string& runFolder);
-// Replaces the file atomically; readable by the owner and the folder's group.
-bool PublishState(const std::string& path, const StatusReport& report);
+// The state a user's monitor publishes in a run folder: one file per user,
+// so that in a folder where nobody may replace another user's files, a
+// window user's monitor publishes beside the service's.
+std::string PublishedStatePath(const std::string& runFolder, long long uid);
+// A state is small; anything larger was not written by a monitor.
+inline constexpr int64_t kMaxStateBytes = 256 * 1024;
+// Reads a published state, believed only when it is a regular file (not a
+// link, not a FIFO) of ownerUid, no larger than kMaxStateBytes, written by
+// the process writerPid (-1: any); nullopt and the reason otherwise. Never
+// waits for a writer.
+std::optional<StatusReport> ReadPublishedState(const std::string& path, long long ownerUid, long long writerPid,
+                                               std::string& error);
+// Replaces the file atomically, whatever stands at its name; readable by the
+// owner and the folder's group. The old state stays when the write fails.
+ReplaceResult PublishState(const std::string& path, const StatusReport& report);
 
 // While a status query asks the enclosures it holds the single-instance lock
 // and, beside it, this mark: a monitor that starts meanwhile waits for the

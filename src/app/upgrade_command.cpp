@@ -1,10 +1,11 @@
 #include "app/upgrade_command.h"
 
 #include <QCoreApplication>
-#include <QSaveFile>
 
 #include "app/direct_detection.h"
 #include "maintenance/firmware_upgrade.h"
+#include "platform/file_replace.h"
+#include "platform/signal_hold.h"
 #include "sim/controller.h"
 #include "wire/status_sector.h"
 
@@ -90,7 +91,13 @@ int RunUpgradeCommand(const Options& options, ProductVariant /*variant: the same
         terminal.Progress(window.Model().maintenance.stepText,
                           static_cast<int>(std::min<uint32_t>(done, kUpgradeProgressSteps) * 100 / kUpgradeProgressSteps));
     });
-    FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, window, {terminal, terminal, nullptr});
+    // A signal that came during the flash has waited for its end; the
+    // command's own outcome then stands.
+    auto held = [](const std::vector<int>& signals) {
+        std::fprintf(stderr, "%s came during the upgrade and waited until the flash was complete.\n",
+                     SignalNames(signals).c_str());
+    };
+    FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, window, {terminal, terminal, nullptr, held});
     const unsigned slot = static_cast<unsigned>(options.slot - 1);
     if (slot < drives.EnclosureCount) {
         const Block512& identify = drives.IdentifyOfSlot(slot);
@@ -104,13 +111,10 @@ int RunUpgradeCommand(const Options& options, ProductVariant /*variant: the same
 
 int WriteSampleImage(const std::string& path, std::FILE* err) {
     const std::vector<uint8_t> image = sim::MakeDefaultFlashImage();
-    QSaveFile file(QString::fromLocal8Bit(path.c_str()));
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size())) ==
-            static_cast<qint64>(image.size()) &&
-        file.commit())
-        return 0;
-    std::fprintf(err, "cannot write '%s': %s\n", path.c_str(), file.errorString().toLocal8Bit().constData());
+    const ReplaceResult written =
+        ReplaceFile(path, std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
+    if (written) return 0;
+    std::fprintf(err, "%s\n", written.error.c_str());
     return 1;
 }
 

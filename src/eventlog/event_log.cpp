@@ -4,6 +4,7 @@
 #include <QDir>
 #include <algorithm>
 
+#include "eventlog/kept_log_lines.h"
 #include "eventlog/log_file.h"
 #include "eventlog/log_text.h"
 
@@ -56,6 +57,7 @@ void EventLog::Append(std::string line) {
 
 void EventLog::ClearLines() {
     lines_.clear();
+    saved_ = 0;
     ++epoch_;
     ++revision_;
 }
@@ -147,6 +149,7 @@ bool EventLog::OpenFile(const std::string& path, bool firstStatusPending) {
     if (earlier != stranded_.end()) {
         // Back on a day whose lines are still only here: carry on with them.
         lines_ = std::move(earlier->lines);
+        saved_ = earlier->saved;
         blocked_ = earlier->blocked;
         unsaved_ = true;
         stranded_.erase(earlier);
@@ -165,7 +168,7 @@ bool EventLog::OpenFile(const std::string& path, bool firstStatusPending) {
 // lines that cannot be written yet are kept for later tries.
 void EventLog::SetAside() {
     if (unsaved_ && !Save())
-        stranded_.push_back(EarlierDay{linesPath_, lines_, blocked_});
+        stranded_.push_back(EarlierDay{linesPath_, lines_, blocked_, saved_});
     unsaved_ = false;
 }
 
@@ -173,6 +176,7 @@ void EventLog::LoadFile() {
     LogFileContent content = ReadLogFile(linesPath_);
     if (content.status == LogFileContent::Status::Loaded || content.status == LogFileContent::Status::Missing) {
         // Lines gathered while the file could not be read follow its content.
+        saved_ = content.lines.size();
         content.lines.insert(content.lines.end(), std::make_move_iterator(lines_.begin()),
                              std::make_move_iterator(lines_.end()));
         lines_ = std::move(content.lines);
@@ -199,6 +203,7 @@ bool EventLog::Save() {
     switch (WriteLogFile(linesPath_, lines_)) {
         case LogWriteStatus::Written:
             unsaved_ = false;
+            saved_ = lines_.size();
             reported_.clear();
             break;
         case LogWriteStatus::NotRegular:
@@ -235,6 +240,40 @@ bool EventLog::Flush() {
     if (unsaved_) Save();
     RetryEarlierDays();
     return !HasUnsavedLines();
+}
+
+size_t EventLog::WriteKeptLines() {
+    if (config_.keptLinesFile.empty()) return 0;
+    const KeptLinesWritten kept = WriteKeptLogLines(config_.keptLinesFile);
+    if (kept.waiting > 0)
+        ReportFileProblem(std::to_string(kept.waiting) + " log lines kept at the last stop still cannot be written; they wait in " +
+                          config_.keptLinesFile);
+    return kept.written;
+}
+
+EventLog::KeepOutcome EventLog::KeepUnsaved() {
+    KeepOutcome outcome;
+    std::vector<KeptLogLines> blocks;
+    auto add = [&](const std::string& path, const std::vector<std::string>& lines, size_t saved) {
+        if (saved >= lines.size()) return;
+        blocks.push_back({path, std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(saved), lines.end())});
+        outcome.lines += lines.size() - saved;
+    };
+    for (const EarlierDay& day : stranded_) add(day.path, day.lines, day.saved);
+    if (unsaved_) add(linesPath_, lines_, saved_);
+    if (blocks.empty()) return outcome;
+    if (config_.keptLinesFile.empty()) {
+        outcome.error = "no state folder to keep them in";
+        return outcome;
+    }
+    outcome.error = KeepLogLines(config_.keptLinesFile, blocks);
+    if (outcome.error.empty()) {
+        outcome.keptIn = config_.keptLinesFile;
+        stranded_.clear();
+        unsaved_ = false;
+        saved_ = lines_.size();
+    }
+    return outcome;
 }
 
 void EventLog::ReportFileProblem(const std::string& message) {

@@ -34,6 +34,9 @@ struct EventLogConfig {
     // panel 4 (the window writes it to standard error; the headless service
     // already echoes the panel there).
     std::function<void(const std::string& text)> problems;
+    // Where lines that could not be written at the stop wait for the next
+    // start (see kept_log_lines.h); empty: nowhere.
+    std::string keptLinesFile;
 };
 
 // An echo that writes each line and a line feed to out, flushed at once.
@@ -78,6 +81,17 @@ public:
     bool HasUnsavedLines() const { return unsaved_ || !stranded_.empty(); }
     // Writes unsaved lines now (e.g. when the program closes).
     bool Flush();
+    // At the stop, after a Flush that failed: the lines still unwritten go to
+    // the kept-lines file, to be written at the next start.
+    struct KeepOutcome {
+        size_t lines = 0;    // lines that were not written
+        std::string keptIn;  // where they wait; empty when they could not be kept
+        std::string error;
+    };
+    KeepOutcome KeepUnsaved();
+    // At the start, before the first pass: lines an earlier run kept go to
+    // their files. Returns how many were written.
+    size_t WriteKeptLines();
 
 private:
     void Append(std::string line);
@@ -111,6 +125,7 @@ private:
     // are written to; they never go to another day's file.
     std::string linesPath_;
     bool unsaved_ = false;  // the newest lines are only in memory
+    size_t saved_ = 0;      // lines_ before this index are in the file as it stands
     bool blocked_ = false;  // what is at linesPath_ could not be read: never replaced
 
     // Lines of earlier days that could not be written yet; retried with
@@ -119,6 +134,7 @@ private:
         std::string path;
         std::vector<std::string> lines;
         bool blocked;  // the file's own content is not among the lines
+        size_t saved;  // the first lines, already in the file
     };
     std::vector<EarlierDay> stranded_;
 

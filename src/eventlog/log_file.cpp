@@ -1,5 +1,7 @@
 #include "eventlog/log_file.h"
 
+#include "platform/file_replace.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 
@@ -22,47 +23,6 @@ struct Fd {
         if (fd >= 0) ::close(fd);
     }
 };
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Our temporary files: "<name>" + marker + six characters, a regular file
-// owned by this user. A user's "<name>.backup" or a file of another user
-// never matches.
-void RemoveLeftoverTemporaries(const std::string& path) {
-    const std::string folder = FolderOf(path);
-    const std::string prefix = BaseName(path) + kLogTempMarker;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::string full = folder + "/" + name;
-        struct stat st {};
-        if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
-        ::unlink(full.c_str());
-    }
-    ::closedir(dir);
-}
 
 }  // namespace
 
@@ -158,33 +118,11 @@ LogWriteStatus WriteLogFile(const std::string& path, const std::vector<std::stri
         bytes += line;
         bytes += "\r\n";
     }
-
-    // A replacement cut short by a kill leaves its temporary file behind.
-    RemoveLeftoverTemporaries(path);
-
-    struct stat old {};
-    const bool replacing = ::lstat(path.c_str(), &old) == 0;
-    if (replacing && !S_ISREG(old.st_mode)) return LogWriteStatus::NotRegular;
-    if (!replacing && errno != ENOENT && errno != ENOTDIR) return LogWriteStatus::Failed;
-
-    std::string temp;
-    Fd file;
-    for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
-        static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-        temp = path + kLogTempMarker;
-        for (int i = 0; i < 6; ++i) temp += kChars[QRandomGenerator::global()->bounded(62)];
-        file.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (file.fd < 0 && errno != EEXIST) return LogWriteStatus::Failed;
-    }
-    if (file.fd < 0) return LogWriteStatus::Failed;
-    // A replaced file keeps its mode; a new one gets the usual one.
-    const bool written = (!replacing || ::fchmod(file.fd, old.st_mode & 07777) == 0) && WriteAll(file.fd, bytes) &&
-                         ::fsync(file.fd) == 0;
-    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return LogWriteStatus::Failed;
-    }
-    return LogWriteStatus::Written;
+    ReplaceOptions options;
+    options.regularOnly = true;
+    const ReplaceResult result = ReplaceFile(path, bytes, options);
+    if (result) return LogWriteStatus::Written;
+    return result.status == ReplaceStatus::NotRegular ? LogWriteStatus::NotRegular : LogWriteStatus::Failed;
 }
 
 bool EnsureLogFolder(const std::string& dir) {

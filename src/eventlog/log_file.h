@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_replace.h"
+
 namespace kestrel {
 
 struct LogFileContent {
@@ -71,7 +73,7 @@ LogWriteStatus WriteLogFile(const std::string& path, const std::vector<std::stri
 
 // The name of the temporary files of WriteLogFile: path + this marker + six
 // characters.
-inline constexpr char kLogTempMarker[] = ".kestrel-tmp.";
+inline constexpr const char* kLogTempMarker = kReplaceTempMarker;
 
 // Creates the folder of the log files with its parents when it is missing.
 bool EnsureLogFolder(const std::string& dir);

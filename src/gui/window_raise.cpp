@@ -2,12 +2,17 @@
 
 #include <QFile>
 #include <QLocalSocket>
+#include <QTimer>
+#include <memory>
 #include <unistd.h>
 
 namespace kestrel {
 
 namespace {
 constexpr char kRaise[] = "raise\n";
+constexpr qint64 kRaiseSize = sizeof kRaise - 1;
+// A peer that connects and says nothing is let go after this long.
+constexpr int kIdlePeerMs = 5000;
 }
 
 std::string WindowSocketPath(const std::string& runFolder) {
@@ -23,14 +28,22 @@ WindowRaiseServer::WindowRaiseServer(const std::string& socketPath, std::functio
     server_.listen(path);
     QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] {
         while (QLocalSocket* socket = server_.nextPendingConnection()) {
+            // The request is six bytes: nothing more is ever read or kept.
+            socket->setReadBufferSize(kRaiseSize);
+            auto request = std::make_shared<QByteArray>();
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-                if (!socket->canReadLine()) return;
-                const bool ask = socket->readLine(64) == kRaise;
+            QTimer::singleShot(kIdlePeerMs, socket, [socket] { socket->abort(); });
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket, request] {
+                request->append(socket->read(kRaiseSize - request->size()));
+                if (!QByteArray(kRaise).startsWith(*request)) {
+                    socket->abort();
+                    return;
+                }
+                if (request->size() < kRaiseSize) return;
                 socket->write("ok\n");
                 socket->flush();
                 socket->disconnectFromServer();
-                if (ask && raise_) raise_();
+                if (raise_) raise_();
             });
         }
     });

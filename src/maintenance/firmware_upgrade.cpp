@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/signal_hold.h"
 #include "wire/enclosure_status.h"
 
 namespace kestrel {
@@ -11,9 +12,10 @@ void FirmwareUpgrade::ShowStep(const char* text) {
     window_.Sync();
 }
 
-UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string& caption) {
+UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string& caption, SignalHold& hold) {
     ports_.boxes.Show(box, caption);
     (void)flash_.SetSpiMode(spi_mode::kLeaveUpgrade);  // the refusal is what is told
+    DeliverHeld(hold);
     lock_.EndMaintenance();
     return UpgradeOutcome::Refused;
 }
@@ -29,16 +31,20 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
         return UpgradeOutcome::Refused;
     }
     drives_.LockedEnclosure = slot;
+    // From entering upgrade mode until it is left, no signal but SIGKILL
+    // may end the process: a half-erased flash may not boot.
+    SignalHold hold;
     if (!flash_.SetSpiMode(spi_mode::kEnterUpgrade)) {  // the panel and boxes told why
+        DeliverHeld(hold);
         lock_.EndMaintenance();
         return UpgradeOutcome::Refused;
     }
     Block512 status{};
-    if (!reader_.ReadSlot(drives_, slot, status)) return Refuse("Get SPI Record fail ", "Message");
+    if (!reader_.ReadSlot(drives_, slot, status)) return Refuse("Get SPI Record fail ", "Message", hold);
     const EnclosureStatus decoded = DecodeStatus(status, SlotCapabilities(drives_, slot));
-    if (decoded.configVersion != image.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
+    if (decoded.configVersion != image.ConfigVersion()) return Refuse("SPI Configuration Version Error", "", hold);
     if (decoded.Running())
-        return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "");
+        return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "", hold);
 
     MaintenanceView& view = window_.Model().maintenance;
     view.updateText = "Firmware Update...";
@@ -55,6 +61,7 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
     // The text the failure box shows is the step's own, whatever leaving
     // upgrade mode reports after it.
     const OpResult left = flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
+    DeliverHeld(hold);
     if (ports_.timer1) ports_.timer1(false);
     view.stepPanelVisible = false;
     window_.Sync();
@@ -69,6 +76,13 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
     }
     lock_.EndMaintenance();
     return verified ? UpgradeOutcome::Verified : UpgradeOutcome::Failed;
+}
+
+void FirmwareUpgrade::DeliverHeld(SignalHold& hold) {
+    const std::vector<int> held = hold.Release();
+    if (held.empty()) return;
+    if (ports_.heldSignals) ports_.heldSignals(held);
+    else RaiseHeldSignals(held);
 }
 
 OpResult FirmwareUpgrade::EraseProgramVerify(const FirmwareImage& loaded) {

@@ -5,6 +5,7 @@
 // when no image is loaded, the controller's configuration version differs
 // from the image's, or a rebuild or media scan is running.
 #include <functional>
+#include <vector>
 
 #include "device/status_reader.h"
 #include "maintenance/firmware_image.h"
@@ -16,6 +17,8 @@
 #include "wire/drive_table.h"
 
 namespace kestrel {
+
+class SignalHold;
 
 // Bar maximum: every 512 bytes read and programmed, every 4 KiB erased, and
 // some room: 2,206 for the 512 KiB flash.
@@ -36,6 +39,9 @@ struct UpgradePorts {
     StatusBar& bar;
     // Starts (true) or stops (false) Timer1; may be empty.
     std::function<void(bool)> timer1;
+    // Receives the signals that arrived while the enclosure was in upgrade
+    // mode, once it has left it. Empty: each then takes its default action.
+    std::function<void(const std::vector<int>&)> heldSignals = {};
 };
 
 class FirmwareUpgrade {
@@ -50,7 +56,8 @@ public:
     [[nodiscard]] UpgradeOutcome Upgrade(unsigned slot, const FirmwareImage& image);
 
 private:
-    UpgradeOutcome Refuse(const std::string& box, const std::string& caption);
+    UpgradeOutcome Refuse(const std::string& box, const std::string& caption, SignalHold& hold);
+    void DeliverHeld(SignalHold& hold);
     OpResult EraseProgramVerify(const FirmwareImage& image);
     void ShowStep(const char* text);
 

@@ -2,8 +2,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <array>
+
+#include "platform/file_replace.h"
 
 namespace kestrel {
 
@@ -77,15 +78,12 @@ QByteArray Joined(const std::vector<std::string>& lines) {
 
 std::string WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
     const QByteArray bytes = Joined(lines);
-    QSaveFile file(Q(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString().toStdString();
-    return {};
+    return ReplaceFile(path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))).error;
 }
 
 struct TextFileChange::Aside {
-    explicit Aside(const std::string& path) : file(Q(path)) {}
-    QSaveFile file;
+    explicit Aside(const std::string& path) : file(path) {}
+    FileReplacement file;
 };
 
 TextFileChange::TextFileChange(std::string path, std::vector<std::string> lines)
@@ -102,19 +100,16 @@ std::string TextFileChange::Prepare() {
     }
     aside_ = std::make_unique<Aside>(path_);
     const QByteArray bytes = Joined(lines_);
-    if (!aside_->file.open(QIODevice::WriteOnly) || aside_->file.write(bytes) != bytes.size()) {
-        const std::string error = aside_->file.errorString().toStdString();
-        aside_.reset();
-        return error;
-    }
-    return {};
+    const ReplaceResult prepared =
+        aside_->file.Prepare(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    if (!prepared) aside_.reset();
+    return prepared.error;
 }
 
 std::string TextFileChange::Apply() {
     if (lines_.empty()) return RemoveTextFile(path_);
     if (!aside_) return "not prepared";
-    const bool ok = aside_->file.commit();
-    const std::string error = ok ? std::string() : aside_->file.errorString().toStdString();
+    const std::string error = aside_->file.Commit().error;
     aside_.reset();
     return error;
 }

@@ -1,5 +1,7 @@
 #include "platform/registry_key.h"
 
+#include "platform/file_replace.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -385,31 +387,33 @@ bool RegistryKey::Flush() {
     }
     // Qt writes back some values it read differently (a value list that
     // holds a NUL character comes back cut short): every value not written
-    // now must read as it did.
+    // now must read as it did, and every one written now must be there.
+    QFile result(Q(tempPath));
+    if (!result.open(QIODevice::ReadOnly)) return Fail("cannot read back " + tempPath);
+    const QByteArray written = result.readAll();
+    const auto after = ParseAll(written, Q(path_));
+    if (!after) return Fail("cannot check " + path_ + notWritten);
+    std::set<QString> names;
+    for (const std::string& name : pending_) names.insert(Q(keyName_ + "/" + name));
+    for (const QString& name : names)
+        if (!after->count(name)) return Fail("cannot write " + path_ + notWritten);
     if (existed) {
-        QFile result(Q(tempPath));
-        if (!result.open(QIODevice::ReadOnly)) return Fail("cannot read back " + tempPath);
         const auto before = ParseAll(bytes, Q(path_));
-        const auto after = ParseAll(result.readAll(), Q(path_));
-        if (!before || !after) return Fail("cannot check " + path_ + notWritten);
-        std::set<QString> written;
-        for (const std::string& name : pending_) written.insert(Q(keyName_ + "/" + name));
+        if (!before) return Fail("cannot check " + path_ + notWritten);
         for (const auto& [name, value] : *before) {
-            if (written.count(name)) continue;
+            if (names.count(name)) continue;
             const auto kept = after->find(name);
             if (kept == after->end() || kept->second != value)
                 return Fail(path_ + ": the value " + S(name) + " would not be written back as it is" + notWritten);
         }
     }
-    if (chmod(tempPath.c_str(), 0600) != 0) return Fail("cannot make " + path_ + " private");
-    struct stat made {};
-    if (existed && stat(tempPath.c_str(), &made) == 0 &&
-        (made.st_uid != original.st_uid || made.st_gid != original.st_gid) &&
-        chown(tempPath.c_str(), original.st_uid, original.st_gid) != 0)
-        return Fail(path_ + " belongs to another user, whose file this program cannot write" + notWritten);
-    if (rename(tempPath.c_str(), path_.c_str()) != 0)
-        return Fail("cannot replace " + path_ + ": " + std::strerror(errno));
-    temp.setAutoRemove(false);
+    // The file keeps its owner; every write, the flush and the close are
+    // checked before it takes the name.
+    ReplaceOptions options;
+    options.mode = 0600;
+    options.keepOwner = existed;
+    const ReplaceResult replaced = ReplaceFile(path_, std::string_view(written.constData(), static_cast<size_t>(written.size())), options);
+    if (!replaced) return Fail(replaced.error + notWritten);
     pending_.clear();
     before_.clear();
     return true;

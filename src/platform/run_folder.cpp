@@ -24,6 +24,10 @@ std::string Unsafe(const std::string& dir, bool machineWide) {
     if (machineWide) {
         if (st.st_uid != 0) return dir + " is not owned by root";
         if (st.st_mode & S_IWOTH) return dir + " is writable by every user";
+        // Its group may write it; the sticky bit keeps each member from
+        // removing or replacing the others' files (the lock, a state).
+        if ((st.st_mode & S_IWGRP) && !(st.st_mode & S_ISVTX))
+            return dir + " is writable by its group but has no sticky bit";
     } else {
         if (st.st_uid != ::geteuid()) return dir + " belongs to another user";
         if (st.st_mode & (S_IWGRP | S_IWOTH)) return dir + " is writable by other users";

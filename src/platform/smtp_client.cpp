@@ -247,7 +247,9 @@ size_t ReadMessage(char* buffer, size_t size, size_t count, void* user) {
 }
 
 // What the protocol trace tells: the greeting, the mechanisms offered for
-// AUTH, and the recipients the server refused.
+// AUTH, the recipients the server refused, and the server's own refusal of
+// the last command (code and text), which names a failure better than any
+// guess of ours.
 struct Session {
     const SmtpEvents* events = nullptr;
     bool connected = false;
@@ -255,7 +257,18 @@ struct Session {
     std::set<std::string> mechanisms;
     std::string pendingRcpt;
     std::vector<std::string> refused;
+    std::string refusal;
 };
+
+// A reply line as it may be shown: printable, without its line end, short.
+std::string ShownReply(std::string_view line) {
+    std::string text;
+    for (const char c : line) {
+        if (c == '\r' || c == '\n') break;
+        text.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c);
+    }
+    return text.substr(0, 100);
+}
 
 void NoteCapabilities(Session& session, std::string_view line) {
     if (line.size() < 4 || line.substr(0, 3) != "250") return;
@@ -288,9 +301,10 @@ int WatchProtocol(CURL*, curl_infotype type, char* data, size_t size, void* user
             if (session->events->connected) session->events->connected();
         }
         NoteCapabilities(*session, text);
-        if (!session->pendingRcpt.empty() && !text.empty() && (text[0] == '4' || text[0] == '5') &&
-            (text.size() < 4 || text[3] == ' '))
-            session->refused.push_back(session->pendingRcpt);
+        const bool last = text.size() < 4 || text[3] == ' ' || text[3] == '\r' || text[3] == '\n';
+        const bool refusing = !text.empty() && (text[0] == '4' || text[0] == '5');
+        if (!session->pendingRcpt.empty() && refusing && last) session->refused.push_back(session->pendingRcpt);
+        else if (refusing && last) session->refusal = ShownReply(text);
         if (text.size() >= 4 && text[3] == ' ') session->pendingRcpt.clear();
     } else if (type == CURLINFO_HEADER_OUT) {
         if (text.substr(0, 4) == "EHLO") {
@@ -299,6 +313,8 @@ int WatchProtocol(CURL*, curl_infotype type, char* data, size_t size, void* user
             session->mechanisms.clear();
         }
         session->pendingRcpt.clear();
+        // Only the answer to the newest command counts (the closing QUIT aside).
+        if (text.substr(0, 4) != "QUIT") session->refusal.clear();
         if (text.substr(0, 9) == "RCPT TO:<") {
             const size_t end = text.find('>');
             if (end != std::string_view::npos) session->pendingRcpt = std::string(text.substr(9, end - 9));
@@ -307,7 +323,11 @@ int WatchProtocol(CURL*, curl_infotype type, char* data, size_t size, void* user
     return 0;
 }
 
-std::string Describe(CURLcode code, const char* detail, CURL* c) {
+std::string Describe(CURLcode code, const char* detail, CURL* c, const Session& session) {
+    // The server said no, with its code and its reason: say that.
+    const bool cutShort = code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING ||
+                          code == CURLE_WEIRD_SERVER_REPLY;
+    if (!session.refusal.empty() && cutShort) return "Mail server refused: " + session.refusal;
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST: return "Mail server not found";
         case CURLE_COULDNT_CONNECT: return "Mail server refused the connection";
@@ -431,7 +451,7 @@ Attempt Perform(const SmtpServer& server, int port, Login login, const std::stri
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
 
     attempt.code = curl_easy_perform(c);
-    if (attempt.code != CURLE_OK) attempt.error = Describe(attempt.code, detail, c);
+    if (attempt.code != CURLE_OK) attempt.error = Describe(attempt.code, detail, c, session);
     return attempt;
 }
 

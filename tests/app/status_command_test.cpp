@@ -3,14 +3,20 @@
 // running monitor's published state.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
-#include <QLockFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <functional>
 #include <memory>
+#include <vector>
 
+#include "platform/single_instance.h"
 #include "support/program.h"
 
 namespace kestrel {
@@ -31,6 +37,11 @@ QString Scenario(const QTemporaryDir& dir, const QString& name, const QString& s
   "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}] %2
 })").arg(status, extra).toUtf8());
     return path;
+}
+
+// The state this user's monitor publishes.
+QString StatePath(const Program& program) {
+    return program.runtimeDir() + "/status-" + QString::number(::geteuid()) + ".json";
 }
 
 // Waits for a condition the program brings about; the watchdog ends a hang.
@@ -113,7 +124,7 @@ TEST(StatusCommand, ReadsTheRunningMonitorsStateAndFallsBackWhenItDied) {
     const QString scenario = Scenario(dir, "monitor", R"("diskState": "0x22")",
                                       R"(, "timeline": [{"at": 2000, "enclosure": "desk", "action": "set", "fields": {"diskState": "0x82"}}])");
     std::unique_ptr<QProcess> monitor(program.Start(program.WithFiles({"--headless", "--simulate", scenario, "--time-scale", "0.1"})));
-    const QString state = program.runtimeDir() + "/status.json";
+    const QString state = StatePath(program);
     ASSERT_TRUE(WaitFor([&] {
         QFile f(state);
         return f.open(QIODevice::ReadOnly) && f.readAll().contains("\"failed\"");
@@ -150,10 +161,10 @@ TEST(StatusCommand, AMonitorStartingWhileAQueryAsksTheEnclosuresWaitsForIt) {
     Program program;
     // The lock and the mark as a status query holds them while it reads the
     // enclosures.
-    auto mark = std::make_unique<QLockFile>(program.runtimeDir() + "/KESTREL_STATUS_QUERY.lock");
-    auto query = std::make_unique<QLockFile>(program.runtimeDir() + "/KESTREL_GUI.lock");
-    ASSERT_TRUE(mark->tryLock(0));
-    ASSERT_TRUE(query->tryLock(0));
+    auto mark = std::make_unique<SingleInstance>("KESTREL_STATUS_QUERY", program.runtimeDir().toStdString());
+    auto query = std::make_unique<SingleInstance>("KESTREL_GUI", program.runtimeDir().toStdString());
+    ASSERT_TRUE(mark->Acquire(0, "status"));
+    ASSERT_TRUE(query->Acquire(0, "status"));
 
     std::unique_ptr<QProcess> monitor(program.Start(program.WithFiles({"--headless", "--time-scale", "0.1"})));
     // Give a monitor that would leave the chance to; the one that waits
@@ -161,12 +172,104 @@ TEST(StatusCommand, AMonitorStartingWhileAQueryAsksTheEnclosuresWaitsForIt) {
     EXPECT_FALSE(monitor->waitForFinished(1000));
     query.reset();  // the query ends
     mark.reset();
-    ASSERT_TRUE(WaitFor([&] { return QFile::exists(program.runtimeDir() + "/status.json"); }))
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(StatePath(program)); }))
         << "the monitor left: " << monitor->readAllStandardError().toStdString();
     EXPECT_EQ(monitor->state(), QProcess::Running);
     monitor->terminate();
     ASSERT_TRUE(monitor->waitForFinished(10000));
     EXPECT_EQ(monitor->exitCode(), 0);
+}
+
+// What stands at the state's name while the monitor is stopped (so that it
+// cannot replace it meanwhile): only its own state is believed, and nothing
+// makes the query wait. Once it runs again, its next poll puts its state back.
+TEST(StatusCommand, OnlyTheLockHoldersOwnStateIsBelieved) {
+    QTemporaryDir dir;
+    Program program;
+    const QString scenario = Scenario(dir, "failing", R"("diskState": "0x82")");
+    std::unique_ptr<QProcess> monitor(
+        program.Start(program.WithFiles({"--headless", "--simulate", scenario, "--time-scale", "0.1"})));
+    const QString state = StatePath(program);
+    const QByteArray own = QString("\"monitorPid\": %1").arg(monitor->processId()).toUtf8();
+    auto published = [&] {
+        QFile f(state);
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains(own);
+    };
+    ASSERT_TRUE(WaitFor(published)) << "no published state";
+    QFile real(state);
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    const QByteArray genuine = real.readAll();
+    real.close();
+    const pid_t pid = static_cast<pid_t>(monitor->processId());
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+
+    struct Plant {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    };
+    auto forged = [&](const QByteArray& text) {
+        QFile::remove(state);
+        QFile f(state);
+        f.open(QIODevice::WriteOnly);
+        f.write(text);
+    };
+    QByteArray normal = genuine;
+    normal.replace("\"failed\"", "\"present\"").replace("\"Failure\"", "\"Normal\"");
+    normal.replace(own, "\"monitorPid\": 1");
+    const std::vector<Plant> plants = {
+        {"a state another process wrote", [&] { forged(normal); }, "not by the monitor"},
+        {"a FIFO", [&] { QFile::remove(state); ::mkfifo(state.toLocal8Bit().constData(), 0644); }, "not a regular file"},
+        {"a link to a secret", [&] { QFile::remove(state); QFile::link("/etc/shadow", state); }, "symbolic link"},
+        {"a huge file", [&] { forged(genuine + QByteArray(300 * 1024, ' ')); }, "too large"},
+    };
+    for (const Plant& plant : plants) {
+        SCOPED_TRACE(plant.what);
+        plant.make();
+        const Program::Result r = program.RunToEnd({"--status", "--json", "--simulate", scenario}, 5000);
+        EXPECT_TRUE(r.finished) << "the query waited";
+        EXPECT_EQ(r.exitCode, 3) << r.out.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("state is refused")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(plant.reason)) << r.err.toStdString();
+    }
+    // The FIFO last: the monitor replaces whatever stands at the name.
+    QFile::remove(state);
+    ::mkfifo(state.toLocal8Bit().constData(), 0644);
+    ASSERT_EQ(::kill(pid, SIGCONT), 0);
+    ASSERT_TRUE(WaitFor([&] {
+        struct stat st {};
+        return ::lstat(state.toLocal8Bit().constData(), &st) == 0 && S_ISREG(st.st_mode) && published();
+    })) << "the monitor left the FIFO in place";
+    const Program::Result r = program.RunToEnd({"--status", "--json", "--simulate", scenario}, 5000);
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    monitor->terminate();
+    ASSERT_TRUE(monitor->waitForFinished(10000));
+}
+
+// A state that cannot be published is said once, the query refuses what
+// stands at the name, and the next poll that can publishes again.
+TEST(StatusCommand, AStateThatCannotBePublishedIsSaidOnce) {
+    Program program;
+    const QString state = StatePath(program);
+    ASSERT_TRUE(QDir().mkdir(state));
+    std::unique_ptr<QProcess> monitor(program.Start(program.WithFiles({"--headless", "--time-scale", "0.1"})));
+    QByteArray err;
+    ASSERT_TRUE(WaitFor([&] {
+        monitor->waitForReadyRead(50);
+        err += monitor->readAllStandardError();
+        return err.contains("Cannot publish the state");
+    })) << err.toStdString();
+    const Program::Result r = program.RunToEnd({"--status", "--simulate"}, 5000);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains("not a regular file")) << r.err.toStdString();
+    ASSERT_TRUE(QDir().rmdir(state));
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo(state).isFile(); }));
+    monitor->terminate();
+    ASSERT_TRUE(monitor->waitForFinished(10000));
+    err += monitor->readAllStandardError();
+    EXPECT_EQ(err.count("Cannot publish the state"), 1) << err.toStdString();
 }
 
 }  // namespace

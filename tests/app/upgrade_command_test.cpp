@@ -3,9 +3,14 @@
 // runs.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QThread>
+#include <csignal>
 #include <memory>
 
 #include "app/command_line.h"
@@ -111,13 +116,41 @@ TEST_F(UpgradeCommandRun, RefusedOrFailedExitsOne) {
         << r.out.toStdString();
 }
 
+// Behind a pipe that a reader closes (`... | head -4`), and with signals
+// sent while the flash is erased: the upgrade goes on to its verified end.
+TEST_F(UpgradeCommandRun, NeitherAClosedPipeNorASignalCutsTheFlashShort) {
+    QProcess p;
+    p.setProcessEnvironment(program_.env());
+    p.start(KESTREL_RAID_EXE, program_.WithFiles({"--time-scale", "0.05", "--upgrade-firmware", sample_}));
+    ASSERT_TRUE(p.waitForStarted(5000));
+    QByteArray out;
+    auto seen = [&](const char* text) {
+        QDeadlineTimer deadline(60000);
+        while (!out.contains(text) && !deadline.hasExpired() && p.state() == QProcess::Running) {
+            p.waitForReadyRead(100);
+            out += p.readAllStandardOutput();
+        }
+        return out.contains(text);
+    };
+    ASSERT_TRUE(seen("Process 1 / 3")) << out.toStdString();
+    for (const int s : {SIGUSR1, SIGUSR2, SIGALRM, SIGRTMIN + 2}) ::kill(static_cast<pid_t>(p.processId()), s);
+    ASSERT_TRUE(seen("Process 2 / 3")) << out.toStdString();
+    p.closeReadChannel(QProcess::StandardOutput);
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const std::string err = p.readAllStandardError().toStdString();
+    ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << "ended by a signal; " << err;
+    EXPECT_EQ(p.exitCode(), 0) << err;
+    EXPECT_NE(err.find("SIGUSR1, SIGUSR2, SIGALRM, SIGRTMIN+2 came during the upgrade"), std::string::npos) << err;
+}
+
 TEST_F(UpgradeCommandRun, RefusedWhileTheMonitorRuns) {
     std::unique_ptr<QProcess> monitor(program_.Start(program_.WithFiles({"--headless"})));
-    // Wait for the monitor to hold the single-instance lock.
+    // Wait for the monitor to hold the single-instance lock: it publishes
+    // its state after its first poll.
     QElapsedTimer clock;
     clock.start();
-    while (QDir(program_.runtimeDir()).entryList(QDir::Files | QDir::Hidden).isEmpty() && clock.elapsed() < 10000)
-        QThread::msleep(20);
+    const QString state = program_.runtimeDir() + "/status-" + QString::number(::geteuid()) + ".json";
+    while (!QFile::exists(state) && clock.elapsed() < 20000) QThread::msleep(20);
     const Program::Result r = Upgrade({sample_});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.toStdString().find("already running"), std::string::npos);

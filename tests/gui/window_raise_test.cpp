@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -57,6 +58,55 @@ TEST(WindowRaise, AskShowsAndRaisesTheMinimisedWindow) {
     EXPECT_TRUE(answered);
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
+}
+
+// Local input is bounded: a peer that sends endless bytes without the
+// request is cut off, and the window still answers the next real request.
+TEST(WindowRaise, EndlessBytesAreCutOffAndTheNextAskIsServed) {
+    QTemporaryDir dir;
+    const std::string path = WindowSocketPath(dir.path().toStdString());
+    int raised = 0;
+    WindowRaiseServer server(path, [&] { ++raised; });
+    ASSERT_TRUE(server.Listening());
+
+    std::atomic<bool> done{false}, cutOff{false};
+    std::thread flood([&] {
+        QLocalSocket socket;
+        socket.connectToServer(QString::fromStdString(path));
+        if (socket.waitForConnected(5000)) {
+            const QByteArray chunk(1 << 16, 'x');
+            // 64 MiB at most; the server must hang up long before.
+            for (int i = 0; i < 1024 && socket.state() == QLocalSocket::ConnectedState; ++i) {
+                socket.write(chunk);
+                socket.waitForBytesWritten(1000);
+            }
+            cutOff = socket.state() != QLocalSocket::ConnectedState || socket.waitForDisconnected(10000);
+        }
+        done = true;
+    });
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done) loop.quit();
+    });
+    poll.start(10);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    flood.join();
+    EXPECT_TRUE(cutOff) << "the window kept reading endless input";
+    EXPECT_EQ(raised, 0);
+
+    done = false;
+    std::atomic<bool> answered{false};
+    std::thread second([&] {
+        answered = AskRunningWindowToRaise(path, 5000);
+        done = true;
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    second.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(raised, 1);
 }
 
 TEST(WindowRaise, NoWindowNoWait) {

@@ -39,5 +39,5 @@ if command -v systemd-analyze >/dev/null; then
 else
   echo "install check: systemd-analyze is not installed; unit not verified" >&2
 fi
-grep -q '^d /run/kestrel 2775 root disk' "$dest/usr/lib/tmpfiles.d/kestrel.conf" || fail "tmpfiles.d entry"
+grep -q '^d /run/kestrel 3775 root disk' "$dest/usr/lib/tmpfiles.d/kestrel.conf" || fail "tmpfiles.d entry"
 echo "install check: passed"

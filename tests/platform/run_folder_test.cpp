@@ -30,10 +30,17 @@ TEST(RunFolder, PrefersTheMachineFolderAndRefusesAnUnsafeOne) {
     EXPECT_FALSE(f.machineWide);
 
     if (::geteuid() != 0) GTEST_SKIP() << "a root-owned machine folder needs root";
-    in.machineDir = Make(base, "machine", 02775);
+    in.machineDir = Make(base, "machine", 03775);
     f = ChooseRunFolder(in);
     EXPECT_EQ(f.path, in.machineDir);
     EXPECT_TRUE(f.machineWide);
+
+    // Its group may write it but without the sticky bit: one member could
+    // remove or replace another's lock or state.
+    ::chmod(in.machineDir.c_str(), 02775);
+    f = ChooseRunFolder(in);
+    EXPECT_TRUE(f.path.empty());
+    EXPECT_NE(f.error.find("no sticky bit"), std::string::npos) << f.error;
 
     // Everybody may write it: refused, with no fallback that would let a
     // second monitor run beside the first.

@@ -167,6 +167,23 @@ TEST(SmtpClient, ARefusedRecipientDoesNotCostTheOthersTheirMail) {
     EXPECT_EQ(server.MailCount(), 1);
 }
 
+// A server that refuses the sender, the DATA command or the message itself
+// is named with its own code and reason, not as a closed connection.
+TEST(SmtpClient, AServerRefusalIsToldWithItsCodeAndText) {
+    const QStringList stages = {"mail", "data", "end"};
+    const QStringList replies = {"421 4.3.2 Service shutting down", "452 4.3.1 Insufficient system storage",
+                                 "554 5.7.1 Message refused by policy"};
+    for (const QString& stage : stages) {
+        for (const QString& reply : replies) {
+            SCOPED_TRACE((stage + " " + reply).toStdString());
+            SmtpTestServer server({"--reply", stage, reply});
+            const SmtpOutcome outcome = SendSmtp(Local(server.port()), Alert());
+            EXPECT_FALSE(outcome.sent);
+            EXPECT_EQ(outcome.error, "Mail server refused: " + reply.toStdString());
+        }
+    }
+}
+
 struct Certificate {
     QString cert, key;
 };

@@ -18,7 +18,7 @@ OUTDIR/events.log as the client gets there.
 """
 import asyncio, json, os, socket, sys, threading
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, LoginPassword
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 def append_line(outdir, name, line):
@@ -94,6 +94,7 @@ def main():
     args = sys.argv[1:]
     outdir = args.pop(0)
     auth = tls = mechanisms = refuse = None
+    replies = {}
     auth_optional = False
     while args:
         a = args.pop(0)
@@ -104,6 +105,11 @@ def main():
             auth_optional = True
         elif a == "--mechanisms":
             mechanisms = args.pop(0).split(",")
+        elif a == "--reply":
+            # --reply mail|data|end "CODE TEXT": the answer to MAIL FROM, to
+            # the DATA command, or after the end of the data.
+            stage = args.pop(0)
+            replies[stage] = args.pop(0)
         elif a == "--refuse-rcpt":
             refuse = args.pop(0)
         elif a == "--tls":
@@ -116,6 +122,13 @@ def main():
     count = [0]
 
     class Handler:
+        async def handle_MAIL(self, server, session, envelope, address, mail_options):
+            if "mail" in replies:
+                return replies["mail"]
+            envelope.mail_from = address
+            envelope.mail_options.extend(mail_options)
+            return "250 OK"
+
         async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
             if refuse and refuse in address:
                 return "550 5.1.1 No such user"
@@ -123,6 +136,8 @@ def main():
             return "250 OK"
 
         async def handle_DATA(self, server, session, envelope):
+            if "end" in replies:
+                return replies["end"]
             count[0] += 1
             login = session.auth_data.login.decode() if isinstance(session.auth_data, LoginPassword) else None
             record = {
@@ -167,7 +182,18 @@ def main():
     sock.bind(("127.0.0.1", 0))
     port = sock.getsockname()[1]
     sock.close()
-    controller = Controller(Handler(), hostname="127.0.0.1", port=port, server_hostname="localhost", **kwargs)
+    class ReplyingSMTP(SMTP):
+        async def smtp_DATA(self, arg):
+            if "data" in replies:
+                await self.push(replies["data"])
+                return
+            await super().smtp_DATA(arg)
+
+    class ReplyingController(Controller):
+        def factory(self):
+            return ReplyingSMTP(self.handler, **self.SMTP_kwargs)
+
+    controller = ReplyingController(Handler(), hostname="127.0.0.1", port=port, server_hostname="localhost", **kwargs)
     controller.start()
     print("PORT", port, flush=True)
     sys.stdin.read()
