@@ -25,7 +25,7 @@ wait_for() {
 }
 ms() { date +%s%3N; }
 
-say "systemd is PID 1: $(cat /proc/1/comm); booted in: $(systemd-analyze time 2>/dev/null | head -n1)"
+say "PID 1 is $(cat /proc/1/comm); the check started $(cut -d" " -f1 /proc/uptime) s after the kernel"
 [ "$(cat /proc/1/comm)" = systemd ] || fail "PID 1 is not systemd"
 
 dpkg -i /tmp/packages/*.deb >/tmp/dpkg.out 2>&1 || { cat /tmp/dpkg.out; fail "dpkg -i"; }
