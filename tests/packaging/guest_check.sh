@@ -28,7 +28,7 @@ ms() { date +%s%3N; }
 say "PID 1 is $(cat /proc/1/comm); the check started $(cut -d" " -f1 /proc/uptime) s after the kernel"
 [ "$(cat /proc/1/comm)" = systemd ] || fail "PID 1 is not systemd"
 
-dpkg -i /tmp/packages/*.deb >/tmp/dpkg.out 2>&1 || { cat /tmp/dpkg.out; fail "dpkg -i"; }
+dpkg -i /root/packages/*.deb >/tmp/dpkg.out 2>&1 || { cat /tmp/dpkg.out; fail "dpkg -i"; }
 state=$(systemctl is-enabled "$unit" 2>&1)
 [ "$state" = disabled ] || fail "after the install the unit is '$state', not disabled"
 say "installed; the unit is $state and $(systemctl is-active "$unit")"
@@ -77,13 +77,12 @@ say "stopped in $took ms, result $result"
 [ "$result" = success ] || fail "the service ended with $result"
 
 rm -rf "/etc/systemd/system/$unit.d"
-packages=$(for deb in /tmp/packages/*.deb; do dpkg-deb -f "$deb" Package; done)
+packages=$(for deb in /root/packages/*.deb; do dpkg-deb -f "$deb" Package; done)
 # shellcheck disable=SC2086
 dpkg --purge $packages >/tmp/dpkg.out 2>&1 || { cat /tmp/dpkg.out; fail "dpkg --purge"; }
-left=$(find / -xdev -name '*kestrel*' -not -path '/tmp/packages/*' 2>/dev/null)
+left=$(find / -xdev -name '*kestrel*' -not -path '/root/packages/*' 2>/dev/null)
 [ -z "$left" ] || fail "left after the purge: $left"
 say "purged; nothing of the package left"
 say "failed units: $(systemctl list-units --state=failed --no-legend --plain | awk '{print $1}' | tr '\n' ' ')"
-say "slowest at boot: $(systemd-analyze blame --no-pager 2>/dev/null | head -n 4 | tr -s ' \n' ' ')"
 say "guest uptime $(cut -d' ' -f1 /proc/uptime) s"
 finish 0
