@@ -13,7 +13,8 @@ trap 'rm -rf "$dest"' EXIT
 DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
 fail() { echo "install check: $*" >&2; exit 1; }
 usr=$dest/usr
-if [ -e "$usr/bin/kestrel-raid-monitor" ]; then
+# The headless program splits the tree into two packages.
+if [ -e "$build/kestrel-raid-monitor" ]; then
   docs=(share/doc/kestrel-raid-monitor share/doc/kestrel-raid-gui)
   pages=(kestrel-raid-gui kestrel-hybrid-gui kestrel-raid-monitor)
 else
