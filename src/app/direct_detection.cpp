@@ -18,7 +18,7 @@ TransportOptions OneShotTransport(double timeScale) {
 }  // namespace
 
 DirectDetection::DirectDetection(const DeviceIoChoice& devices, double timeScale, MessageBoxes& boxes,
-                                 StatusBar& bar)
+                                 StatusBar& bar, std::function<void(const std::string&)> notice)
     : transport(*devices.io, boxes, bar, OneShotTransport(timeScale)),
       reader(transport),
       detection_(drives, transport, *devices.io, reader) {
@@ -27,6 +27,7 @@ DirectDetection::DirectDetection(const DeviceIoChoice& devices, double timeScale
         // A one-shot run has no scenario clock: the steps at 0 ms set the PC up.
         devices.simulated->AdvanceTo(std::chrono::milliseconds(0));
     }
+    detection_.SetNotice(std::move(notice));
     drives.LogicalDriveCount = detection_.EnumerateLogicalDrives();
     drives.PhysicalDriveCount = detection_.CountPhysicalDrives();
     detection_.Redetect(true);

@@ -11,7 +11,10 @@ namespace kestrel {
 // enclosures itself, without the monitor: one detection, committed at once.
 class DirectDetection {
 public:
-    DirectDetection(const DeviceIoChoice& devices, double timeScale, MessageBoxes& boxes, StatusBar& bar);
+    // notice: where what detection says once goes besides panel 4 (a drive
+    // that is not a supported enclosure, enclosures past the eighth).
+    DirectDetection(const DeviceIoChoice& devices, double timeScale, MessageBoxes& boxes, StatusBar& bar,
+                    std::function<void(const std::string&)> notice = {});
     DirectDetection(const DirectDetection&) = delete;
     DirectDetection& operator=(const DirectDetection&) = delete;
 

@@ -174,6 +174,12 @@ void MainModule::RunTimer1(bool on) {
 }
 
 void MainModule::WatchDeviceChanges() {
+    // Headless, panel 4 reaches standard error by itself.
+    if (!options_.headless)
+        detection_.SetNotice([](const std::string& text) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fflush(stderr);
+        });
     // Any device change restarts the quiet wait of the presence watch; the
     // notification may come from the detection thread, so it is posted.
     auto changed = [this] {

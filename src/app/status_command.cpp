@@ -45,7 +45,9 @@ StatusReport QueryDevices(const Options& options, std::FILE* err, bool& usable) 
     // answer; they stay out of its output.
     SilentBoxes boxes;
     MemoryStatusBar bar(nullptr);
-    DirectDetection found(devices, options.timeScale, boxes, bar);
+    // What detection says about drives it leaves out goes to standard error.
+    DirectDetection found(devices, options.timeScale, boxes, bar,
+                          [err](const std::string& text) { std::fprintf(err, "%s\n", text.c_str()); });
     DriveTable& drives = found.drives;
     StatusReader& reader = found.reader;
     std::vector<bool> answering;

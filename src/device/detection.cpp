@@ -73,6 +73,11 @@ DriveDetection::BridgeAnswer DriveDetection::TryBridge(uint8_t shift, Block512& 
     return BridgeAnswer::None;
 }
 
+void DriveDetection::Say(const std::string& text) {
+    transport_.Bar().SetPanel(kErrorPanel, text);
+    if (notice_) notice_(text);
+}
+
 unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
     DriveTable& t = drives_;
     for (Block512& slot : t.ProbeIdentify) slot.fill(0);
@@ -81,6 +86,11 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
     t.MemberCount.fill(0);
     int opened = 0;
     const bool lockedShown = t.IsLocked() && !firstStatusPending && t.LockedEnclosure < t.EnclosureCount;
+    // Each detection proves its drives anew; the one under maintenance keeps
+    // what the detection that listed it proved.
+    transport_.RevokeAllBut(lockedShown ? std::optional<unsigned>(t.DriveOfSlot(t.LockedEnclosure)) : std::nullopt);
+    uint32_t lookAlikes = 0;
+    std::string leftOut;
 
     for (unsigned k = 0; k < DriveTable::kPhysicalDrives; ++k) {
         uint32_t flags = k;
@@ -95,12 +105,16 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
         }
         if (transport_.OpenDevice(static_cast<int>(k)) == kInvalidHandle) continue;
         const DeviceHandle handle = transport_.Handle();
+        EnclosureEvidence evidence;
 
         Block512& slot = t.ProbeIdentify[k];
         const bool mailboxRead = transport_.ScsiRead10(handle, mailbox::kIdentify, slot, 1);
         if (!mailboxRead) transport_.Bar().SetPanel(kErrorPanel, MailboxErrorText(mailbox::kIdentify, false));
         const bool mailbox = mailboxRead && status::HasControllerSignature(slot);
-        if (mailbox) flags |= access::kScsiMailbox;
+        if (mailbox) {
+            flags |= access::kScsiMailbox;
+            evidence.mailboxIdentify = slot;
+        }
         Block512& identify = mailbox ? slot : transport_.Response();
         transport_.Bar().SetPanel(kStagePanel, "Mode 2");
 
@@ -111,6 +125,7 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
         if (transport_.AtaCommand(handle, identifyDevice, identify, 1) && status::HasControllerSignature(identify)) {
             flags |= access::kAtaPassThrough;
             controllerBlock = true;
+            evidence.ataIdentify = identify;
         }
 
         if (!(flags & access::kAnyPath) && transport_.ScsiInquiry(handle, identify) &&
@@ -119,6 +134,7 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
             if (answer != BridgeAnswer::None) flags |= access::kBridgeCdb | access::kCdbShift1;
             else if ((answer = TryBridge(0, identify)) != BridgeAnswer::None) flags |= access::kBridgeCdb;
             controllerBlock = answer == BridgeAnswer::Identify;
+            if (controllerBlock) evidence.bridgeIdentify = identify;
         }
         transport_.CloseDevice();
 
@@ -129,7 +145,20 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
             // controller's block rather than disk data of block 58.
             if (controllerBlock && &identify != &slot) slot = identify;
             t.ProbingFlags = flags;
-            reader_.ReadFor(flags, t.ProbeStatus[k]);
+            if (reader_.ReadFor(flags, t.ProbeStatus[k])) evidence.status = t.ProbeStatus[k];
+            evidence.flags = flags;
+            const Proof proof = transport_.Admit(k, evidence);
+            if (proof.outcome == ProofOutcome::Disproven) {
+                // Shown once and then left alone: not listed, so nothing
+                // polls it, and never admitted, so nothing writes to it.
+                lookAlikes |= 1u << k;
+                t.ProbeStatus[k].fill(0);
+                if (!(lookAlikesSaid_ & (1u << k)))
+                    Say("Physical drive " + std::to_string(k) + " is not a supported enclosure (" + proof.reason +
+                        "); it is left alone.");
+                if (++opened == t.PhysicalDriveCount) break;
+                continue;
+            }
             bool member = false;
             for (unsigned l = 0; l < t.ProbeCount && !member; ++l) {
                 const unsigned other = access::DriveOf(t.ProbeFlags[l]);
@@ -141,11 +170,18 @@ unsigned DriveDetection::IdentifyEnclosures(bool firstStatusPending) {
             if (!member && t.ProbeCount < DriveTable::kMaxEnclosures) {
                 if (t.ProbeCount < DriveTable::kMaxMembers) t.MemberCount[t.ProbeCount] = 0;
                 t.ProbeFlags[t.ProbeCount++] = flags;
+            } else if (!member) {
+                leftOut += (leftOut.empty() ? "" : ", ") + std::to_string(k);
             }
             if (t.ResponderCount < DriveTable::kPhysicalDrives) t.ResponderFlags[t.ResponderCount++] = flags;
         }
         if (++opened == t.PhysicalDriveCount) break;
     }
+    lookAlikesSaid_ = lookAlikes;
+    if (!leftOut.empty() && leftOut != leftOutSaid_)
+        Say("More than " + std::to_string(DriveTable::kMaxEnclosures) + " enclosures: physical drive" +
+            (leftOut.find(',') == std::string::npos ? " " : "s ") + leftOut + " left out.");
+    leftOutSaid_ = leftOut;
     return t.ProbeCount;
 }
 

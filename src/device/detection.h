@@ -14,6 +14,7 @@
 // detection thread has none, and the user-interface thread keeps running.
 // Everything else runs on the user-interface thread.
 #include <functional>
+#include <string>
 
 #include "wire/drive_table.h"
 #include "device/transport.h"
@@ -48,14 +49,24 @@ public:
     // while the old list is still in place.
     void CommitDetection(bool firstStatusPending, const std::function<void()>& reportPresenceChanges);
 
+    // Where what detection says once goes besides panel 4 (the program
+    // gives standard error): a drive that answers like an enclosure but is
+    // not a supported one, and enclosures left out past the eighth. Called
+    // from the detection thread.
+    void SetNotice(std::function<void(const std::string&)> notice) { notice_ = std::move(notice); }
+
 private:
     enum class BridgeAnswer { None, Identify, Fixed };
     BridgeAnswer TryBridge(uint8_t shift, Block512& identifyBuffer);
+    void Say(const std::string& text);
 
     DriveTable& drives_;
     Transport& transport_;
     DeviceIo& io_;
     StatusReader& reader_;
+    std::function<void(const std::string&)> notice_;
+    uint32_t lookAlikesSaid_ = 0;  // bit n: drive n was said to be no supported enclosure
+    std::string leftOutSaid_;
 };
 
 // Status-bar panel that shows the identification stage.

@@ -15,7 +15,10 @@ Path PathOf(uint32_t flags) {
     return Path::Ata;
 }
 
-void Fail(Transport& transport, const std::string& text) { transport.Bar().SetPanel(kErrorPanel, text); }
+// A write refused unsent keeps its own reason in the panel.
+void Fail(Transport& transport, const std::string& text) {
+    if (!transport.WriteRefused()) transport.Bar().SetPanel(kErrorPanel, text);
+}
 
 bool WriteToBlock(Transport& transport, uint32_t block) {
     if (transport.SendCommandSector(block)) return true;

@@ -54,6 +54,10 @@ std::string MailboxErrorText(uint32_t block, bool write) {
     return "Error code " + std::to_string(block) + (write ? "1" : "0");
 }
 
+std::string NotSupportedText(unsigned drive) {
+    return "Physical drive " + std::to_string(drive) + " is not a supported enclosure; nothing is written to it.";
+}
+
 Transport::Transport(DeviceIo& io, MessageBoxes& boxes, StatusBar& bar, TransportOptions options)
     : io_(io), boxes_(boxes), bar_(bar), options_(std::move(options)) {
     if (!options_.pause) options_.pause = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
@@ -69,6 +73,7 @@ DeviceHandle Transport::OpenDevice(int driveNumberOrLetter) {
         path = VolumePath(static_cast<char>(driveNumberOrLetter));
     }
     handle_ = path.empty() ? kInvalidHandle : io_.Open(path);
+    openDrive_ = handle_ != kInvalidHandle && driveNumberOrLetter < 'C' ? driveNumberOrLetter : -1;
     return handle_;
 }
 
@@ -81,10 +86,50 @@ bool Transport::OpenOrReport(int driveNumberOrLetter) {
 void Transport::CloseDevice() {
     if (handle_ != kInvalidHandle) io_.Close(handle_);
     handle_ = kInvalidHandle;
+    openDrive_ = -1;
+}
+
+Proof Transport::Admit(unsigned drive, const EnclosureEvidence& evidence) {
+    Proof proof = ProveEnclosure(evidence);
+    if (drive >= DriveTable::kPhysicalDrives) return proof;
+    const uint32_t bit = 1u << drive;
+    if (proof.outcome == ProofOutcome::Proven && access::DriveOf(evidence.flags) == drive) admitted_ |= bit;
+    else admitted_ &= ~bit;
+    return proof;
+}
+
+void Transport::RevokeAllBut(std::optional<unsigned> kept) {
+    const uint32_t keep = kept && *kept < DriveTable::kPhysicalDrives ? 1u << *kept : 0u;
+    admitted_ &= keep;
+}
+
+bool Transport::Admitted(unsigned drive) const {
+    return drive < DriveTable::kPhysicalDrives && (admitted_.load() & (1u << drive)) != 0;
+}
+
+bool Transport::OpenForMaintenance(unsigned drive) {
+    if (!Admitted(drive)) {
+        bar_.SetPanel(kErrorPanel, NotSupportedText(drive));
+        boxes_.Show(NotSupportedText(drive), "Message");
+        return false;
+    }
+    return OpenOrReport(static_cast<int>(drive));
+}
+
+bool Transport::WriteAllowed(DeviceHandle handle) {
+    writeRefused_ = false;
+    if (handle != kInvalidHandle && handle == handle_ && openDrive_ >= 0 && Admitted(static_cast<unsigned>(openDrive_)))
+        return true;
+    writeRefused_ = true;
+    if (handle != kInvalidHandle)
+        bar_.SetPanel(kErrorPanel, openDrive_ >= 0 ? NotSupportedText(static_cast<unsigned>(openDrive_))
+                                                   : std::string("Nothing is written to a volume."));
+    return false;
 }
 
 bool Transport::ScsiRequest(DeviceHandle handle, const std::array<uint8_t, 16>& cdb, bool dataIn, uint8_t* data,
                             uint32_t length, uint32_t timeoutSeconds, uint32_t needed) {
+    writeRefused_ = false;
     if (handle == kInvalidHandle) return false;
     passthrough::ScsiRequest request;
     request.cdb = cdb;
@@ -114,6 +159,7 @@ bool Transport::ScsiRead10(DeviceHandle handle, uint32_t lba, std::span<uint8_t>
 
 bool Transport::ScsiWrite10(DeviceHandle handle, uint32_t lba, std::span<const uint8_t> buffer, unsigned count) {
     if (count == 0 || count > 0xFF || buffer.size() < size_t{count} * kBlockBytes) return false;
+    if (!WriteAllowed(handle)) return false;
     std::array<uint8_t, 16> cdb{};
     cdb[0] = 0x2A;
     bytes::PutBe32(cdb.data() + 2, lba);
@@ -133,6 +179,8 @@ bool Transport::ScsiInquiry(DeviceHandle handle, std::span<uint8_t> buffer36) {
 bool Transport::BridgeCommand(BridgeKind kind, std::span<uint8_t> buffer, uint32_t address) {
     const BridgeShape shape = ShapeOf(kind);
     if (buffer.size() < shape.length) return false;
+    // Erase reads eight bytes back but wipes a flash sector.
+    if ((kind == BridgeKind::Write || kind == BridgeKind::Erase) && !WriteAllowed(handle_)) return false;
     std::array<uint8_t, 16> cdb{};
     cdb[0] = 0xFE;
     cdb[1] = 0xFE;
@@ -159,6 +207,9 @@ bool Transport::BridgeFixedCommand() {
 bool Transport::AtaCommand(DeviceHandle handle, const AtaTaskfile& taskfile, std::span<uint8_t> buffer,
                            unsigned sectors, AtaReturned* returnedRegisters) {
     if (sectors > kMaxAtaSectors || buffer.size() < size_t{sectors} * kBlockBytes) return false;
+    // Only IDENTIFY DEVICE is known to be harmless on any disk; the vendor
+    // command changes the controller's state.
+    if (taskfile.command != kAtaIdentifyDevice && !WriteAllowed(handle)) return false;
     const size_t dataSize = size_t{sectors} * kBlockBytes;
     const size_t size = dataSize + passthrough::ide::kSlack;
     std::unique_ptr<uint8_t[]> request(new (std::nothrow) uint8_t[size]);

@@ -10,13 +10,23 @@
 // user-interface thread never issue requests at the same time, because the
 // monitoring flags keep them apart; any further source of requests must be
 // serialised with those two.
+//
+// Writes leave for a drive only here, so this is where a disk is kept safe:
+// a request that writes (WRITE(10), a bridge Write or Erase, any ATA command
+// but IDENTIFY DEVICE) goes only to a physical drive that detection has
+// admitted, that is shown by reads alone to be an enclosure controller
+// (enclosure_proof.h). To any other drive, and to a volume, it is refused
+// unsent.
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "device/enclosure_proof.h"
 #include "wire/command_sector.h"
 #include "wire/drive_table.h"
 #include "platform/device_io.h"
@@ -101,6 +111,19 @@ public:
     // A fresh numbered command block, 3 + (random & 0x7F).
     uint32_t NextMailboxBlock();
 
+    // Admits the drive for requests that write when the evidence proves it
+    // an enclosure controller; otherwise it is not admitted (or no longer).
+    Proof Admit(unsigned drive, const EnclosureEvidence& evidence);
+    // Takes back every admission but the kept drive's (the enclosure under
+    // maintenance, which a detection does not probe).
+    void RevokeAllBut(std::optional<unsigned> kept);
+    bool Admitted(unsigned drive) const;
+    // As OpenOrReport, for an operation that will write: a drive not admitted
+    // is refused before it is opened, with the reason in panel 4 and a box.
+    bool OpenForMaintenance(unsigned drive);
+    // The last request was a write refused unsent; its reason is in panel 4.
+    bool WriteRefused() const { return writeRefused_; }
+
     StatusBar& Bar() { return bar_; }
     MessageBoxes& Boxes() { return boxes_; }
 
@@ -113,7 +136,14 @@ private:
     MessageBoxes& boxes_;
     StatusBar& bar_;
     TransportOptions options_;
+    // Whether the open handle is a drive admitted for writes; when not, the
+    // refusal is shown in panel 4.
+    bool WriteAllowed(DeviceHandle handle);
+
     DeviceHandle handle_ = kInvalidHandle;
+    int openDrive_ = -1;
+    bool writeRefused_ = false;  // physical drive of the open handle, -1 for a volume or none
+    std::atomic<uint32_t> admitted_{0};  // bit n: drive n; set by detection, read by every thread
     uint8_t cdbShift_ = 1;
     CommandSector command_;
     Block512 response_{};
@@ -123,5 +153,7 @@ private:
 inline constexpr int kErrorPanel = 4;
 // "Error code " + block + digit (1 = write failed, 0 = read failed).
 std::string MailboxErrorText(uint32_t block, bool write);
+// "Physical drive <n> is not a supported enclosure; nothing is written to it."
+std::string NotSupportedText(unsigned drive);
 
 }  // namespace kestrel

@@ -17,7 +17,7 @@ bool SendControllerCommandTo(Transport& transport, const DriveTable& drives, con
         transport.Boxes().Show("Invalid Drive", "");
         return false;
     }
-    if (!transport.OpenOrReport(static_cast<int>(drives.DriveOfSlot(slot)))) return false;
+    if (!transport.OpenForMaintenance(drives.DriveOfSlot(slot))) return false;
     const bool ok = SendControllerCommand(transport);
     transport.CloseDevice();
     return ok;

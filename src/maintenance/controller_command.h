@@ -10,7 +10,9 @@ namespace kestrel {
 
 // Checks, in order: an enclosure was found ("Device not found!!!" in panel 4
 // and the box "No Device found !"), a device box is checked (else false
-// without a word), the slot's drive opens ("Invalid Drive"). Then writes the
+// without a word), the slot's drive was shown to be an enclosure
+// controller (else "Physical drive N is not a supported enclosure; ..."),
+// the slot's drive opens ("Invalid Drive"). Then writes the
 // sealed sector ("Error code 201" when that fails) and closes the drive.
 bool SendControllerCommandTo(Transport& transport, const DriveTable& drives, const ShellModel& window,
                              unsigned slot);

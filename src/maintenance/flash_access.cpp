@@ -19,7 +19,7 @@ bool FlashAccess::Preconditions() {
         transport_.Boxes().Show("No Upgrade Mode !", "Message");
         return false;
     }
-    return transport_.OpenOrReport(static_cast<int>(access::DriveOf(Flags())));
+    return transport_.OpenForMaintenance(access::DriveOf(Flags()));
 }
 
 bool FlashAccess::SetSpiMode(int code) {

@@ -5,6 +5,7 @@
 #include "device/routes.h"
 #include "wire/byte_order.h"
 #include "sim/simulated_pc.h"
+#include "support/admitted_drives.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
@@ -29,7 +30,9 @@ constexpr Path kPaths[] = {kMailbox, kAta, kBridge, kBridge0};
 class RoutesTest : public ::testing::Test {
 protected:
     RoutesTest()
-        : pc_(testing::ScenarioFrom(testing::kEveryPath)), io_(&pc_), transport_(io_, boxes_, bar_, Options()) {}
+        : pc_(testing::ScenarioFrom(testing::kEveryPath)), io_(&pc_), transport_(io_, boxes_, bar_, Options()) {
+        testing::AdmitAllDrives(transport_);
+    }
     TransportOptions Options() {
         TransportOptions o;
         o.pause = [](std::chrono::milliseconds) {};

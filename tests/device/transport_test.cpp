@@ -5,6 +5,7 @@
 #include "wire/command_sector.h"
 #include "device/transport.h"
 #include "wire/byte_order.h"
+#include "support/admitted_drives.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 
@@ -19,6 +20,10 @@ class TransportTest : public ::testing::Test {
 protected:
     TransportTest() : transport_(io_, boxes_, bar_, Options()) {
         io_.reply = [](const IoCall&, std::span<uint8_t> block, size_t&) { return CompleteWhole(block); };
+        // The requests go to an open drive that detection admitted.
+        testing::AdmitAllDrives(transport_);
+        transport_.OpenDevice(0);
+        io_.Clear();
     }
     TransportOptions Options() {
         TransportOptions o;
@@ -261,6 +266,45 @@ TEST_F(TransportTest, CommandSectorChecksumAndMailboxBlocks) {
     ASSERT_TRUE(transport_.SendCommandSector(20));
     EXPECT_EQ(io_.calls.back().outData, std::vector<uint8_t>(sector.bytes.begin(), sector.bytes.end()));
     EXPECT_TRUE(IsValidCommandSector(sector.bytes));
+}
+
+TEST_F(TransportTest, WritesGoOnlyToAnAdmittedDrive) {
+    transport_.RevokeAllBut(std::nullopt);
+    ASSERT_EQ(transport_.OpenDevice(3), 7);
+    Block512 data{};
+    EXPECT_FALSE(transport_.ScsiWrite10(7, 20, data, 1));
+    EXPECT_FALSE(transport_.SendCommandSector(20));
+    EXPECT_FALSE(transport_.AtaCommand(7, {.features = 0x03, .command = 0x88}, {}, 0));
+    EXPECT_FALSE(transport_.BridgeCommand(BridgeKind::Write, data, 0));
+    EXPECT_FALSE(transport_.BridgeCommand(BridgeKind::Erase, data, 0));
+    EXPECT_TRUE(transport_.WriteRefused());
+    EXPECT_TRUE(io_.calls.empty()) << "nothing was sent";
+    EXPECT_EQ(bar_.Panel(kErrorPanel), NotSupportedText(3));
+    // Reads, and IDENTIFY DEVICE, go as before.
+    EXPECT_TRUE(transport_.ScsiRead10(7, 58, data, 1));
+    EXPECT_FALSE(transport_.WriteRefused());
+    io_.reply = [](const IoCall& call, std::span<uint8_t> buffer, size_t& returned) {
+        if (call.code != ioctl::kScsiPassThroughDirect) return returned = buffer.size(), true;
+        return CompleteWhole(buffer);
+    };
+    EXPECT_TRUE(transport_.AtaCommand(7, {.device = 0xE0, .command = 0xEC}, data, 1));
+    EXPECT_TRUE(transport_.BridgeCommand(BridgeKind::Identify, data, 0));
+    EXPECT_EQ(io_.calls.size(), 4u) << "read, rescan, IDENTIFY, bridge Identify";
+
+    // Admitted, the same drive takes them; a volume never does.
+    testing::AdmitDrives(transport_, {3});
+    EXPECT_TRUE(transport_.ScsiWrite10(7, 20, data, 1));
+    ASSERT_EQ(transport_.OpenDevice('E'), 7);
+    EXPECT_FALSE(transport_.ScsiWrite10(7, 20, data, 1));
+    EXPECT_EQ(bar_.Panel(kErrorPanel), "Nothing is written to a volume.");
+    // A maintenance operation is refused before the drive opens.
+    transport_.RevokeAllBut(3);
+    io_.Clear();
+    EXPECT_FALSE(transport_.OpenForMaintenance(4));
+    EXPECT_TRUE(io_.opened.empty());
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, NotSupportedText(4));
+    EXPECT_TRUE(transport_.OpenForMaintenance(3));
 }
 
 }  // namespace

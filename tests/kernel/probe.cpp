@@ -1,5 +1,6 @@
 #include "kernel/probe.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <mutex>
@@ -10,6 +11,8 @@
 #include "device/status_reader.h"
 #include "device/transport.h"
 #include "eventlog/status_events.h"
+#include "maintenance/disk_operations.h"
+#include "maintenance/firmware_upgrade.h"
 
 namespace kestrel::kernelloop {
 
@@ -19,7 +22,10 @@ class Boxes final : public MessageBoxes {
 public:
     MessageAnswer Show(const std::string& text, const std::string&, MessageButtons) override {
         shown += "box \"" + text + "\"\n";
-        return MessageAnswer::No;
+        std::string line = text;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        since += (since.empty() ? "" : " / ") + line;
+        return answer;
     }
     bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
                    MessageAnswered answered) override {
@@ -28,6 +34,8 @@ public:
         return true;
     }
     std::string shown;
+    std::string since;  // the boxes since it was last cleared
+    MessageAnswer answer = MessageAnswer::No;
 };
 
 class Bar final : public StatusBar {
@@ -67,7 +75,126 @@ uint32_t Fnv(std::span<const uint8_t> data) {
 }
 
 
+class Window final : public WindowState {
+public:
+    Window() { model.deviceChecked = {true, true}; }
+    ShellModel& Model() override { return model; }
+    const ShellModel& Model() const override { return model; }
+    void Sync() override {}
+    void SetDeviceChecked(int slot, bool checked) override { model.deviceChecked[static_cast<size_t>(slot & 1)] = checked; }
+    ShellModel model;
+};
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    return text;
+}
+
+const char* UpgradeName(UpgradeOutcome outcome) {
+    switch (outcome) {
+        case UpgradeOutcome::Verified: return "verified";
+        case UpgradeOutcome::Refused: return "refused";
+        case UpgradeOutcome::Ignored: return "ignored";
+        default: return "failed";
+    }
+}
+
+const char* DiskName(DiskOutcome outcome) {
+    switch (outcome) {
+        case DiskOutcome::Completed: return "completed";
+        case DiskOutcome::Failed: return "failed";
+        default: return "ignored";
+    }
+}
+
+TransportOptions QuickTransport() {
+    TransportOptions options;
+    options.pause = [](std::chrono::milliseconds) {};
+    options.random = [n = uint32_t{0}]() mutable { return n++; };
+    return options;
+}
+
 }  // namespace
+
+std::string RunMaintenance(DeviceIo& io, const std::string& imagePath) {
+    Boxes boxes;
+    boxes.answer = MessageAnswer::Yes;  // a user who says Yes to everything
+    Bar bar;
+    Transport transport(io, boxes, bar, QuickTransport());
+    DriveTable drives;
+    StatusReader reader(transport);
+    DriveDetection detection(drives, transport, io, reader);
+    std::string report;
+    detection.SetNotice([&](const std::string& text) { report += "notice " + text + "\n"; });
+    drives.LogicalDriveCount = detection.EnumerateLogicalDrives();
+    drives.PhysicalDriveCount = detection.CountPhysicalDrives();
+    detection.Redetect(true);
+    detection.CommitDetection(true, [] {});
+    report += Format("enclosures %u\n", drives.EnclosureCount);
+    for (unsigned slot = 0; slot < drives.EnclosureCount; ++slot)
+        report += Format("D%u drive %u flags 0x%02x model \"%s\"\n", slot + 1, drives.DriveOfSlot(slot),
+                         drives.EnclosureFlags[slot],
+                         Trimmed(status::AtaString(drives.IdentifyOfSlot(slot), status::kIdentifyModel, 40)).c_str());
+    for (int poll = 1; poll <= 3; ++poll) {
+        for (unsigned slot = 0; slot < drives.EnclosureCount; ++slot) {
+            drives.SelectedEnclosure = slot;
+            Block512 block{};
+            report += Format("poll %d D%u %s\n", poll, slot + 1, reader.ReadStatus(drives, {}, block) ? "ok" : "failed");
+        }
+    }
+    for (int k = 0; k < DriveTable::kPhysicalDrives; ++k) {
+        if (transport.OpenDevice(k) == kInvalidHandle) continue;
+        Block512 identify{};
+        const AtaTaskfile identifyDevice{.device = 0xE0, .command = kAtaIdentifyDevice};
+        const bool ok = transport.AtaCommand(transport.Handle(), identifyDevice, identify, 1);
+        transport.CloseDevice();
+        if (ok)
+            report += Format("identify drive %d ok model \"%s\" serial \"%s\"\n", k,
+                             Trimmed(status::AtaString(identify, status::kIdentifyModel, 40)).c_str(),
+                             Trimmed(status::AtaString(identify, 20, 20)).c_str());
+        else
+            report += Format("identify drive %d failed\n", k);
+    }
+
+    FirmwareImage image;
+    std::unique_ptr<ImageFile> file = OpenRealImageFile();
+    if (!LoadFirmwareImage(imagePath, image, {bar, boxes}, *file)) return report + "image not loaded\n";
+    // Upgrade and Initialize on one list; the panel and box texts of a
+    // refusal go with the outcome.
+    auto maintain = [&](DriveTable& table, unsigned slot, const std::string& what) {
+        Window window;
+        window.model.upgradePageDevice = static_cast<int>(slot);
+        window.model.statusPageDevice = static_cast<int>(slot);
+        SchedulerFlags flags;
+        MaintenanceLock lock(flags, table, window);
+        FlashAccess flash(transport, table, flags, {});
+        FirmwareUpgrade upgrade(flash, lock, reader, table, flags, window, image, {boxes, bar, nullptr});
+        boxes.since.clear();
+        const UpgradeOutcome upgraded = upgrade.Image2_UpgradeClick();
+        report += Format("upgrade %s %s", what.c_str(), UpgradeName(upgraded));
+        report += upgraded == UpgradeOutcome::Verified ? "\n" : " (" + boxes.since + ")\n";
+        DiskOperations disks(transport, lock, table, flags, window, {boxes, bar, nullptr, nullptr});
+        boxes.since.clear();
+        const DiskOutcome initialized = disks.Initialize();
+        report += Format("initialize %s %s", what.c_str(), DiskName(initialized));
+        report += initialized == DiskOutcome::Completed ? "\n" : " (" + boxes.since + ")\n";
+    };
+    for (unsigned slot = 0; slot < drives.EnclosureCount; ++slot)
+        maintain(drives, slot, Format("D%u drive %u", slot + 1, drives.DriveOfSlot(slot)));
+    for (unsigned k = 0; k < DriveTable::kPhysicalDrives; ++k) {
+        bool listed = false;
+        for (unsigned slot = 0; slot < drives.EnclosureCount; ++slot) listed = listed || drives.DriveOfSlot(slot) == k;
+        if (listed || transport.OpenDevice(static_cast<int>(k)) == kInvalidHandle) continue;
+        transport.CloseDevice();
+        for (uint32_t path : {uint32_t{access::kScsiMailbox}, uint32_t{access::kAtaPassThrough}}) {
+            DriveTable forged = drives;
+            forged.EnclosureFlags[0] = path | k;
+            forged.EnclosureCount = 1;
+            maintain(forged, 0, Format("unlisted drive %u as 0x%02x", k, path | k));
+        }
+    }
+    return report;
+}
 
 const char* ProbeScenario() {
     return R"({

@@ -14,6 +14,14 @@ namespace kestrel::kernelloop {
 // bytes of flash over its access path.
 std::string RunProbe(DeviceIo& io);
 
+// What a user's maintenance does to every drive: detection (with what it
+// says), three rounds of status polls, IDENTIFY DEVICE through ATA
+// pass-through on every drive, then a firmware upgrade with the image at
+// imagePath and an Initialize on every listed enclosure, and both again on
+// every drive that is not listed, as if it were a mailbox and then an ATA
+// enclosure. One line for each outcome.
+std::string RunMaintenance(DeviceIo& io, const std::string& imagePath);
+
 // The scenario the guest's disks come from: one enclosure on each access
 // path and a plain disk; the mailbox enclosure's HDD2 is pulled after its
 // second status read.

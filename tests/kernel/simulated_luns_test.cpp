@@ -24,17 +24,22 @@ protected:
 };
 
 TEST_F(SimulatedLunsTest, AtaPassThroughComesBackAsASatDeviceSendsIt) {
-    // Drive 1 takes taskfiles: IDENTIFY with CK_COND gives the data and the
-    // registers in fixed-format sense, which the device layer reads as success.
+    // Drive 1 takes taskfiles: IDENTIFY (no CK_COND) gives the data with
+    // GOOD; a non-data command with CK_COND gives the registers in
+    // fixed-format sense, which the device layer reads as success.
     const auto identify = linuxio::AtaPassThrough16({.device = 0xE0, .command = 0xEC}, 512);
     const ScsiOutcome answer = Run(1, identify, 512);
-    EXPECT_EQ(answer.status, 0x02);
+    EXPECT_EQ(answer.status, 0x00);
     ASSERT_EQ(answer.dataIn.size(), 512u);
     EXPECT_EQ(answer.dataIn[258], '3');
-    const linuxio::AtaOutcome read = linuxio::AtaResult({answer.status, 0, 0x08, 0, answer.sense});
+    EXPECT_TRUE(linuxio::AtaResult({answer.status, 0, 0, 0, answer.sense}).ok);
+    const auto enter = linuxio::AtaPassThrough16({.features = 0x03, .command = 0x88}, 0);
+    const ScsiOutcome entered = Run(1, enter, 0);
+    EXPECT_EQ(entered.status, 0x02);
+    const linuxio::AtaOutcome read = linuxio::AtaResult({entered.status, 0, 0x08, 0, entered.sense});
     EXPECT_TRUE(read.ok);
     ASSERT_TRUE(read.returned);
-    EXPECT_EQ(read.returned->device, 0xE0);
+    EXPECT_EQ(read.returned->status & 0x01, 0);
 
     // A vendor command the controller refuses: ERR in the status register.
     const auto unknownFeature = linuxio::AtaPassThrough16({.features = 0x7E, .command = 0x88}, 0);

@@ -10,6 +10,7 @@
 
 #include "platform/headless_ui.h"
 #include "sim/simulated_pc.h"
+#include "support/admitted_drives.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
@@ -77,7 +78,9 @@ protected:
           transport_(io_, boxes_, bar_, Options()),
           lock_(flags_, drives_, window_),
           disks_(transport_, lock_, drives_, flags_, window_,
-                 {boxes_, bar_, [this](bool on) { timer1_.push_back(on); }, [this] { BetweenSteps(); }}) {}
+                 {boxes_, bar_, [this](bool on) { timer1_.push_back(on); }, [this] { BetweenSteps(); }}) {
+        testing::AdmitAllDrives(transport_);
+    }
     static TransportOptions Options() {
         TransportOptions o;
         o.pause = [](std::chrono::milliseconds) {};

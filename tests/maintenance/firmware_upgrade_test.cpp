@@ -10,6 +10,7 @@
 #include "sim/simulated_pc.h"
 #include "wire/byte_order.h"
 #include "wire/command_sector.h"
+#include "support/admitted_drives.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
@@ -126,6 +127,7 @@ protected:
           upgrade_(flash_, lock_, reader_, drives_, flags_, window_, image_,
                    {boxes_, bar_, [this](bool on) { timer1_.push_back(on); }}) {
         image_.bytes = NewImage();
+        testing::AdmitAllDrives(transport_);
     }
     TransportOptions Options() {
         TransportOptions o;

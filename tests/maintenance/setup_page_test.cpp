@@ -8,6 +8,7 @@
 #include "app/shell.h"
 #include "monitor/status_page.h"
 #include "sim/simulated_pc.h"
+#include "support/admitted_drives.h"
 #include "support/recording_device.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
@@ -33,6 +34,7 @@ protected:
                   StatusPageLinks{.buzzerMuteClicked = [this] { setup_.OptionBoxClick(); },
                                   .autoScanClicked = [this] { setup_.OptionBoxClick(); },
                                   .startRebuild = nullptr}) {
+        testing::AdmitAllDrives(transport_);
         drives_.EnclosureFlags[0] = 0x40;
         drives_.EnclosureFlags[1] = 0x11;
         drives_.EnclosureCount = 2;

@@ -262,7 +262,8 @@ TEST_F(LinuxDeviceIoTest, ANodeThatCannotBeOpenedIsReportedOnce) {
 TEST(AtaTranslationTest, TaskfilesBecomeAtaPassThrough16) {
     const passthrough::AtaTaskfile identify{.device = 0xE0, .command = 0xEC};
     EXPECT_EQ(AtaPassThrough16(identify, 512),
-              (std::array<uint8_t, 16>{0x85, 4 << 1, 0x2E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}));
+              (std::array<uint8_t, 16>{0x85, 4 << 1, 0x0E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}))
+        << "a data-in command does not ask for the registers (CK_COND clear)";
     const passthrough::AtaTaskfile read{
         .features = 0x01, .lbaLow = 0x00, .lbaMid = 0x12, .lbaHigh = 0x07, .device = 0xE0, .command = 0x88};
     EXPECT_EQ(AtaPassThrough16(read, 0),
@@ -341,6 +342,42 @@ TEST(SgReplyTest, AtaPassThroughWithCheckConditionIsTheDevicesAnswer) {
     EXPECT_FALSE(AtaResult({0x00, 0, 0x0006, 0, {}}).ok);
     // Without sense data GOOD status decides.
     EXPECT_TRUE(AtaResult({0x00, 0, 0, 0, {}}).ok);
+}
+
+// Replies recorded through QEMU: a target's descriptor sense arrives as
+// fixed sense with 00/1D kept and the registers zeroed, and libata's own
+// fixed sense for a failed command leaves the information field empty.
+TEST(SgReplyTest, TheSenseKeyDecidesWhateverTheRegistersSay) {
+    // ABORTED COMMAND with 00/1D and zero registers: status 0x00 would read
+    // as a clean completion.
+    const std::vector<uint8_t> zeroedAborted = {0x70, 0, 0x0B, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x00, 0x1D, 0, 0, 0, 0};
+    const AtaOutcome aborted = AtaResult({0x02, 0, 0x0008, 0, zeroedAborted});
+    EXPECT_FALSE(aborted.ok);
+    ASSERT_TRUE(aborted.returned);
+    EXPECT_EQ(aborted.returned->status, 0x00);
+    // The same with RECOVERED ERROR is a successful non-data command.
+    std::vector<uint8_t> zeroedRecovered = zeroedAborted;
+    zeroedRecovered[2] = 0x01;
+    EXPECT_TRUE(AtaResult({0x02, 0, 0x0008, 0, zeroedRecovered}).ok);
+    // libata on AHCI: IDENTIFY with CK_COND, DRQ left set (00 58 e0 01 in
+    // bytes 8-11), and an aborted vendor command (04 41 00 00).
+    const std::vector<uint8_t> identifyDrq = {0x70, 0, 0x0B, 0, 0, 0, 0, 10, 0x00, 0x58, 0xE0, 0x01, 0, 0, 0, 0, 0, 0};
+    EXPECT_FALSE(AtaResult({0x02, 0, 0x0008, 0, identifyDrq}).ok);
+    const std::vector<uint8_t> vendorAborted = {0x70, 0, 0x0B, 0, 0, 0, 0, 10, 0x04, 0x41, 0x00, 0x00, 0, 0, 0, 0, 0, 0};
+    EXPECT_FALSE(AtaResult({0x02, 0, 0x0008, 0, vendorAborted}).ok);
+    // Descriptor sense saying ABORTED COMMAND with a clean Status Return.
+    std::vector<uint8_t> descriptorAborted = DescriptorSense();
+    descriptorAborted[1] = 0x0B;
+    descriptorAborted.back() = 0x50;
+    descriptorAborted[8 + 3] = 0;
+    EXPECT_FALSE(AtaResult({0x02, 0, 0x0008, 0, descriptorAborted}).ok);
+    // DF in a RECOVERED ERROR reply fails too.
+    EXPECT_FALSE(AtaResult({0x02, 0, 0x0008, 0, FixedSense(0x00, 0x70)}).ok);
+    // A data-in command without CK_COND: GOOD and every byte is success;
+    // CHECK CONDITION without sense data, or BUSY, is not.
+    EXPECT_TRUE(AtaResult({0x00, 0, 0, 0, {}}).ok);
+    EXPECT_FALSE(AtaResult({0x02, 0, 0, 0, {}}).ok);
+    EXPECT_FALSE(AtaResult({0x08, 0, 0, 0, {}}).ok);
 }
 
 TEST(SgReplyTest, ScsiRequestsCountTheBytesMovedOnlyWhenGood) {

@@ -12,6 +12,7 @@
 #include "wire/byte_order.h"
 #include "sim/sim_clock.h"
 #include "sim/simulated_pc.h"
+#include "support/admitted_drives.h"
 #include "support/recording_ui.h"
 #include "support/status_builder.h"
 #include "support/sim_scenarios.h"
@@ -34,7 +35,9 @@ sim::Step StepOf(Action action, const std::string& enclosure, int disk = 1) {
 class SimulatedPcTest : public ::testing::Test {
 protected:
     explicit SimulatedPcTest(const char* json = testing::kEveryPath)
-        : pc_(testing::ScenarioFrom(json)), transport_(pc_, boxes_, bar_) {}
+        : pc_(testing::ScenarioFrom(json)), transport_(pc_, boxes_, bar_) {
+        testing::AdmitAllDrives(transport_);
+    }
 
     bool ReadStatus(uint32_t flags, Block512& out) {
         if (transport_.OpenDevice(static_cast<int>(flags & 0x0F)) == kInvalidHandle) return false;

@@ -53,8 +53,10 @@ std::array<uint8_t, 16> AtaPassThrough16(const passthrough::AtaTaskfile& t, uint
     cdb[0] = kAtaPassThrough16;
     const bool data = dataBytes != 0;
     cdb[1] = static_cast<uint8_t>((data ? kProtocolPioIn : kProtocolNonData) << 1);
-    cdb[2] = kCheckCondition;
-    if (data) cdb[2] |= kToHost | kInBlocks | kLengthInCount;
+    // The registers are asked back only where they are the result: a data-in
+    // command learns its outcome from the SCSI status and sense, and with
+    // CK_COND libata ends a PIO-in with DRQ still set and aborts it.
+    cdb[2] = data ? (kToHost | kInBlocks | kLengthInCount) : kCheckCondition;
     cdb[4] = t.features;
     cdb[6] = (data && t.count == 0) ? static_cast<uint8_t>(dataBytes / 512) : t.count;
     cdb[8] = t.lbaLow;
@@ -89,6 +91,14 @@ std::optional<passthrough::AtaReturned> ReturnedRegisters(std::span<const uint8_
         return passthrough::AtaReturned{s[fixed::kError],  s[fixed::kCount],   s[fixed::kLbaLow], s[fixed::kLbaMid],
                                         s[fixed::kLbaHigh], s[fixed::kDevice], s[fixed::kStatus]};
     }
+    return std::nullopt;
+}
+
+std::optional<uint8_t> SenseKey(std::span<const uint8_t> sense) {
+    if (sense.size() < 3) return std::nullopt;
+    const uint8_t format = sense[0] & 0x7F;
+    if (format == 0x72 || format == 0x73) return static_cast<uint8_t>(sense[1] & 0x0F);
+    if (format == 0x70 || format == 0x71) return static_cast<uint8_t>(sense[2] & 0x0F);
     return std::nullopt;
 }
 

@@ -12,8 +12,8 @@ namespace kestrel::linuxio {
 
 // dataBytes > 0 makes a PIO data-in command; its count register carries the
 // number of 512-byte blocks when the taskfile leaves it 0 (IDENTIFY
-// DEVICE). The registers are asked back (CK_COND) so the caller sees the
-// status whatever the outcome.
+// DEVICE). A non-data command asks for the registers back (CK_COND), since
+// they are its result; a data-in command does not.
 std::array<uint8_t, 16> AtaPassThrough16(const passthrough::AtaTaskfile& taskfile, uint32_t dataBytes);
 
 // The registers a SAT device returned in its sense data: the ATA Status
@@ -21,5 +21,9 @@ std::array<uint8_t, 16> AtaPassThrough16(const passthrough::AtaTaskfile& taskfil
 // marked "ATA pass-through information available", the information and
 // command-specific information fields. nullopt when the sense carries none.
 std::optional<passthrough::AtaReturned> ReturnedRegisters(std::span<const uint8_t> sense);
+
+// The sense key of fixed- or descriptor-format sense data; nullopt when
+// there is none.
+std::optional<uint8_t> SenseKey(std::span<const uint8_t> sense);
 
 }  // namespace kestrel::linuxio

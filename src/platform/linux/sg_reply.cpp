@@ -9,6 +9,9 @@ namespace kestrel::linuxio {
 namespace {
 constexpr uint16_t kDriverErrorMask = 0x07;  // the driver byte less its DRIVER_SENSE flag
 constexpr uint8_t kGood = 0x00;
+constexpr uint8_t kCheckCondition = 0x02;
+constexpr uint8_t kNoSense = 0x0;
+constexpr uint8_t kRecoveredError = 0x1;
 constexpr uint8_t kAtaErr = 0x01;
 constexpr uint8_t kAtaDeviceFault = 0x20;
 }  // namespace
@@ -27,9 +30,18 @@ AtaOutcome AtaResult(const SgReply& reply) {
     AtaOutcome outcome;
     if (!Delivered(reply)) return outcome;
     outcome.returned = ReturnedRegisters(reply.sense);
-    const bool ataOk = outcome.returned ? (outcome.returned->status & (kAtaErr | kAtaDeviceFault)) == 0
-                                        : reply.status == kGood;
-    outcome.ok = ataOk && reply.resid == 0;
+    bool ok = false;
+    if (reply.status == kGood) {
+        ok = true;
+    } else if (reply.status == kCheckCondition) {
+        // Asked-for registers come with NO SENSE or RECOVERED ERROR; any
+        // other key is a failure, whatever registers it carries (a bridge
+        // may zero them, which would read as a clean status).
+        const std::optional<uint8_t> key = SenseKey(reply.sense);
+        ok = key && (*key == kNoSense || *key == kRecoveredError);
+    }
+    if (outcome.returned && (outcome.returned->status & (kAtaErr | kAtaDeviceFault))) ok = false;
+    outcome.ok = ok && reply.resid == 0;
     return outcome;
 }
 

@@ -33,10 +33,10 @@ struct AtaOutcome {
     std::optional<passthrough::AtaReturned> returned;  // the registers, when the device sent them
 };
 
-// The outcome of an ATA PASS-THROUGH(16) with CK_COND: the registers come
-// back in the sense data (with CHECK CONDITION, as asked); the command
-// failed when its status shows ERR or DF, or when no registers came back
-// and the device did not answer GOOD.
+// The outcome of an ATA PASS-THROUGH(16): GOOD, or CHECK CONDITION with
+// sense key NO SENSE or RECOVERED ERROR (how asked-for registers come
+// back), is success, unless the returned status shows ERR or DF; any other
+// sense key or SCSI status is a failure. Every byte must have moved.
 AtaOutcome AtaResult(const SgReply& reply);
 
 }  // namespace kestrel::linuxio
