@@ -53,13 +53,13 @@ void WholeUpgrade(benchmark::State& state, uint32_t flags) {
     FirmwareImage image;
     image.bytes = sim::MakeDefaultFlashImage();
     for (uint32_t i = 0x100; i < 0x70000; i += 3) image.bytes[i] = static_cast<uint8_t>(i >> 5);
-    FirmwareUpgrade upgrade(flash, lock, reader, drives, schedulerFlags, window, image, {boxes, bar, nullptr});
+    FirmwareUpgrade upgrade(flash, lock, reader, drives, schedulerFlags, window, {boxes, bar, nullptr});
     for (auto _ : state) {
-        if (upgrade.Image2_UpgradeClick() != UpgradeOutcome::Verified) state.SkipWithError("the upgrade failed");
+        if (upgrade.Upgrade(0, image) != UpgradeOutcome::Verified) state.SkipWithError("the upgrade failed");
     }
     // The requests of one upgrade, counted outside the timed loop.
     pc.ClearRequests();
-    upgrade.Image2_UpgradeClick();
+    upgrade.Upgrade(0, image);
     state.counters["requests"] = static_cast<double>(pc.Requests().size());
 }
 BENCHMARK_CAPTURE(WholeUpgrade, ScsiMailbox, 0x40)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();

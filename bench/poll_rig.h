@@ -46,10 +46,12 @@ struct PollRig {
           page(ProductVariant::Raid, drives, shell, boxes),
           poll(flags, drives, shell, bar,
                StatusPollLinks{
-                   .readStatus = [this](Block512& b) { return reader.ReadStatus(drives, {false, false}, b); },
+                   .readStatus = [this](unsigned slot, Block512& b) { return reader.ReadSlot(drives, slot, b); },
                    .lastProgress = [this](int slot) { return log.LastProgress(static_cast<unsigned>(slot)); },
-                   .logStatusChanges = [this](uint8_t mask) { log.LogStatusChanges(mask); },
-                   .drawStatusPage = [this](bool force) { page.DrawStatusPage(force); },
+                   .listeners = {[this](const PollRound& round) { log.LogStatusChanges(round.refreshed); },
+                                 [this](const PollRound& round) {
+                                     if (round.statusPageDue) page.DrawStatusPage(round.forcePage);
+                                 }},
                }) {
         drives.LogicalDriveCount = detection.EnumerateLogicalDrives();
         drives.PhysicalDriveCount = detection.CountPhysicalDrives();

@@ -190,11 +190,14 @@ void Detection(Input& in) {
         for (const std::string& hint : labels.hints) FUZZ_CHECK(fuzz::IsCleanLine(hint), "hint " + Shown(hint));
         for (const std::string& label : drives.DeviceLabel)
             FUZZ_CHECK(fuzz::IsCleanLine(label), "label " + Shown(label));
-        const std::string& revision = drives.FirmwareRevision;
-        const bool numbered = revision.size() >= 7 && revision[6] == '.' &&
-                              std::all_of(revision.begin(), revision.begin() + 6, [](char c) { return c >= '0' && c <= '9'; });
-        FUZZ_CHECK(numbered || (!drives.ScanReporting && !drives.EnvironmentPanel), "capabilities without a revision");
-        FUZZ_CHECK(!drives.EnvironmentPanel || drives.ScanReporting, "environment panel without scan reporting");
+        for (unsigned slot = 0; slot < 2; ++slot) {
+            const std::string revision = SlotRevision(drives, slot);
+            const FirmwareCapabilities caps = SlotCapabilities(drives, slot);
+            const bool numbered = revision.size() >= 7 && revision[6] == '.' &&
+                                  std::all_of(revision.begin(), revision.begin() + 6, [](char c) { return c >= '0' && c <= '9'; });
+            FUZZ_CHECK(numbered || (!caps.scanReporting && !caps.environmentPanel), "capabilities without a revision");
+            FUZZ_CHECK(!caps.environmentPanel || caps.scanReporting, "environment panel without scan reporting");
+        }
     }
 }
 

@@ -52,12 +52,13 @@ public:
 };
 
 // The controller's identify block as the demo enclosure gives it.
-Block512 Identify() {
+// Firmware 100126.1 reports scans and sensors; 090618.0 neither.
+Block512 Identify(const char* revision) {
     Block512 b{};
     auto put = [&](size_t at, size_t length, const char* text) {
         for (size_t i = 0; i < length; ++i) b[at + (i ^ 1u)] = static_cast<uint8_t>(i < std::strlen(text) ? text[i] : ' ');
     };
-    put(status::kIdentifyRevision, 8, "100126.1");
+    put(status::kIdentifyRevision, 8, revision);
     put(status::kIdentifyModel, 40, "Kestrel RAID Enclosure");
     b[status::kIdentifySignature] = '3';
     b[status::kIdentifySignature + 1] = 'X';
@@ -103,8 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DriveTable drives;
     drives.EnclosureFlags[0] = access::kScsiMailbox | 3;
     drives.EnclosureCount = 1;
-    drives.KnownIdentify[3] = Identify();
-    drives.ScanReporting = (control & 2) != 0;
+    drives.KnownIdentify[3] = Identify((control & 2) ? "100126.1" : "090618.0");
     OneSlotShell shell(variant);
     AlertLog alerts;
     MemoryStatusBar bar;
@@ -122,10 +122,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<StatusPageUpdate> drawn;
     StatusPoll poll(flags, drives, shell, bar,
                     StatusPollLinks{
-                        .readStatus = [&](Block512& b) { b = next; return true; },
+                        .readStatus = [&](unsigned, Block512& b) { b = next; return true; },
                         .lastProgress = [&](int slot) { return log.LastProgress(static_cast<unsigned>(slot)); },
-                        .logStatusChanges = [&](uint8_t mask) { log.LogStatusChanges(mask); },
-                        .drawStatusPage = [&](bool force) { drawn.push_back(page.DrawStatusPage(force)); },
+                        .listeners = {[&](const PollRound& round) { log.LogStatusChanges(round.refreshed); },
+                                      [&](const PollRound& round) {
+                                          if (round.statusPageDue) drawn.push_back(page.DrawStatusPage(round.forcePage));
+                                      }},
                     });
 
     size_t checkedLines = 0;

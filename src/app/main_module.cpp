@@ -8,7 +8,7 @@
 #include "notify/test_mail.h"
 #include "device/presence_report.h"
 #include "wire/device_text.h"
-#include "wire/status_sector.h"
+#include "wire/enclosure_status.h"
 #include "platform/linux/linux_management_query.h"
 #include "sim/fixed_management_query.h"
 
@@ -83,21 +83,17 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                   StatusPageLinks{
                       .buzzerMuteClicked = [this] { setupPage_.OptionBoxClick(); },
                       .autoScanClicked = [this] { setupPage_.OptionBoxClick(); },
-                      .startRebuild = [this](int slot) { diskOperations_.StartRebuild(slot); },
+                      .startRebuild =
+                          [this](int slot) {
+                              (void)diskOperations_.StartRebuild(slot);  // its steps' panel texts tell the outcome
+                          },
                   }),
       statusPoll_(flags_, drives_, shell_, ports.statusBar,
                   StatusPollLinks{
                       .readStatus =
-                          [this](Block512& record) {
-                              return reader_.ReadStatus(drives_, {false, flags_.MaintenanceBusy.load() != 0}, record);
-                          },
+                          [this](unsigned slot, Block512& record) { return reader_.ReadSlot(drives_, slot, record); },
                       .lastProgress = [this](int slot) { return eventLog_.LastProgress(static_cast<unsigned>(slot)); },
-                      .logStatusChanges =
-                          [this](uint8_t mask) {
-                              eventLog_.LogStatusChanges(mask);
-                              UpdateHealth(mask);
-                          },
-                      .drawStatusPage = [this](bool force) { DrawStatusPage(force); },
+                      .listeners = {},
                   }),
       presenceWatch_(flags_, drives_, shell_, ports.statusBar,
                      PresenceLinks{
@@ -120,7 +116,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       flash_(transport_, drives_, flags_, [this] {
           if (betweenBlocks_) betweenBlocks_();
       }),
-      upgrade_(flash_, maintenance_, reader_, drives_, flags_, shell_, firmwareImage_,
+      upgrade_(flash_, maintenance_, reader_, drives_, flags_, shell_,
                UpgradePorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); }}),
       diskOperations_(transport_, maintenance_, drives_, flags_, shell_,
                       DiskOperationPorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); },
@@ -144,6 +140,12 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
         emailPage_.Open();
         if (emailPageView_) emailPageView_();
     };
+    // Each poll's round, to each listener once, in this order.
+    statusPoll_.AddListener([this](const PollRound& round) { eventLog_.LogStatusChanges(round.refreshed); });
+    statusPoll_.AddListener([this](const PollRound& round) { UpdateHealth(round.refreshed); });
+    statusPoll_.AddListener([this](const PollRound& round) {
+        if (round.statusPageDue) DrawStatusPage(round.forcePage);
+    });
     ConnectTimers();
     mailDelivery_.SetOutcomeListener([this](bool testMail, bool delivered, const std::string& text) {
         if (testMail) desktopAlerts_.TestMailEnded(delivered, text);
@@ -287,7 +289,7 @@ bool MainModule::SetKeepInTray(bool on) {
 
 UpgradeOutcome MainModule::Image2_UpgradeClick() {
     const int slot = shell_.Model().upgradePageDevice;
-    const UpgradeOutcome outcome = upgrade_.Image2_UpgradeClick();
+    const UpgradeOutcome outcome = upgrade_.Upgrade(static_cast<unsigned>(slot), firmwareImage_);
     if (outcome == UpgradeOutcome::Verified)
         desktopAlerts_.UpgradeEnded(slot, true, "The new firmware was written and verified.");
     else if (outcome == UpgradeOutcome::Failed)
@@ -332,16 +334,19 @@ void MainModule::BuildDeviceLabels() {
 void MainModule::ShowUpgradeFirmware(int slot) {
     const unsigned s = static_cast<unsigned>(slot);
     if (s >= drives_.EnclosureCount) return;
-    shell_.Model().upgradeFirmware = DeviceText(status::IdentifyRevision(drives_.IdentifyOfSlot(s))) + "." +
-                                     status::FirmwareText(drives_.StatusOfSlot(s));
+    shell_.Model().upgradeFirmware = DeviceText(SlotRevision(drives_, s)) + "." + SlotStatus(drives_, s).firmwareCode;
 }
 
 void MainModule::Dispatch() {
     if (closed_) return;
+    // The state is published after every poll job, also one that a
+    // detection or maintenance cut short and no listener heard.
     DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] {
         statusPoll_.Run();
         PublishState();
-    }, .configWrite = [this] { setupPage_.SendSettingsCommand(); }});
+    }, .configWrite = [this] {
+        (void)setupPage_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice));  // the panels tell it
+    }});
 }
 
 void MainModule::DrawStatusPage(bool force) {

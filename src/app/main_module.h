@@ -115,7 +115,7 @@ public:
     // operation runs; OpenDialog1CanClose loads the chosen file.
     bool Image2_LoadClickAllowed() const { return !maintenance_.Busy(); }
     bool OpenDialog1CanClose(const std::string& path, ImageFile* file = nullptr);
-    UpgradeOutcome Image2_UpgradeClick();
+    [[nodiscard]] UpgradeOutcome Image2_UpgradeClick();
     const FirmwareImage& firmwareImage() const { return firmwareImage_; }
     MaintenanceLock& maintenance() { return maintenance_; }
     FlashAccess& flash() { return flash_; }

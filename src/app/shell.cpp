@@ -106,7 +106,6 @@ void Shell::ShowStatusPageDevice() {
     // keeps those changes from sending a configuration write.
     model_.slotSwitching = true;
     drives_.SelectedEnclosure = static_cast<unsigned>(model_.statusPageDevice);
-    Call(hooks_.clearChangeMark, model_.statusPageDevice);
     Call(hooks_.buildDeviceLabels);
     model_.autoScanBoxEnabled = true;
     Sync();

@@ -35,7 +35,6 @@ struct ShellHooks {
     std::function<void(bool force)> drawStatusPage;
     std::function<void()> buildDeviceLabels;
     std::function<void(int slot)> clearPollCounter;
-    std::function<void(int slot)> clearChangeMark;
     std::function<void()> loadScheduleControls;
     std::function<void()> showSetupSubPage;
     std::function<void()> showEmailPage;

@@ -809,7 +809,7 @@ void TForm1::Image2_LoadClick() {
     module_->OpenDialog1CanClose(path.toLocal8Bit().toStdString());
 }
 
-void TForm1::Image2_UpgradeClick() { module_->Image2_UpgradeClick(); }
+void TForm1::Image2_UpgradeClick() { (void)module_->Image2_UpgradeClick(); }  // boxes and panels tell the outcome
 
 void TForm1::Sync(const ShellModel& m) {
     // The caption alone: an application display name would be appended to

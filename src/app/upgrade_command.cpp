@@ -4,7 +4,6 @@
 #include <QSaveFile>
 
 #include "app/direct_detection.h"
-#include "app/shell.h"
 #include "maintenance/firmware_upgrade.h"
 #include "sim/controller.h"
 #include "wire/status_sector.h"
@@ -70,7 +69,7 @@ private:
 
 }  // namespace
 
-int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoChoice devices, std::FILE* out,
+int RunUpgradeCommand(const Options& options, ProductVariant /*variant: the same upgrade*/, DeviceIoChoice devices, std::FILE* out,
                       bool outIsTerminal) {
     Terminal terminal(out, outIsTerminal);
     DirectDetection found(devices, options.timeScale, terminal, terminal);
@@ -82,26 +81,25 @@ int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoCh
     std::unique_ptr<ImageFile> file = OpenRealImageFile();
     if (!LoadFirmwareImage(options.upgradeFirmware, image, {terminal, terminal}, *file)) return 1;
 
-    Shell shell(variant, drives);
-    shell.Model().upgradePageDevice = options.slot - 1;
+    WindowlessState window;
     SchedulerFlags flags;
-    MaintenanceLock lock(flags, drives, shell);
+    MaintenanceLock lock(flags, drives, window);
     FlashAccess flash(transport, drives, flags, [&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         const uint32_t done = flags.ProgressCounter.load();
-        terminal.Progress(shell.Model().maintenance.stepText,
+        terminal.Progress(window.Model().maintenance.stepText,
                           static_cast<int>(std::min<uint32_t>(done, kUpgradeProgressSteps) * 100 / kUpgradeProgressSteps));
     });
-    FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, shell, image, {terminal, terminal, nullptr});
+    FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, window, {terminal, terminal, nullptr});
     const unsigned slot = static_cast<unsigned>(options.slot - 1);
     if (slot < drives.EnclosureCount) {
         const Block512& identify = drives.IdentifyOfSlot(slot);
-        std::string model = status::AtaString(identify, 54, 40);
+        std::string model = status::IdentifyModel(identify);
         while (!model.empty() && (model.back() == ' ' || model.back() == '\0')) model.pop_back();
         terminal.Line("Upgrading the enclosure in slot " + std::to_string(options.slot) + " (" + model +
                       ", physical drive " + std::to_string(drives.DriveOfSlot(slot)) + ")");
     }
-    return upgrade.Image2_UpgradeClick() == UpgradeOutcome::Verified ? 0 : 1;
+    return upgrade.Upgrade(slot, image) == UpgradeOutcome::Verified ? 0 : 1;
 }
 
 int WriteSampleImage(const std::string& path, std::FILE* err) {

@@ -21,36 +21,18 @@ std::string LabelOf(const DriveTable& drives, unsigned slot) {
 }
 }  // namespace
 
-FirmwareCapabilities CapabilitiesOf(const std::string& revision) {
-    if (revision.size() < 7 || revision[6] != '.') return {};
-    unsigned n = 0;
-    for (int i = 0; i < 6; ++i) {
-        const char c = revision[static_cast<size_t>(i)];
-        if (c < '0' || c > '9') return {};
-        n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    return {n > 90618, n > 100125};
-}
-
 LabelResult BuildDeviceLabels(DriveTable& drives, const LabelInputs& inputs) {
     LabelResult result;
     if (!inputs.deviceChecked[0] && !inputs.deviceChecked[1]) return result;
     result.applied = true;
-    const int slot = inputs.currentPage == kUpgradePage ? inputs.upgradePageDevice : inputs.statusPageDevice;
-    drives.SelectedEnclosure = static_cast<unsigned>(slot);
-
-    drives.FirmwareRevision = status::IdentifyRevision(drives.IdentifyOfSlot(drives.SelectedEnclosure));
-    const FirmwareCapabilities caps = CapabilitiesOf(drives.FirmwareRevision);
-    drives.ScanReporting = caps.scanReporting;
-    drives.EnvironmentPanel = caps.environmentPanel;
+    const unsigned shown =
+        static_cast<unsigned>(inputs.currentPage == kUpgradePage ? inputs.upgradePageDevice : inputs.statusPageDevice);
 
     for (unsigned s = 0; s < drives.DeviceLabel.size(); ++s) {
         drives.DeviceLabel[s] = LabelOf(drives, s);
         result.hints[s] = drives.DeviceLabel[s];
     }
-    const std::string selected = drives.SelectedEnclosure < drives.DeviceLabel.size()
-                                     ? drives.DeviceLabel[drives.SelectedEnclosure]
-                                     : LabelOf(drives, drives.SelectedEnclosure);
+    const std::string selected = shown < drives.DeviceLabel.size() ? drives.DeviceLabel[shown] : LabelOf(drives, shown);
     result.caption = inputs.baseTitle + " - " + selected;
     return result;
 }

@@ -1,11 +1,11 @@
 #pragma once
 // The device labels (model name and drive letters) shown as hints of the
-// device check boxes and in the window caption, and the capability flags
-// that the selected enclosure's firmware revision allows.
+// device check boxes and in the window caption.
 #include <array>
 #include <string>
 
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 
 namespace kestrel {
 
@@ -24,17 +24,10 @@ struct LabelResult {
     std::string caption;                // BaseTitle + " - " + the selected slot's label
 };
 
-struct FirmwareCapabilities {
-    bool scanReporting = false;
-    bool environmentPanel = false;
-};
-// From a revision such as "100126.0": six digits and a '.' at position 6.
-FirmwareCapabilities CapabilitiesOf(const std::string& revision);
-
-// Sets SelectedEnclosure (the Upgrade page's slot on the Upgrade page, else
-// the Status page's), FirmwareRevision, ScanReporting, EnvironmentPanel and
-// DeviceLabel from the committed table, and returns the hints and caption
-// for the window to apply.
+// Sets DeviceLabel from the committed table, and returns the hints and the
+// caption (the label of the page's slot: the Upgrade page's on the Upgrade
+// page, else the Status page's) for the window to apply. Moves no slot
+// selection: what a page shows and where a read goes are not the labels'.
 LabelResult BuildDeviceLabels(DriveTable& drives, const LabelInputs& inputs);
 
 }  // namespace kestrel

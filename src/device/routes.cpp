@@ -17,7 +17,7 @@ Path PathOf(uint32_t flags) {
 
 // A write refused unsent keeps its own reason in the panel.
 void Fail(Transport& transport, const std::string& text) {
-    if (!transport.WriteRefused()) transport.Bar().SetPanel(kErrorPanel, text);
+    if (!transport.WriteRefused()) transport.ReportFailure(text);
 }
 
 bool WriteToBlock(Transport& transport, uint32_t block) {

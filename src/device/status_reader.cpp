@@ -17,12 +17,19 @@ uint32_t StatusReader::TargetFlags(const DriveTable& drives, Situation situation
     return drives.EnclosureFlags[drives.SelectedEnclosure % DriveTable::kMaxEnclosures];
 }
 
+bool StatusReader::NoEnclosure() {
+    transport_.ReportFailure("Device not found!!!");
+    transport_.Boxes().Show("No Device found !", "Message");
+    return false;
+}
+
+bool StatusReader::ReadSlot(const DriveTable& drives, unsigned slot, Block512& buffer) {
+    if (drives.EnclosureCount == 0) return NoEnclosure();
+    return ReadFor(drives.EnclosureFlags[slot % DriveTable::kMaxEnclosures], buffer);
+}
+
 bool StatusReader::ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer) {
-    if (!situation.detectionRunning && drives.EnclosureCount == 0) {
-        transport_.Bar().SetPanel(kErrorPanel, "Device not found!!!");
-        transport_.Boxes().Show("No Device found !", "Message");
-        return false;
-    }
+    if (!situation.detectionRunning && drives.EnclosureCount == 0) return NoEnclosure();
     return ReadFor(TargetFlags(drives, situation), buffer);
 }
 

@@ -24,17 +24,22 @@ public:
         bool maintenanceRunning = false;  // status reads go to the locked enclosure
     };
 
-    // The whole read as the scheduler asks for it: with no detection running
-    // and no enclosure, "Device not found!!!" and "No Device found !" and
-    // failure; otherwise the locked enclosure while a maintenance operation
-    // holds one, the drive being probed while detection runs, else the
-    // selected enclosure.
+    // The whole read of the committed enclosure in slot: with no enclosure,
+    // "Device not found!!!" and "No Device found !" and failure.
+    bool ReadSlot(const DriveTable& drives, unsigned slot, Block512& buffer);
+
+    // The read as the situation names its enclosure: with no detection
+    // running and no enclosure, the texts above and failure; otherwise the
+    // locked enclosure while a maintenance operation holds one, the drive
+    // being probed while detection runs, else the selected enclosure.
     bool ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer);
 
     // The access flags ReadStatus would use.
     static uint32_t TargetFlags(const DriveTable& drives, Situation situation);
 
 private:
+    bool NoEnclosure();
+
     Transport& transport_;
 };
 

@@ -79,8 +79,14 @@ DeviceHandle Transport::OpenDevice(int driveNumberOrLetter) {
 
 bool Transport::OpenOrReport(int driveNumberOrLetter) {
     if (OpenDevice(driveNumberOrLetter) != kInvalidHandle) return true;
+    lastFailure_ = "Invalid Drive";  // a box of its own; the panel keeps its text
     boxes_.Show("Invalid Drive", "");
     return false;
+}
+
+void Transport::ReportFailure(const std::string& text) {
+    lastFailure_ = text;
+    bar_.SetPanel(kErrorPanel, text);
 }
 
 void Transport::CloseDevice() {
@@ -109,7 +115,7 @@ bool Transport::Admitted(unsigned drive) const {
 
 bool Transport::OpenForMaintenance(unsigned drive) {
     if (!Admitted(drive)) {
-        bar_.SetPanel(kErrorPanel, NotSupportedText(drive));
+        ReportFailure(NotSupportedText(drive));
         boxes_.Show(NotSupportedText(drive), "Message");
         return false;
     }
@@ -122,8 +128,8 @@ bool Transport::WriteAllowed(DeviceHandle handle) {
         return true;
     writeRefused_ = true;
     if (handle != kInvalidHandle)
-        bar_.SetPanel(kErrorPanel, openDrive_ >= 0 ? NotSupportedText(static_cast<unsigned>(openDrive_))
-                                                   : std::string("Nothing is written to a volume."));
+        ReportFailure(openDrive_ >= 0 ? NotSupportedText(static_cast<unsigned>(openDrive_))
+                                      : std::string("Nothing is written to a volume."));
     return false;
 }
 

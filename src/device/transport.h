@@ -126,6 +126,10 @@ public:
 
     StatusBar& Bar() { return bar_; }
     MessageBoxes& Boxes() { return boxes_; }
+    // A failed request's text: shown on the error panel and kept as the
+    // failure an operation returns.
+    void ReportFailure(const std::string& text);
+    const std::string& LastFailure() const { return lastFailure_; }
 
 private:
     // needed: how many of the length bytes the caller reads.
@@ -147,6 +151,7 @@ private:
     uint8_t cdbShift_ = 1;
     CommandSector command_;
     Block512 response_{};
+    std::string lastFailure_;
 };
 
 // Panel of the status bar that shows transport errors.

@@ -6,7 +6,6 @@
 
 #include "eventlog/log_file.h"
 #include "eventlog/log_text.h"
-#include "wire/status_sector.h"
 
 namespace kestrel {
 
@@ -61,19 +60,14 @@ void EventLog::ClearLines() {
     ++revision_;
 }
 
-const Block512* EventLog::StatusOf(unsigned index) const {
-    const unsigned drive = drives_.DriveOfSlot(index);
-    return drive < drives_.CurrentStatus.size() ? &drives_.CurrentStatus[drive] : nullptr;
-}
-
-const Block512* EventLog::IdentifyOf(unsigned index) const {
-    const unsigned drive = drives_.DriveOfSlot(index);
-    return drive < drives_.KnownIdentify.size() ? &drives_.KnownIdentify[drive] : nullptr;
+std::optional<EnclosureStatus> EventLog::StatusOf(unsigned index) const {
+    if (drives_.DriveOfSlot(index) >= static_cast<unsigned>(DriveTable::kPhysicalDrives)) return std::nullopt;
+    return SlotStatus(drives_, index);
 }
 
 void EventLog::RememberDiskStates(unsigned limit) {
     for (unsigned i = 0; i < limit; ++i)
-        if (const Block512* s = StatusOf(i)) events_.SetLastDiskState(i, (*s)[status::kDiskState]);
+        if (const std::optional<EnclosureStatus> s = StatusOf(i)) events_.SetLastDiskState(i, s->diskState);
 }
 
 void EventLog::LogStatusChanges(uint8_t mask) {
@@ -103,10 +97,10 @@ void EventLog::LogStatusChanges(uint8_t mask) {
     auto refreshed = [&](unsigned i) { return (mask >> i) & 1u; };
     if (headerDue) {
         for (unsigned i = 0; i < limit; ++i) {
-            const Block512* s = StatusOf(i);
-            const Block512* id = IdentifyOf(i);
-            if (!refreshed(i) || !s || !id) continue;
-            for (std::string& line : logtext::DeviceBlock(i, *id, *s)) Append(std::move(line));
+            if (!refreshed(i)) continue;
+            const std::optional<EnclosureStatus> s = StatusOf(i);
+            if (!s) continue;
+            for (std::string& line : logtext::DeviceBlock(i, drives_.IdentifyOfSlot(i), *s)) Append(std::move(line));
         }
         Append(logtext::Separator());
         changed = true;
@@ -114,9 +108,10 @@ void EventLog::LogStatusChanges(uint8_t mask) {
 
     const StatusEvents::Emit emit = [this](std::string line) { Append(std::move(line)); };
     for (unsigned i = 0; i < limit; ++i) {
-        const Block512* s = StatusOf(i);
-        if (!refreshed(i) || !s) continue;
-        changed |= events_.Apply(i, *s, drives_.ScanReporting, !headerDue, ts, emit);
+        if (!refreshed(i)) continue;
+        const std::optional<EnclosureStatus> s = StatusOf(i);
+        if (!s) continue;
+        changed |= events_.Apply(i, *s, !headerDue, ts, emit);
     }
 
     if (changed) Save();

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 #include "eventlog/log_clock.h"
 #include "eventlog/status_events.h"
 #include "notify/alert_sink.h"
@@ -86,8 +88,9 @@ private:
     bool Save();
     void RetryEarlierDays();
     void ReportFileProblem(const std::string& message);
-    const Block512* StatusOf(unsigned index) const;
-    const Block512* IdentifyOf(unsigned index) const;
+    // Enclosure index's current record, decoded with its own firmware's
+    // capabilities; none for a drive number no detection commits.
+    std::optional<EnclosureStatus> StatusOf(unsigned index) const;
     void RememberDiskStates(unsigned limit);
 
     const DriveTable& drives_;

@@ -11,12 +11,12 @@ using namespace status;
 using logtext::DeviceTag;
 using logtext::MemberName;
 
-bool StatusEvents::Apply(unsigned index, const Block512& s, bool scanReporting, bool diskStateRules,
-                         const std::string& ts, const Emit& emit) {
+bool StatusEvents::Apply(unsigned index, const EnclosureStatus& s, bool diskStateRules, const std::string& ts,
+                         const Emit& emit) {
     bool changed = false;
     if (diskStateRules) changed |= DiskStateChanges(index, s, ts, emit);
     SensorAlerts(index, s);
-    changed |= ActivityProgress(index, s, scanReporting, ts, emit);
+    changed |= ActivityProgress(index, s, ts, emit);
     changed |= BadSectors(index, s, ts, emit);
     return changed;
 }
@@ -25,9 +25,9 @@ void StatusEvents::SetLastDiskState(unsigned index, uint8_t diskState) {
     memory_[index % kEnclosures].LastDiskState = diskState;
 }
 
-bool StatusEvents::DiskStateChanges(unsigned index, const Block512& s, const std::string& ts, const Emit& emit) {
+bool StatusEvents::DiskStateChanges(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit) {
     EnclosureMemory& m = memory_[index % kEnclosures];
-    const uint8_t state = s[kDiskState];
+    const uint8_t state = s.diskState;
     if (state == m.LastDiskState) return false;
     const uint8_t old = m.LastDiskState == 0xFF ? 0 : m.LastDiskState;
     m.LastDiskState = state;
@@ -46,17 +46,18 @@ bool StatusEvents::DiskStateChanges(unsigned index, const Block512& s, const std
         if (bit == 0 || (before & bit)) continue;
 
         const std::string name = MemberName(disk);
+        const MemberStatus& member = s.disks[static_cast<size_t>(disk)];
         std::vector<std::string> lines;
         if (bit == kAbsent) {
             lines.push_back(tag + " " + name + " was removed, " + ts);
         } else if (bit == kPresent) {
             // HDD2's line has a comma before the bracket, HDD1's has not.
             lines.push_back(tag + " " + name + " was initialized" + (disk == 0 ? " " : ", ") + "(SATA" +
-                            logtext::MemberSpeed(s, disk) + "), " + ts);
-            logtext::AppendDetailLines(lines, s, disk, "  ", "Model no.: ");
+                            logtext::MemberSpeed(member) + "), " + ts);
+            logtext::AppendDetailLines(lines, member, "  ", "Model no.: ");
         } else if (bit == kFailed) {
             lines.push_back(tag + " " + name + " was failed, Capacity too small." + ts);
-            logtext::AppendDetailLines(lines, s, disk, "  ", "Model no.: ");
+            logtext::AppendDetailLines(lines, member, "  ", "Model no.: ");
         } else {
             lines.push_back(tag + " " + name + " was inserted, " + ts);
         }
@@ -67,22 +68,20 @@ bool StatusEvents::DiskStateChanges(unsigned index, const Block512& s, const std
     return true;
 }
 
-void StatusEvents::SensorAlerts(unsigned index, const Block512& s) {
-    const uint8_t env = s[kEnvFlags];
-    if (s[kSensorSupport] != 0x11 || (env & 0xF0) != 0xA0) return;
+void StatusEvents::SensorAlerts(unsigned index, const EnclosureStatus& s) {
+    if (!s.sensors) return;
     uint8_t& last = memory_[index % kEnclosures].LastEnvFlags;
-    if ((env & kFanFailure) && !(last & kFanFailure))
+    if (s.sensors->fanFailure && !(last & kFanFailure))
         alerts_.ComposeAlert(static_cast<int>(NotificationEvent::FanFail), static_cast<int>(index), 0);
-    if ((env & kOverTemperature) && !(last & kOverTemperature))
+    if (s.sensors->overTemperature && !(last & kOverTemperature))
         alerts_.ComposeAlert(static_cast<int>(NotificationEvent::OverHeat), static_cast<int>(index), 0);
-    last = env;
+    last = s.envFlags;
 }
 
-bool StatusEvents::ActivityProgress(unsigned index, const Block512& s, bool scanReporting, const std::string& ts,
+bool StatusEvents::ActivityProgress(unsigned index, const EnclosureStatus& s, const std::string& ts,
                                     const Emit& emit) {
     EnclosureMemory& m = memory_[index % kEnclosures];
-    const uint8_t activity = s[kActivityFlags];
-    const uint8_t progress = s[kProgress];
+    const uint8_t progress = s.progress;
     const std::string tag = DeviceTag(index);
     // Rebuild lines name the copy direction: a rebuild onto HDD1 copies from HDD2.
     auto activityName = [&](uint8_t target) {
@@ -90,18 +89,17 @@ bool StatusEvents::ActivityProgress(unsigned index, const Block512& s, bool scan
         return std::string(target == 0 ? " HDD2 --> HDD1 " : " HDD1 --> HDD2 ");
     };
 
-    if (activity & (kTargetHdd1 | kTargetHdd2)) {
-        m.ScanInProgress = scanReporting && (activity & kMediaScan);
+    if (s.Running()) {
+        m.ScanInProgress = s.activity == Activity::Scan;
         if (m.LastProgress != EnclosureMemory::kNoActivity && m.LastProgress == progress) return false;
         m.LastProgress = progress;
-        m.ActivityTarget = (activity & kTargetHdd1) ? 0 : 1;
+        m.ActivityTarget = static_cast<uint8_t>(s.target);
         emit(tag + activityName(m.ActivityTarget) + std::to_string(progress) + "%, " + ts);
         return true;
     }
 
     bool wrote = false;
-    const bool bothPresent = (s[kDiskState] & kBothPresent) == kBothPresent;
-    if (m.LastProgress != EnclosureMemory::kNoActivity && bothPresent) {
+    if (m.LastProgress != EnclosureMemory::kNoActivity && s.BothPresent()) {
         if (m.LastProgress == 99)
             emit(tag + activityName(m.ActivityTarget) + "Done, " + ts);
         else
@@ -113,12 +111,10 @@ bool StatusEvents::ActivityProgress(unsigned index, const Block512& s, bool scan
     return wrote;
 }
 
-bool StatusEvents::BadSectors(unsigned index, const Block512& s, const std::string& ts, const Emit& emit) {
+bool StatusEvents::BadSectors(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit) {
     EnclosureMemory& m = memory_[index % kEnclosures];
-    const uint8_t activity = s[kActivityFlags];
-    const uint8_t reported = activity & (kBadSectorHdd1 | kBadSectorHdd2);
-    if (reported == 0) return false;
-    const uint8_t count = s[kBadSectorCount];
+    if (!s.badSectorHdd1 && !s.badSectorHdd2) return false;
+    const uint8_t count = s.badSectorCount;
     if (count == 0 || count == m.LastBadSectorCount) return false;
     if (count < m.LastBadSectorCount) {
         m.LastBadSectorCount = count;
@@ -127,22 +123,22 @@ bool StatusEvents::BadSectors(unsigned index, const Block512& s, const std::stri
     const unsigned first = count - m.LastBadSectorCount > 10 ? count - 10u : m.LastBadSectorCount;
 
     int disk = -1;
-    if (reported == kBadSectorHdd1) {
+    if (!s.badSectorHdd2) {
         disk = 0;
-    } else if (reported == kBadSectorHdd2) {
+    } else if (!s.badSectorHdd1) {
         disk = 1;
-    } else if (activity & kTargetHdd1) {
-        disk = m.ScanInProgress ? 0 : 1;
-    } else if (activity & kTargetHdd2) {
-        disk = m.ScanInProgress ? 1 : 0;
-    } else if (s[kDiskState] & kPresent) {
+    } else if (s.Running()) {
+        // Both bits: the disk of the running activity, which a rebuild
+        // reads from the other member.
+        disk = s.target == 0 ? (m.ScanInProgress ? 0 : 1) : (m.ScanInProgress ? 1 : 0);
+    } else if (s.disks[0].PresentBit()) {
         disk = 0;
-    } else if (s[kDiskState] & (kPresent << 4)) {
+    } else if (s.disks[1].PresentBit()) {
         disk = 1;
     }
     const std::string tag = DeviceTag(index);
     if (disk >= 0) emit(tag + " " + MemberName(disk) + " Bad Sector was found. " + ts);
-    for (unsigned k = first; k < count; ++k) emit("  LBA: " + std::to_string(BadSectorAddress(s, k)));
+    for (unsigned k = first; k < count; ++k) emit("  LBA: " + std::to_string(s.BadSectorAddress(k)));
     m.LastBadSectorCount = count;
     return true;
 }

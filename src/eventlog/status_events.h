@@ -9,6 +9,7 @@
 #include <string>
 
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 #include "notify/alert_sink.h"
 
 namespace kestrel {
@@ -33,11 +34,12 @@ public:
 
     explicit StatusEvents(AlertSink& alerts) : alerts_(alerts) {}
 
-    // Applies the rules to enclosure index's current record, in order; lines
-    // go to emit. diskStateRules is false in a pass that wrote device blocks.
-    // Returns true when anything changed that the day's file must record.
-    bool Apply(unsigned index, const Block512& status, bool scanReporting, bool diskStateRules,
-               const std::string& timestamp, const Emit& emit);
+    // Applies the rules to enclosure index's current record (decoded with
+    // its own firmware's capabilities), in order; lines go to emit.
+    // diskStateRules is false in a pass that wrote device blocks. Returns
+    // true when anything changed that the day's file must record.
+    bool Apply(unsigned index, const EnclosureStatus& status, bool diskStateRules, const std::string& timestamp,
+               const Emit& emit);
 
     void SetLastDiskState(unsigned index, uint8_t diskState);
     const EnclosureMemory& Memory(unsigned index) const { return memory_[index % kEnclosures]; }
@@ -45,11 +47,10 @@ public:
     uint8_t LastEnvFlags(unsigned index) const { return Memory(index).LastEnvFlags; }
 
 private:
-    bool DiskStateChanges(unsigned index, const Block512& s, const std::string& ts, const Emit& emit);
-    void SensorAlerts(unsigned index, const Block512& s);
-    bool ActivityProgress(unsigned index, const Block512& s, bool scanReporting, const std::string& ts,
-                          const Emit& emit);
-    bool BadSectors(unsigned index, const Block512& s, const std::string& ts, const Emit& emit);
+    bool DiskStateChanges(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit);
+    void SensorAlerts(unsigned index, const EnclosureStatus& s);
+    bool ActivityProgress(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit);
+    bool BadSectors(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit);
 
     AlertSink& alerts_;
     std::array<EnclosureMemory, kEnclosures> memory_{};

@@ -56,11 +56,11 @@ bool DiskOperations::Busy() const {
     return lock_.Busy() || flags_.Probing.load() || flags_.DetectPending.load();
 }
 
-bool DiskOperations::RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure) {
+OpResult DiskOperations::RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure) {
     const bool ok = SendDiskCommand(code, argument);
     // A transport failure's own text is replaced by the step's.
     ports_.bar.SetPanel(kErrorPanel, ok ? success : failure);
-    return ok;
+    return ok ? OpResult::Success() : OpResult::Failure(failure);
 }
 
 void DiskOperations::ShowInitializeStep(int k) {
@@ -69,11 +69,11 @@ void DiskOperations::ShowInitializeStep(int k) {
     if (ports_.letEventsRun) ports_.letEventsRun();
 }
 
-DiskOutcome DiskOperations::Initialize() {
+DiskOutcome DiskOperations::Initialize(int slot) {
     if (Busy()) return DiskOutcome::Ignored;
     // Both disks are wiped: nothing happens without a Yes (a window without
     // a person answers No).
-    const int device = window_.Model().statusPageDevice + 1;
+    const int device = slot + 1;
     if (ports_.boxes.Show("Initialize will erase all data on both disks of Device" + std::to_string(device) +
                               ".\nContinue?",
                           kInitializeCaption, MessageButtons::YesNo) != MessageAnswer::Yes)
@@ -81,7 +81,7 @@ DiskOutcome DiskOperations::Initialize() {
     // The question let events run: something may have started meanwhile.
     if (Busy()) return DiskOutcome::Ignored;
     lock_.BeginMaintenance();
-    drives_.LockedEnclosure = static_cast<unsigned>(window_.Model().statusPageDevice);
+    drives_.LockedEnclosure = static_cast<unsigned>(slot);
 
     MaintenanceView& view = window_.Model().maintenance;
     view.setupUpdateText = "Auto Partition...";
@@ -91,13 +91,13 @@ DiskOutcome DiskOperations::Initialize() {
     view.setupStepPanelVisible = true;
     if (ports_.timer1) ports_.timer1(true);
 
-    bool ok = true;
-    for (int k = 1; k <= kInitializeStepCount && ok; ++k) {
+    OpResult result = OpResult::Success();
+    for (int k = 1; k <= kInitializeStepCount && result.ok; ++k) {
         ShowInitializeStep(k);
         int progress = 100;
         if (k < kInitializeStepCount) {
             const InitializeStep& s = kInitializeSteps[k - 1];
-            ok = RunStep(s.step.code, s.step.argument, s.step.success, s.step.failure);
+            result = RunStep(s.step.code, s.step.argument, s.step.success, s.step.failure);
             progress = s.progressAfter;
         } else {
             ports_.bar.SetPanel(kErrorPanel, "Create partition OK");
@@ -110,16 +110,16 @@ DiskOutcome DiskOperations::Initialize() {
     if (ports_.timer1) ports_.timer1(false);
     view.setupStepPanelVisible = false;
     window_.Sync();
-    if (ok) {
+    if (result.ok) {
         ports_.boxes.ShowWithIcon(std::string("Auto Partition 8/8 completed!\n") +
                                       "\nPlease power off this device or the system," +
                                       "\nand power on it to start data synchronize!",
                                   kInitializeCaption, MessageIcon::Warning);
     } else {
-        ports_.boxes.Show(ports_.bar.Panel(kErrorPanel), kInitializeCaption);
+        ports_.boxes.Show(result.failure, kInitializeCaption);
     }
     lock_.EndMaintenance();
-    return ok ? DiskOutcome::Completed : DiskOutcome::Failed;
+    return result.ok ? DiskOutcome::Completed : DiskOutcome::Failed;
 }
 
 DiskOutcome DiskOperations::StartRebuild(int slot) {
@@ -129,7 +129,7 @@ DiskOutcome DiskOperations::StartRebuild(int slot) {
     bool ok = true;
     for (const DiskStep& s : kRebuildSteps) {
         if (ports_.letEventsRun) ports_.letEventsRun();
-        if (!(ok = RunStep(s.code, s.argument, s.success, s.failure))) break;
+        if (!(ok = RunStep(s.code, s.argument, s.success, s.failure).ok)) break;
     }
     lock_.EndMaintenance();
     return ok ? DiskOutcome::Completed : DiskOutcome::Failed;

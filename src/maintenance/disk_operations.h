@@ -11,6 +11,7 @@
 #include "maintenance/maintenance_lock.h"
 #include "monitor/scheduler_flags.h"
 #include "monitor/window_state.h"
+#include "platform/op_result.h"
 #include "platform/user_interface.h"
 #include "wire/drive_table.h"
 
@@ -55,16 +56,16 @@ public:
     bool SendDiskCommand(uint8_t code, uint8_t argument);
 
     // Set on the Initialize sub-page: asks first (default No), then runs the
-    // eight steps on the Status page's enclosure.
-    DiskOutcome Initialize();
+    // eight steps on the enclosure in slot (the Status page's).
+    [[nodiscard]] DiskOutcome Initialize(int slot);
     // Yes to restoring data onto a new SSD: the four rebuild steps on the
     // enclosure in slot.
-    DiskOutcome StartRebuild(int slot);
+    [[nodiscard]] DiskOutcome StartRebuild(int slot);
 
 private:
     bool Busy() const;
     // Sends one step and puts its success or failure text in panel 4.
-    bool RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure);
+    OpResult RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure);
     void ShowInitializeStep(int k);
 
     Transport& transport_;

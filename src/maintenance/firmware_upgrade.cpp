@@ -2,15 +2,9 @@
 
 #include <vector>
 
+#include "wire/enclosure_status.h"
+
 namespace kestrel {
-
-namespace {
-
-constexpr size_t kStatusConfigVersion = 1;
-constexpr size_t kStatusActivityFlags = 105;
-constexpr uint8_t kRebuildOrScan = 0x03;
-
-}  // namespace
 
 void FirmwareUpgrade::ShowStep(const char* text) {
     window_.Model().maintenance.stepText = text;
@@ -19,30 +13,31 @@ void FirmwareUpgrade::ShowStep(const char* text) {
 
 UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string& caption) {
     ports_.boxes.Show(box, caption);
-    flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
+    (void)flash_.SetSpiMode(spi_mode::kLeaveUpgrade);  // the refusal is what is told
     lock_.EndMaintenance();
     return UpgradeOutcome::Refused;
 }
 
-UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
+UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& image) {
     // A detection uses the same transport from its own thread; the button
     // is disabled meanwhile, and this keeps other callers out too.
     if (lock_.Busy() || flags_.Probing.load() || flags_.DetectPending.load()) return UpgradeOutcome::Ignored;
     lock_.BeginMaintenance();
-    if (!image_.Loaded()) {
+    if (!image.Loaded()) {
         ports_.boxes.Show("Please Load Firmware File First ", "Message");
         lock_.EndMaintenance();
         return UpgradeOutcome::Refused;
     }
-    drives_.LockedEnclosure = static_cast<unsigned>(window_.Model().upgradePageDevice);
-    if (!flash_.SetSpiMode(spi_mode::kEnterUpgrade)) {
+    drives_.LockedEnclosure = slot;
+    if (!flash_.SetSpiMode(spi_mode::kEnterUpgrade)) {  // the panel and boxes told why
         lock_.EndMaintenance();
         return UpgradeOutcome::Refused;
     }
     Block512 status{};
-    if (!reader_.ReadStatus(drives_, {false, true}, status)) return Refuse("Get SPI Record fail ", "Message");
-    if (status[kStatusConfigVersion] != image_.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
-    if (status[kStatusActivityFlags] & kRebuildOrScan)
+    if (!reader_.ReadSlot(drives_, slot, status)) return Refuse("Get SPI Record fail ", "Message");
+    const EnclosureStatus decoded = DecodeStatus(status, SlotCapabilities(drives_, slot));
+    if (decoded.configVersion != image.ConfigVersion()) return Refuse("SPI Configuration Version Error", "");
+    if (decoded.Running())
         return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "");
 
     MaintenanceView& view = window_.Model().maintenance;
@@ -55,11 +50,11 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     window_.Sync();
     if (ports_.timer1) ports_.timer1(true);
 
-    const bool verified = EraseProgramVerify();
+    const OpResult written = EraseProgramVerify(image);
+    const bool verified = written.ok;
     // The text the failure box shows is the step's own, whatever leaving
     // upgrade mode reports after it.
-    const std::string failure = ports_.bar.Panel(kErrorPanel);
-    flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
+    const OpResult left = flash_.SetSpiMode(spi_mode::kLeaveUpgrade);
     if (ports_.timer1) ports_.timer1(false);
     view.stepPanelVisible = false;
     window_.Sync();
@@ -69,40 +64,36 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
                                       "\nand power on it to enable the new firmware!",
                                   "Firmware Upgrade Message", MessageIcon::Warning);
     } else {
-        if (ports_.bar.Panel(kErrorPanel) != failure) ports_.bar.SetPanel(kErrorPanel, failure);
-        ports_.boxes.Show(failure, "Message");
+        if (!left && left.failure != written.failure) ports_.bar.SetPanel(kErrorPanel, written.failure);
+        ports_.boxes.Show(written.failure, "Message");
     }
     lock_.EndMaintenance();
     return verified ? UpgradeOutcome::Verified : UpgradeOutcome::Failed;
 }
 
-bool FirmwareUpgrade::EraseProgramVerify() {
+OpResult FirmwareUpgrade::EraseProgramVerify(const FirmwareImage& loaded) {
     MaintenanceView& view = window_.Model().maintenance;
-    const bool erased = flash_.SpiErase(0, kImageFlashSize);
+    // Each step's failure is told by its own text.
+    auto step = [this](const char* text) {
+        ports_.bar.SetPanel(kErrorPanel, text);
+        return OpResult::Failure(text);
+    };
+    const bool erased = flash_.SpiErase(0, kImageFlashSize).ok;
     view.progressPosition = static_cast<int>(flags_.ProgressCounter.load());
-    if (!erased) {
-        ports_.bar.SetPanel(kErrorPanel, "SPI Erase Fail.");
-        return false;
-    }
+    if (!erased) return step("SPI Erase Fail.");
     ports_.bar.SetPanel(kErrorPanel, "SPI Erase OK");
     ShowStep("Process 2 / 3");
-    const std::span<const uint8_t> image(image_.bytes.data(), kImageFlashSize);
-    if (!flash_.SpiProgram(0, kImageFlashSize, image)) {
-        ports_.bar.SetPanel(kErrorPanel, "SPI Program Fail.");
-        return false;
-    }
+    const std::span<const uint8_t> image(loaded.bytes.data(), kImageFlashSize);
+    if (!flash_.SpiProgram(0, kImageFlashSize, image)) return step("SPI Program Fail.");
     ports_.bar.SetPanel(kErrorPanel, "SPI Program OK");
     ShowStep("Process 3 / 3");
     std::vector<uint8_t> readBack(kImageFlashSize);
-    if (!flash_.SpiRead(0, kImageFlashSize, readBack)) return false;
-    for (uint32_t i = 0; i < kImageFlashSize; ++i) {
-        if (readBack[i] != image[i]) {
-            ports_.bar.SetPanel(kErrorPanel, "SPI Verify fail !!!");
-            return false;
-        }
-    }
+    // A failed read is told by the transport's own text.
+    if (OpResult read = flash_.SpiRead(0, kImageFlashSize, readBack); !read) return read;
+    for (uint32_t i = 0; i < kImageFlashSize; ++i)
+        if (readBack[i] != image[i]) return step("SPI Verify fail !!!");
     ports_.bar.SetPanel(kErrorPanel, "SPI Verify OK");
-    return true;
+    return OpResult::Success();
 }
 
 }  // namespace kestrel

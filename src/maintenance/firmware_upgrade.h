@@ -41,16 +41,17 @@ struct UpgradePorts {
 class FirmwareUpgrade {
 public:
     FirmwareUpgrade(FlashAccess& flash, MaintenanceLock& lock, StatusReader& reader, DriveTable& drives,
-                    SchedulerFlags& flags, WindowState& window, const FirmwareImage& image, UpgradePorts ports)
+                    SchedulerFlags& flags, WindowState& window, UpgradePorts ports)
         : flash_(flash), lock_(lock), reader_(reader), drives_(drives), flags_(flags), window_(window),
-          image_(image), ports_(std::move(ports)) {}
+          ports_(std::move(ports)) {}
 
-    // The Upgrade button. The enclosure is the Upgrade page's slot.
-    UpgradeOutcome Image2_UpgradeClick();
+    // Upgrades the enclosure in slot with image: the window's Upgrade button
+    // (the Upgrade page's slot and the loaded image) and the command line.
+    [[nodiscard]] UpgradeOutcome Upgrade(unsigned slot, const FirmwareImage& image);
 
 private:
     UpgradeOutcome Refuse(const std::string& box, const std::string& caption);
-    bool EraseProgramVerify();
+    OpResult EraseProgramVerify(const FirmwareImage& image);
     void ShowStep(const char* text);
 
     FlashAccess& flash_;
@@ -59,7 +60,6 @@ private:
     DriveTable& drives_;
     SchedulerFlags& flags_;
     WindowState& window_;
-    const FirmwareImage& image_;
     UpgradePorts ports_;
 };
 

@@ -15,6 +15,7 @@
 #include "device/routes.h"
 #include "device/transport.h"
 #include "monitor/scheduler_flags.h"
+#include "platform/op_result.h"
 #include "wire/drive_table.h"
 
 namespace kestrel {
@@ -34,20 +35,23 @@ public:
 
     // Codes 16 and 17 check the preconditions, open the locked enclosure's
     // drive and close it; the others go to the drive already open. Over the
-    // bridge nothing is sent and the mode succeeds.
-    bool SetSpiMode(int code);
-    // True when every block succeeded. The buffers must hold length bytes
+    // bridge nothing is sent and the mode succeeds. A failure carries the
+    // text the status bar shows.
+    OpResult SetSpiMode(int code);
+    // Success when every block succeeded. The buffers must hold length bytes
     // rounded up to the unit; a smaller one fails before anything is sent.
-    bool SpiRead(uint32_t address, uint32_t length, std::span<uint8_t> buffer);
-    bool SpiProgram(uint32_t address, uint32_t length, std::span<const uint8_t> data);
-    bool SpiErase(uint32_t address, uint32_t length);
+    OpResult SpiRead(uint32_t address, uint32_t length, std::span<uint8_t> buffer);
+    OpResult SpiProgram(uint32_t address, uint32_t length, std::span<const uint8_t> data);
+    OpResult SpiErase(uint32_t address, uint32_t length);
 
 private:
     enum class Op { Read, Program, Erase };
-    bool Run(Op op, uint32_t address, uint32_t length, std::span<uint8_t> in, std::span<const uint8_t> out);
+    OpResult Run(Op op, uint32_t address, uint32_t length, std::span<uint8_t> in, std::span<const uint8_t> out);
     bool Preconditions();
-    // A closing bracket sent after a failed block: the block's text stays.
-    bool CloseBracket(int code, bool failedBefore);
+    OpResult Failed() const { return OpResult::Failure(transport_.LastFailure()); }
+    // A closing bracket sent after a failed block: the block's failure text
+    // stays on the panel.
+    bool CloseBracket(int code, const OpResult& before);
     uint32_t Flags() const { return drives_.EnclosureFlags[drives_.LockedEnclosure % DriveTable::kMaxEnclosures]; }
 
     Transport& transport_;

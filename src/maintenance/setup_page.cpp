@@ -1,18 +1,14 @@
 #include "maintenance/setup_page.h"
 
 #include "maintenance/controller_command.h"
-#include "wire/status_sector.h"
+#include "wire/enclosure_status.h"
 
 namespace kestrel {
-
-namespace st = status;
 
 namespace {
 
 constexpr size_t kScheduleOn = 5;
 constexpr size_t kSchedulePeriod = 6;
-
-bool ScheduleOn(const Block512& s) { return (s[st::kOptionFlags] & st::kScheduledBackup) != 0; }
 
 }  // namespace
 
@@ -35,17 +31,17 @@ void SetupPage::ShowSubPage() {
 void SetupPage::Image1_SetClick() {
     if (lock_.Busy()) return;
     if (state_.subPage == kSetupSchedule) flags_.RequestRefresh(refresh::kConfigWrite);
-    else disks_.Initialize();
+    else (void)disks_.Initialize(window_.Model().statusPageDevice);  // its boxes and panels tell the outcome
 }
 
 void SetupPage::LoadScheduleControls() {
     state_.backupEnabled = false;
     state_.periodChecked = {};
     Changed();
-    const Block512& s = drives_.StatusOfSlot(static_cast<unsigned>(window_.Model().statusPageDevice));
-    if (ScheduleOn(s)) {
+    const EnclosureStatus s = SlotStatus(drives_, static_cast<unsigned>(window_.Model().statusPageDevice));
+    if (s.scheduledBackup) {
         SetBackupChecked(true);
-        backupPeriod_ = s[st::kBackupPeriod];
+        backupPeriod_ = s.backupPeriod;
         size_t index = 0;  // any period the table does not have reads as 10 minutes
         for (size_t i = 0; i < kBackupPeriods.size(); ++i)
             if (kBackupPeriods[i] == backupPeriod_) index = i;
@@ -63,9 +59,9 @@ void SetupPage::ShowBackupSchedule() {
     if (state_.backupChecked) {
         // The controller's own period is shown; BackupPeriod stays what the
         // radio buttons chose, so that Set sends the period they show.
-        const Block512& s = drives_.StatusOfSlot(static_cast<unsigned>(window_.Model().statusPageDevice));
-        state_.backupMessage = ScheduleOn(s)
-                                   ? "Backup period: " + std::to_string(s[st::kBackupPeriod]) + " minutes"
+        const EnclosureStatus s = SlotStatus(drives_, static_cast<unsigned>(window_.Model().statusPageDevice));
+        state_.backupMessage = s.scheduledBackup
+                                   ? "Backup period: " + std::to_string(s.backupPeriod) + " minutes"
                                    : "Schedule Backup Disable";
         state_.backupMessageVisible = true;
         state_.setVisible = true;
@@ -108,10 +104,9 @@ void SetupPage::OptionBoxClick() {
     flags_.RequestRefresh(refresh::kConfigWrite);
 }
 
-bool SetupPage::SendSettingsCommand() {
+bool SetupPage::SendSettingsCommand(unsigned slot) {
     const ShellModel& m = window_.Model();
     if (drives_.IsLocked() || m.slotSwitching) return false;
-    const unsigned slot = static_cast<unsigned>(m.statusPageDevice);
     if (drives_.EnclosureCount > 0) drives_.SelectedEnclosure = slot;
     CommandSector& sector = transport_.Command();
     sector.SetCommand(command::kConfiguration, 0);
@@ -129,10 +124,10 @@ bool SetupPage::SendSettingsCommand() {
         // An option box changed for an enclosure whose schedule the page
         // never showed: keep the schedule the controller has instead of
         // switching it off or giving it another enclosure's.
-        const Block512& s = drives_.StatusOfSlot(slot);
-        if (ScheduleOn(s)) {
+        const EnclosureStatus s = SlotStatus(drives_, slot);
+        if (s.scheduledBackup) {
             on = 1;
-            period = s[st::kBackupPeriod];
+            period = s.backupPeriod;
         }
     }
     sector.bytes[kScheduleOn] = on;

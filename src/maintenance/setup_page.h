@@ -72,8 +72,9 @@ public:
     // CheckBox6Click and CheckBox7Click: the redraw changed an option box.
     void OptionBoxClick();
 
-    // Run by the monitoring worker for RefreshFlags bit 1.
-    bool SendSettingsCommand();
+    // Run by the monitoring worker for RefreshFlags bit 1, for the Status
+    // page's enclosure (slot).
+    bool SendSettingsCommand(unsigned slot);
 
 private:
     void Changed() {

@@ -2,36 +2,28 @@
 
 #include <algorithm>
 
-#include "wire/status_sector.h"
-
 namespace kestrel {
-
-namespace st = status;
 
 namespace {
 constexpr unsigned kSlots = 2;
 std::string SlotLabel(int slot) { return "Device" + std::to_string(slot + 1); }
 }  // namespace
 
-EnclosureHealth ReadHealth(const Block512& s, bool scanReporting) {
+EnclosureHealth ReadHealth(const EnclosureStatus& s) {
     EnclosureHealth h;
-    const uint8_t present = s[st::kDiskState] & st::kBothPresent;
-    h.bothDisksPresent = present == st::kBothPresent;
-    const uint8_t activity = s[st::kActivityFlags];
-    if (activity & (st::kTargetHdd1 | st::kTargetHdd2)) {
-        h.scanning = scanReporting && (activity & st::kMediaScan);
+    h.bothDisksPresent = s.BothPresent();
+    if (s.Running()) {
+        h.scanning = s.activity == Activity::Scan;
         h.rebuilding = !h.scanning;
-        h.percent = s[st::kProgress];
+        h.percent = s.progress;
     }
-    // The same test that raises the sensor alerts.
-    const uint8_t env = s[st::kEnvFlags];
-    if (s[st::kSensorSupport] == 0x11 && (env & 0xF0) == 0xA0) {
-        h.fanFailure = (env & st::kFanFailure) != 0;
-        h.overTemperature = (env & st::kOverTemperature) != 0;
+    if (s.sensors) {
+        h.fanFailure = s.sensors->fanFailure;
+        h.overTemperature = s.sensors->overTemperature;
     }
-    h.temperature = s[st::kTemperature];
+    h.temperature = static_cast<int>(s.temperature);
 
-    if (present == 0) h.state = HealthState::Failed;
+    if (s.array == ArrayState::Failure) h.state = HealthState::Failed;
     else if (h.overTemperature) h.state = HealthState::OverHeated;
     else if (h.fanFailure) h.state = HealthState::FanFailure;
     else if (h.rebuilding) h.state = HealthState::Rebuilding;
@@ -98,7 +90,7 @@ std::vector<RebuildEnd> HealthBoard::Update(const DriveTable& drives, const std:
         row.monitored = monitored[slot];
         row.known = read_[slot] && row.monitored;
         if (row.known) {
-            row.health = ReadHealth(drives.StatusOfSlot(slot), drives.ScanReporting);
+            row.health = ReadHealth(SlotStatus(drives, slot));
             if (rebuilding_[slot] && !row.health.rebuilding)
                 ended.push_back({row.slot, row.health.bothDisksPresent && row.health.state != HealthState::Failed});
             rebuilding_[slot] = row.health.rebuilding;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 
 namespace kestrel {
 
@@ -29,8 +30,7 @@ struct EnclosureHealth {
     int temperature = 0;       // degrees Celsius as the enclosure reports it
 };
 
-// scanReporting: the enclosure's firmware tells a media scan from a rebuild.
-EnclosureHealth ReadHealth(const Block512& status, bool scanReporting);
+EnclosureHealth ReadHealth(const EnclosureStatus& status);
 HealthLevel LevelOf(HealthState state);
 // "Normal", "Rebuilding 24%", "Fan failure", "Gone" ...
 std::string HealthText(const EnclosureHealth& health);

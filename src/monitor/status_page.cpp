@@ -6,8 +6,6 @@
 
 namespace kestrel {
 
-namespace st = status;
-
 StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, WindowState& shell, MessageBoxes& messages,
                        StatusPageLinks links)
     : variant_(variant), drives_(drives), shell_(shell), messages_(messages), links_(std::move(links)) {}
@@ -18,7 +16,7 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     if (!model.deviceChecked[0] && !model.deviceChecked[1]) return u;
     u.result = 0;
     const unsigned slot = static_cast<unsigned>(model.statusPageDevice);
-    const Block512& s = drives_.StatusOfSlot(slot);
+    const EnclosureStatus s = SlotStatus(drives_, slot);
     const unsigned drive = drives_.DriveOfSlot(slot);
     const bool switched = model.statusPageDevice != shownSlot_ || drive != shownDrive_;
     if (switched) {
@@ -32,18 +30,18 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
         shownProgress_ = 255;
     }
 
-    u.firmware = DeviceText(drives_.FirmwareRevision) + "." + st::FirmwareText(s);
-    const uint8_t env = s[st::kEnvFlags];
-    u.fanColour = (env & st::kFanFailure) ? TextColour::Red : TextColour::Blue;
-    u.temperatureColour = (env & st::kOverTemperature) ? TextColour::Red : TextColour::Blue;
-    u.fanSpeed = std::to_string(st::FanRpm(s));
-    u.temperature = std::to_string(s[st::kTemperature]);
-    u.environmentVisible = drives_.EnvironmentPanel && (env & 0xF0) == 0xA0 && env != 0xAA;
-    u.healthLine = SensorAlarmLine(ReadHealth(s, drives_.ScanReporting));
+    // The page draws its own slot: its own revision and what its own
+    // firmware allows, whichever slot another page shows.
+    u.firmware = DeviceText(SlotRevision(drives_, slot)) + "." + s.firmwareCode;
+    u.fanColour = s.fanFailureBit ? TextColour::Red : TextColour::Blue;
+    u.temperatureColour = s.overTemperatureBit ? TextColour::Red : TextColour::Blue;
+    u.fanSpeed = std::to_string(s.fanRpm);
+    u.temperature = std::to_string(s.temperature);
+    u.environmentVisible = s.environmentShown;
+    u.healthLine = SensorAlarmLine(ReadHealth(s));
 
-    const uint8_t options = s[st::kOptionFlags];
-    const bool mute = !(options & st::kBuzzerEnabled);
-    const bool scan = (options & st::kAutoScan) != 0;
+    const bool mute = !s.buzzerEnabled;
+    const bool scan = s.autoScan;
     // Drawing another enclosure than last time is no change of the
     // controller's bits (a device box switches the slot too): the boxes
     // follow it without asking for a settings command.
@@ -57,28 +55,27 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
     }
 
     if (variant_ == ProductVariant::Hybrid)
-        u.mode = (options & st::kScheduledBackup) ? "Scheduling Sync" : "Real time Sync";
+        u.mode = s.scheduledBackup ? "Scheduling Sync" : "Real time Sync";
     else
-        u.mode = st::ModeName(s[st::kRaidMode]);
+        u.mode = s.modeName;
 
     model.firstStatusPending = false;
 
-    const uint8_t diskState = s[st::kDiskState];
+    const uint8_t diskState = s.diskState;
     if (force || diskState != shownDiskState_) {
         shownDiskState_ = diskState;
         u.disksRedrawn = true;
         u.disks[0] = DrawDisk(s, 0, drive, switched);
         u.disks[1] = DrawDisk(s, 1, drive, switched);
-        u.systemCapacity = std::to_string(st::Gigabytes(st::Sectors40(s, st::kConfiguredCapacity))) + " GB";
+        u.systemCapacity = std::to_string(status::Gigabytes(s.configuredSectors)) + " GB";
     }
 
-    const uint8_t activity = s[st::kActivityFlags];
-    const uint8_t progress = s[st::kProgress];
-    if (activity & (st::kTargetHdd1 | st::kTargetHdd2)) {
+    const uint8_t progress = s.progress;
+    if (s.Running()) {
         if (shownProgress_ == 255 || shownProgress_ != progress) {
-            const bool hdd1 = (activity & st::kTargetHdd1) != 0;
+            const bool hdd1 = s.target == 0;
             const std::string percent = std::to_string(progress);
-            if (drives_.ScanReporting && (activity & st::kMediaScan))
+            if (s.activity == Activity::Scan)
                 u.stateText = percent + (hdd1 ? "%\nHDD1 Scan" : "%\nHDD2 Scan");
             else
                 u.stateText = percent + (hdd1 ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
@@ -86,14 +83,15 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
         }
         u.showLogButton = true;
     } else {
-        const uint8_t present = diskState & st::kBothPresent;
-        u.stateText = present == st::kBothPresent ? "Normal" : present ? "Single HDD\nPresent" : "Failure";
+        u.stateText = s.array == ArrayState::Normal       ? "Normal"
+                      : s.array == ArrayState::SingleDisk ? "Single HDD\nPresent"
+                                                          : "Failure";
         shownProgress_ = 255;
     }
     return u;
 }
 
-DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk, unsigned drive, bool switched) {
+DiskLabelUpdate StatusPage::DrawDisk(const EnclosureStatus& s, int disk, unsigned drive, bool switched) {
     DiskLabelUpdate d = DrawDiskState(s, disk);
     DiskText* shown = drive < diskTexts_.size() ? &diskTexts_[drive][static_cast<size_t>(disk)] : nullptr;
     if (!d.capacity && !d.model && switched) {
@@ -107,41 +105,38 @@ DiskLabelUpdate StatusPage::DrawDisk(const Block512& s, int disk, unsigned drive
     return d;
 }
 
-DiskLabelUpdate StatusPage::DrawDiskState(const Block512& s, int disk) {
+DiskLabelUpdate StatusPage::DrawDiskState(const EnclosureStatus& s, int disk) {
     DiskLabelUpdate d;
-    const uint8_t nibble = st::DiskNibble(s[st::kDiskState], disk);
-    const size_t modelAt = disk == 0 ? st::kDisk1Model : st::kDisk2Model;
-    const size_t capacityAt = disk == 0 ? st::kDisk1Capacity : st::kDisk2Capacity;
-    const std::string serial = st::AtaString(s, disk == 0 ? st::kDisk1Serial : st::kDisk2Serial, st::kSerialLength);
-    const std::string model = DeviceText(st::AtaString(s, modelAt, st::kModelLength));
-    const std::string capacity = std::to_string(st::Gigabytes(st::Sectors40(s, capacityAt))) + " GB\n";
-    const uint8_t activity = s[st::kActivityFlags];
+    const MemberStatus& member = s.disks[static_cast<size_t>(disk)];
+    const std::string& serial = member.serial;
+    const std::string model = DeviceText(member.model);
+    const std::string capacity = std::to_string(status::Gigabytes(member.sectors)) + " GB\n";
 
-    if (nibble & st::kAbsent) {
-        if (!serial.empty()) {
+    if (member.Absent()) {
+        if (member.HasSerial()) {
             d.capacity = capacity;
             d.model = model;
         }
         d.capacityEnabled = false;
         d.modelEnabled = false;
         if (disk == 0) hdd1Prompted_ = false;
-    } else if (nibble & st::kPresent) {
+    } else if (member.Present()) {
         d.capacityColour = TextColour::Navy;
         d.capacity = capacity;
         d.model = model;
         d.capacityEnabled = true;
         d.modelEnabled = true;
         if (disk == 0) hdd1Prompted_ = false;
-    } else if (nibble & st::kFailed) {
+    } else if (member.Failed()) {
         d.capacityColour = TextColour::Red;
         const std::string serialText = "\nThe Matched SSD's Serial# is " + DeviceText(serial);
         const std::string matched =
             "Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it to start rebuilding.";
         if (disk == 0 && variant_ == ProductVariant::Hybrid && !hdd1Prompted_) {
             hdd1Prompted_ = true;
-            if (activity & st::kMatchedReplacement) {
+            if (s.replacement == Replacement::Matched) {
                 Notify(matched);
-            } else if (activity & st::kMediaScan) {
+            } else if (s.replacement == Replacement::TooSmall) {
                 Notify("Unmatched small SSD is inserted." + serialText);
             } else {
                 // The question follows once the notice is acknowledged; its
@@ -160,16 +155,16 @@ DiskLabelUpdate StatusPage::DrawDiskState(const Block512& s, int disk) {
                 });
             }
         } else if (disk == 1) {
-            if (activity & st::kMatchedReplacement)
+            if (s.replacement == Replacement::Matched)
                 Notify(matched);
-            else if (!(activity & st::kMediaScan))
+            else if (s.replacement == Replacement::Unmatched)
                 Notify("Unmatched SSD is inserted." + serialText);
         }
         d.capacity = capacity;
         d.model = model;
         d.capacityEnabled = true;
         d.modelEnabled = false;
-    } else if (!(nibble & st::kInserted)) {
+    } else if (!member.Inserted()) {
         d.capacity = std::string();
         d.model = std::string();
     }
@@ -180,12 +175,12 @@ void StatusPage::Notify(const std::string& text, MessageAnswered answered) {
     messages_.ShowAsync(text, "Message", MessageButtons::Ok, std::move(answered));
 }
 
-StatusPage::Asker StatusPage::AskerOf(const Block512& status) const {
+StatusPage::Asker StatusPage::AskerOf(const EnclosureStatus& status) const {
     Asker a;
     a.slot = shell_.Model().statusPageDevice;
     a.drive = drives_.DriveOfSlot(static_cast<unsigned>(a.slot));
     a.identify = drives_.IdentifyOfSlot(static_cast<unsigned>(a.slot));
-    a.serial = st::AtaString(status, st::kDisk1Serial, st::kSerialLength);
+    a.serial = status.disks[0].serial;
     return a;
 }
 
@@ -193,9 +188,8 @@ bool StatusPage::StillAsking(const Asker& a) const {
     const unsigned slot = static_cast<unsigned>(a.slot);
     if (slot >= drives_.EnclosureCount || drives_.DriveOfSlot(slot) != a.drive || drives_.IdentifyOfSlot(slot) != a.identify)
         return false;  // gone, or another enclosure in its place
-    const Block512& now = drives_.StatusOfSlot(slot);
-    return (st::DiskNibble(now[st::kDiskState], 0) & st::kFailed) &&
-           st::AtaString(now, st::kDisk1Serial, st::kSerialLength) == a.serial;
+    const MemberStatus hdd1 = SlotStatus(drives_, slot).disks[0];
+    return hdd1.FailedBit() && hdd1.serial == a.serial;
 }
 
 }  // namespace kestrel

@@ -11,6 +11,7 @@
 #include "platform/product_variant.h"
 #include "monitor/window_state.h"
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 #include "platform/user_interface.h"
 
 namespace kestrel {
@@ -72,8 +73,8 @@ private:
         std::string model;
     };
     // One disk's labels: the texts of its state, or those kept for the drive.
-    DiskLabelUpdate DrawDisk(const Block512& status, int disk, unsigned drive, bool switched);
-    DiskLabelUpdate DrawDiskState(const Block512& status, int disk);
+    DiskLabelUpdate DrawDisk(const EnclosureStatus& status, int disk, unsigned drive, bool switched);
+    DiskLabelUpdate DrawDiskState(const EnclosureStatus& status, int disk);
 
     // The page's prompts never wait for a person: the poll that raised them
     // goes on, and an answer acts later.
@@ -86,7 +87,7 @@ private:
         Block512 identify{};
         std::string serial;
     };
-    Asker AskerOf(const Block512& status) const;
+    Asker AskerOf(const EnclosureStatus& status) const;
     // The same enclosure is still in the slot, with the same disk failed.
     bool StillAsking(const Asker& asker) const;
 

@@ -1,9 +1,8 @@
 #include "monitor/status_poll.h"
 
-#include <algorithm>
 #include <cstdio>
 
-#include "wire/status_sector.h"
+#include "wire/enclosure_status.h"
 
 namespace kestrel {
 
@@ -38,7 +37,7 @@ void StatusPoll::Run() {
             continue;
         }
         Block512 record{};
-        if (!links_.readStatus || !links_.readStatus(record)) {
+        if (!links_.readStatus || !links_.readStatus(slot, record)) {
             ++backoff;
             if (backoff > 10) {
                 // The slot drops out of monitoring: its box is unchecked,
@@ -52,16 +51,21 @@ void StatusPoll::Run() {
         refreshed |= static_cast<uint8_t>(1u << slot);
         backoff = 0;
     }
-    if (links_.logStatusChanges) links_.logStatusChanges(refreshed);
-    if (refreshed && shell_.Model().currentPage == kPageStatus && links_.drawStatusPage)
-        links_.drawStatusPage(shell_.Model().firstStatusPending);
+    PollRound round;
+    round.refreshed = refreshed;
+    for (unsigned slot = 0; slot < 2; ++slot)
+        if (refreshed & (1u << slot)) round.records[slot] = SlotStatus(drives_, slot);
+    round.statusPageDue = refreshed && shell_.Model().currentPage == kPageStatus;
+    round.forcePage = shell_.Model().firstStatusPending;
+    for (const PollListener& listener : links_.listeners)
+        if (listener) listener(round);
 }
 
 void StatusPoll::Accept(unsigned slot, Block512& record) {
     const unsigned drive = drives_.DriveOfSlot(slot);
     if (drive >= drives_.CurrentStatus.size()) return;
     Block512& current = drives_.CurrentStatus[drive];
-    const uint8_t diskState = record[status::kDiskState];
+    const uint8_t diskState = DiskStateOf(record);
     const uint8_t tracked = links_.lastProgress ? links_.lastProgress(static_cast<int>(slot)) : 255;
     if (diskState == 0 && tracked != 255) {
         char text[48];
@@ -70,23 +74,7 @@ void StatusPoll::Accept(unsigned slot, Block512& record) {
         ++flags_.BadRecordCount;
         return;
     }
-    // A disk that has just left service keeps its identity, so that later
-    // texts can still name it.
-    struct Member {
-        uint8_t presentBit;
-        size_t model, capacity, serial;
-    };
-    for (const Member& m : {Member{status::kPresent, status::kDisk1Model, status::kDisk1Capacity, status::kDisk1Serial},
-                            Member{static_cast<uint8_t>(status::kPresent << 4), status::kDisk2Model,
-                                   status::kDisk2Capacity, status::kDisk2Serial}}) {
-        if ((current[status::kDiskState] & m.presentBit) && !(diskState & m.presentBit)) {
-            std::copy_n(current.begin() + static_cast<long>(m.model), status::kModelLength,
-                        record.begin() + static_cast<long>(m.model));
-            std::copy_n(current.begin() + static_cast<long>(m.capacity), 6, record.begin() + static_cast<long>(m.capacity));
-            std::copy_n(current.begin() + static_cast<long>(m.serial), status::kSerialLength,
-                        record.begin() + static_cast<long>(m.serial));
-        }
-    }
+    KeepPulledIdentity(current, record);
     current = record;
 }
 

@@ -2,22 +2,39 @@
 // The periodic status poll: reads the status record of each monitored slot,
 // rejects garbage, keeps the identity of a pulled disk, and hands the set of
 // refreshed slots to the change detection and the status page.
+#include <array>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "monitor/window_state.h"
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 #include "monitor/scheduler_flags.h"
 #include "platform/user_interface.h"
 
 namespace kestrel {
 
+// One poll's outcome, handed to every listener in turn.
+struct PollRound {
+    uint8_t refreshed = 0;  // bit i: slot i was read and its record taken
+    // The records taken, decoded with each enclosure's own capabilities.
+    std::array<std::optional<EnclosureStatus>, 2> records;
+    // The Status page is shown and something was read: it is redrawn,
+    // forced while its first draw is pending.
+    bool statusPageDue = false;
+    bool forcePage = false;
+};
+using PollListener = std::function<void(const PollRound&)>;
+
 struct StatusPollLinks {
-    // Reads the record of drives.SelectedEnclosure (the poll selects the slot).
-    std::function<bool(Block512&)> readStatus;
+    // Reads the record of the enclosure in slot.
+    std::function<bool(unsigned slot, Block512&)> readStatus;
     // Percent last logged for the slot's tracked activity; 255 = none tracked.
     std::function<uint8_t(int slot)> lastProgress;
-    std::function<void(uint8_t mask)> logStatusChanges;
-    std::function<void(bool force)> drawStatusPage;
+    // Called in order after every poll that ran (even when nothing was
+    // read): the event log, the health summary, the Status page.
+    std::vector<PollListener> listeners;
 };
 
 class StatusPoll {
@@ -28,6 +45,8 @@ public:
     void Run();
     // Reset a slot's back-off counter (its device box was clicked).
     void ClearPollCounter(int slot) { flags_.PollBackoff[static_cast<size_t>(slot & 1)] = 0; }
+    // Adds a listener after those already there.
+    void AddListener(PollListener listener) { links_.listeners.push_back(std::move(listener)); }
 
 private:
     // Step 7: keep the record unless it is garbage; returns nothing, the slot

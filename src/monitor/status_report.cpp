@@ -4,9 +4,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
-#include "device/device_labels.h"
 #include "wire/device_text.h"
 #include "wire/status_sector.h"
 
@@ -16,11 +16,19 @@ namespace st = status;
 
 namespace {
 
+constexpr std::array<ReportState, 6> kReportStates = {ReportState::Normal,     ReportState::SingleDisk,
+                                                      ReportState::Failure,    ReportState::Rebuilding,
+                                                      ReportState::Scanning,   ReportState::NotAnswering};
+constexpr std::array<DiskCondition, 5> kConditions = {DiskCondition::Empty, DiskCondition::Absent,
+                                                      DiskCondition::Present, DiskCondition::Failed,
+                                                      DiskCondition::Inserted};
+
 int EnclosureCode(const EnclosureReport& e) {
     if (!e.answering) return 2;
-    const bool diskFailed = std::any_of(e.disks.begin(), e.disks.end(), [](const DiskReport& d) { return d.state == "failed"; });
-    if (diskFailed || e.state == "Failure" || (e.sensors && (e.fanFailure || e.overTemperature))) return 2;
-    return e.state == "Normal" ? 0 : 1;
+    const bool diskFailed = std::any_of(e.disks.begin(), e.disks.end(),
+                                        [](const DiskReport& d) { return d.condition == DiskCondition::Failed; });
+    if (diskFailed || e.kind == ReportState::Failure || (e.sensors && (e.fanFailure || e.overTemperature))) return 2;
+    return e.kind == ReportState::Normal ? 0 : 1;
 }
 
 std::string Trimmed(std::string text) {
@@ -33,6 +41,19 @@ std::string S(const QJsonValue& v) { return v.toString().toStdString(); }
 
 }  // namespace
 
+const char* ReportStateText(ReportState state) {
+    switch (state) {
+        case ReportState::Normal: return "Normal";
+        case ReportState::SingleDisk: return "Single HDD Present";
+        case ReportState::Failure: return "Failure";
+        case ReportState::Rebuilding: return "Rebuilding";
+        case ReportState::Scanning: return "Scanning";
+        case ReportState::NotAnswering: return "Not answering";
+        case ReportState::Unknown: break;
+    }
+    return "Unknown";
+}
+
 int StatusExitCode(const StatusReport& report) {
     if (report.enclosures.empty()) return 3;
     int code = 0;
@@ -42,45 +63,42 @@ int StatusExitCode(const StatusReport& report) {
 
 EnclosureReport ReportEnclosure(const DriveTable& drives, unsigned slot, bool answering) {
     EnclosureReport e;
-    const Block512& s = drives.StatusOfSlot(slot);
-    const std::string revision = st::IdentifyRevision(drives.IdentifyOfSlot(slot));
+    const EnclosureStatus s = SlotStatus(drives, slot);
     e.slot = static_cast<int>(slot) + 1;
     e.drive = drives.DriveOfSlot(slot);
     e.model = Trimmed(DeviceText(st::IdentifyModel(drives.IdentifyOfSlot(slot))));
-    e.firmware = DeviceText(revision) + "." + st::FirmwareText(s);
-    e.mode = st::ModeName(s[st::kRaidMode]);
+    e.firmware = DeviceText(SlotRevision(drives, slot)) + "." + s.firmwareCode;
+    e.mode = s.modeName;
     e.answering = answering;
-    const uint8_t env = s[st::kEnvFlags];
-    // The same test as the alerts: the enclosure says its sensors count.
-    e.sensors = s[st::kSensorSupport] == 0x11 && (env & 0xF0) == 0xA0;
-    e.fanRpm = st::FanRpm(s);
-    e.temperature = s[st::kTemperature];
-    e.fanFailure = e.sensors && (env & st::kFanFailure);
-    e.overTemperature = e.sensors && (env & st::kOverTemperature);
+    e.sensors = s.sensors.has_value();
+    e.fanRpm = s.fanRpm;
+    e.temperature = static_cast<int>(s.temperature);
+    e.fanFailure = s.sensors && s.sensors->fanFailure;
+    e.overTemperature = s.sensors && s.sensors->overTemperature;
 
-    const uint8_t diskState = s[st::kDiskState];
-    for (int d = 0; d < 2; ++d) {
-        DiskReport& disk = e.disks[static_cast<size_t>(d)];
-        const char* name = st::DiskStateName(st::DiskNibble(diskState, d));
-        disk.state = *name ? name : "empty";
-        disk.model = Trimmed(DeviceText(st::AtaString(s, d == 0 ? st::kDisk1Model : st::kDisk2Model, st::kModelLength)));
-        disk.serial = Trimmed(DeviceText(st::AtaString(s, d == 0 ? st::kDisk1Serial : st::kDisk2Serial, st::kSerialLength)));
-        disk.sectors = st::Sectors40(s, d == 0 ? st::kDisk1Capacity : st::kDisk2Capacity);
-        disk.linkSpeed = st::SataSpeedLabel(st::DiskNibble(s[st::kSataSpeed], d));
+    for (size_t d = 0; d < e.disks.size(); ++d) {
+        DiskReport& disk = e.disks[d];
+        const MemberStatus& m = s.disks[d];
+        disk.condition = m.condition;
+        disk.state = ConditionName(m.condition);
+        disk.model = Trimmed(DeviceText(m.model));
+        disk.serial = Trimmed(DeviceText(m.serial));
+        disk.sectors = m.sectors;
+        disk.linkSpeed = st::SataSpeedLabel(m.speedCode);
     }
 
-    const uint8_t activity = s[st::kActivityFlags];
     if (!answering) {
-        e.state = "Not answering";
-    } else if (activity & (st::kTargetHdd1 | st::kTargetHdd2)) {
-        const bool scan = CapabilitiesOf(revision).scanReporting && (activity & st::kMediaScan);
-        e.state = scan ? "Scanning" : "Rebuilding";
-        e.progress = std::min<int>(s[st::kProgress], 100);
-        e.targetDisk = (activity & st::kTargetHdd1) ? 1 : 2;
+        e.kind = ReportState::NotAnswering;
+    } else if (s.Running()) {
+        e.kind = s.activity == Activity::Scan ? ReportState::Scanning : ReportState::Rebuilding;
+        e.progress = std::min<int>(s.progress, 100);
+        e.targetDisk = s.target + 1;
     } else {
-        const uint8_t present = diskState & st::kBothPresent;
-        e.state = present == st::kBothPresent ? "Normal" : present ? "Single HDD Present" : "Failure";
+        e.kind = s.array == ArrayState::Normal       ? ReportState::Normal
+                 : s.array == ArrayState::SingleDisk ? ReportState::SingleDisk
+                                                     : ReportState::Failure;
     }
+    e.state = ReportStateText(e.kind);
     return e;
 }
 
@@ -197,6 +215,10 @@ std::optional<StatusReport> ParseStatusJson(const std::string& text, std::string
         e.firmware = S(o["firmware"]);
         e.mode = S(o["mode"]);
         e.state = S(o["state"]);
+        // The published text names the state.
+        e.kind = ReportState::Unknown;
+        for (ReportState k : kReportStates)
+            if (e.state == ReportStateText(k)) e.kind = k;
         e.answering = o["answering"].toBool(true);
         e.progress = o["progress"].isDouble() ? o["progress"].toInt() : -1;
         e.targetDisk = o["targetDisk"].toInt();
@@ -212,6 +234,9 @@ std::optional<StatusReport> ParseStatusJson(const std::string& text, std::string
             const QJsonObject k = disks[d].toObject();
             DiskReport& disk = e.disks[static_cast<size_t>(d)];
             disk.state = S(k["state"]);
+            disk.condition = DiskCondition::Empty;
+            for (DiskCondition c : kConditions)
+                if (disk.state == ConditionName(c)) disk.condition = c;
             disk.model = S(k["model"]);
             disk.serial = S(k["serial"]);
             disk.sectors = static_cast<uint64_t>(k["sectors"].toDouble());
@@ -269,15 +294,15 @@ std::string StatusPrometheus(const StatusReport& report) {
     family({"kestrel_disk_state", "Member disk: 0 present, 1 inserted, 2 absent or empty, 3 failed."});
     for (const EnclosureReport& e : report.enclosures)
         for (size_t d = 0; d < e.disks.size(); ++d) {
-            const std::string& s = e.disks[d].state;
-            const int v = s == "present" ? 0 : s == "inserted" ? 1 : s == "failed" ? 3 : 2;
+            const DiskCondition c = e.disks[d].condition;
+            const int v = c == DiskCondition::Present ? 0 : c == DiskCondition::Inserted ? 1 : c == DiskCondition::Failed ? 3 : 2;
             sample("kestrel_disk_state", enclosureLabels(e) + ",disk=\"" + std::to_string(d + 1) + "\"", v);
         }
     family({"kestrel_progress_percent", "Percent done of a running rebuild or media scan; absent when none runs."});
     for (const EnclosureReport& e : report.enclosures)
         if (e.progress >= 0)
             sample("kestrel_progress_percent",
-                   enclosureLabels(e) + ",operation=\"" + (e.state == "Scanning" ? "scan" : "rebuild") + "\"",
+                   enclosureLabels(e) + ",operation=\"" + (e.kind == ReportState::Scanning ? "scan" : "rebuild") + "\"",
                    e.progress);
     family({"kestrel_temperature_celsius", "Enclosure temperature."});
     for (const EnclosureReport& e : report.enclosures)

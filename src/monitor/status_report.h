@@ -9,16 +9,24 @@
 #include <vector>
 
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 
 namespace kestrel {
 
 struct DiskReport {
-    std::string state;  // "present", "absent", "failed", "inserted", "empty"
+    DiskCondition condition = DiskCondition::Empty;
+    std::string state;  // its name: "present", "absent", "failed", "inserted", "empty"
     std::string model;
     std::string serial;
     uint64_t sectors = 0;
     std::string linkSpeed;  // "1.5G", "3G", "6G" or ""
 };
+
+// What the query says of an enclosure; the exit code is decided from this.
+// Unknown: a published state this program has no name for.
+enum class ReportState { Normal, SingleDisk, Failure, Rebuilding, Scanning, NotAnswering, Unknown };
+// "Normal", "Single HDD Present", "Failure", "Rebuilding", "Scanning", "Not answering".
+const char* ReportStateText(ReportState state);
 
 struct EnclosureReport {
     int slot = 1;  // 1-based, as the window's "Device1", "Device2"
@@ -26,9 +34,9 @@ struct EnclosureReport {
     std::string model;
     std::string firmware;  // revision "." firmware code
     std::string mode;      // "Mirroring(RAID1)" ...
-    // "Normal", "Single HDD Present", "Failure", "Rebuilding", "Scanning",
-    // or "Not answering" when its last status read failed.
-    std::string state;
+    ReportState kind = ReportState::Normal;
+    // Its text; "Not answering" when its last status read failed.
+    std::string state = ReportStateText(ReportState::Normal);
     int progress = -1;      // percent of a rebuild or scan, -1 when none runs
     int targetDisk = 0;     // 1 or 2 while one runs
     bool answering = true;

@@ -72,4 +72,19 @@ public:
     virtual void SetDeviceChecked(int slot, bool checked) = 0;
 };
 
+// The state without a window: a one-shot command's maintenance operation
+// keeps its texts here; nothing is drawn.
+class WindowlessState final : public WindowState {
+public:
+    ShellModel& Model() override { return model_; }
+    const ShellModel& Model() const override { return model_; }
+    void Sync() override {}
+    void SetDeviceChecked(int slot, bool checked) override {
+        if (slot == 0 || slot == 1) model_.deviceChecked[static_cast<size_t>(slot)] = checked;
+    }
+
+private:
+    ShellModel model_;
+};
+
 }  // namespace kestrel

@@ -37,12 +37,12 @@ void AlertComposer::ComposeAlert(int kind, int enclosureIndex, int memberDisk) {
         deviceInfo_.push_back(AlertHeading(kind, enclosureIndex, memberDisk));
         const unsigned slot = static_cast<unsigned>(enclosureIndex);
         const Block512& identify = drives_.IdentifyOfSlot(slot);
-        const Block512& s = drives_.StatusOfSlot(slot);
+        const EnclosureStatus s = SlotStatus(drives_, slot);
         deviceInfo_.push_back("Device" + n + " information :");
         deviceInfo_.push_back("Model# " + DeviceText(st::TrimModel(st::IdentifyModel(identify))));
-        deviceInfo_.push_back(st::ModeName(s[st::kRaidMode]) + ", F/W Rev. " + DeviceText(st::IdentifyRevision(identify)) + "." +
-                              st::FirmwareText(s));
-        deviceInfo_.push_back("Configured Capacity : " + st::CapacityText(st::Sectors40(s, st::kConfiguredCapacity)));
+        deviceInfo_.push_back(s.modeName + ", F/W Rev. " + DeviceText(st::IdentifyRevision(identify)) + "." +
+                              s.firmwareCode);
+        deviceInfo_.push_back("Configured Capacity : " + st::CapacityText(s.configuredSectors));
         AppendMemberLines(s, 0, kind == 1);
         AppendMemberLines(s, 1, kind == 1);
     }
@@ -50,25 +50,22 @@ void AlertComposer::ComposeAlert(int kind, int enclosureIndex, int memberDisk) {
     flags_.Set(mail_flag::kSendPending);
 }
 
-void AlertComposer::AppendMemberLines(const Block512& s, int disk, bool details) {
+void AlertComposer::AppendMemberLines(const EnclosureStatus& s, int disk, bool details) {
     const std::string hdd = disk == 0 ? "HDD1" : "HDD2";
-    const uint8_t nibble = st::DiskNibble(s[st::kDiskState], disk);
-    const unsigned speed = disk == 0 ? (s[st::kSataSpeed] & 0x0F) : (s[st::kSataSpeed] >> 4);
-    if (nibble & st::kAbsent)
-        deviceInfo_.push_back("  " + hdd + " is absent. ");
-    else if (nibble & st::kPresent)
-        deviceInfo_.push_back("  " + hdd + " is present.(SATA" + st::SataSpeedLabel(speed) + ")");
-    else if (nibble & st::kFailed)
-        deviceInfo_.push_back("  " + hdd + " was failed, Capacity too small.");
-    else if (nibble & st::kInserted)
-        deviceInfo_.push_back(hdd + " was inserted.");
-    if (!details && !(nibble & (st::kPresent | st::kFailed))) return;
-    const size_t model = disk == 0 ? st::kDisk1Model : st::kDisk2Model;
-    const size_t serial = disk == 0 ? st::kDisk1Serial : st::kDisk2Serial;
-    const size_t capacity = disk == 0 ? st::kDisk1Capacity : st::kDisk2Capacity;
-    deviceInfo_.push_back("    Model no.: " + DeviceText(st::TrimModel(st::AtaString(s, model, st::kModelLength))));
-    deviceInfo_.push_back("    Serial no.: \"" + DeviceText(st::AtaString(s, serial, st::kSerialLength)) + "\"");
-    deviceInfo_.push_back("    Capacity : " + st::CapacityText(st::Sectors40(s, capacity)));
+    const MemberStatus& m = s.disks[static_cast<size_t>(disk)];
+    switch (m.condition) {
+        case DiskCondition::Absent: deviceInfo_.push_back("  " + hdd + " is absent. "); break;
+        case DiskCondition::Present:
+            deviceInfo_.push_back("  " + hdd + " is present.(SATA" + st::SataSpeedLabel(m.speedCode) + ")");
+            break;
+        case DiskCondition::Failed: deviceInfo_.push_back("  " + hdd + " was failed, Capacity too small."); break;
+        case DiskCondition::Inserted: deviceInfo_.push_back(hdd + " was inserted."); break;
+        case DiskCondition::Empty: break;
+    }
+    if (!details && !m.PresentBit() && !m.FailedBit()) return;
+    deviceInfo_.push_back("    Model no.: " + DeviceText(st::TrimModel(m.model)));
+    deviceInfo_.push_back("    Serial no.: \"" + DeviceText(m.serial) + "\"");
+    deviceInfo_.push_back("    Capacity : " + st::CapacityText(m.sectors));
 }
 
 AlertMail AlertComposer::BuildAlertMail() const {

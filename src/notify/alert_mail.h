@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 #include "notify/alert_sink.h"
 #include "notify/mail_flags.h"
 #include "notify/mail_settings_store.h"
@@ -35,7 +36,7 @@ public:
     int PendingKind() const { return pendingKind_; }
 
 private:
-    void AppendMemberLines(const Block512& status, int disk, bool details);
+    void AppendMemberLines(const EnclosureStatus& status, int disk, bool details);
 
     const DriveTable& drives_;
     const MailSettingsStore& settings_;

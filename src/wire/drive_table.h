@@ -77,12 +77,8 @@ struct DriveTable {
     unsigned SelectedEnclosure = 0;             // slot that status reads go to
     unsigned LockedEnclosure = kNoEnclosure;    // slot under maintenance
 
-    // Labels of the two slots the window serves, and what the selected
-    // slot's firmware revision allows.
+    // Labels of the two slots the window serves.
     std::array<std::string, 2> DeviceLabel;
-    std::string FirmwareRevision;
-    bool ScanReporting = false;
-    bool EnvironmentPanel = false;
 
     bool IsLocked() const { return LockedEnclosure != kNoEnclosure; }
     // Drive number of a committed slot.

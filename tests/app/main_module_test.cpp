@@ -294,5 +294,107 @@ TEST(MainModule, StatusBarDoubleClickShowsTheSystemInformation) {
               "\nIP Address  : 192.0.2.9\n===============================================");
 }
 
+// Two enclosures of different firmware, each read with its own firmware's
+// capabilities. D1's firmware tells no scan from a rebuild and has no fan
+// panel; D2's has both, and D2 runs a media scan.
+const char* kOldAndNewFirmware = R"({
+  "enclosures": [
+    {"name": "old", "paths": ["mailbox"], "identity": {"model": "OLD BOX", "firmwareRevision": "090618.2"},
+     "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "C01"}},
+    {"name": "new", "paths": ["bridge"], "identity": {"model": "NEW BOX", "firmwareRevision": "100126.1"},
+     "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "S0C"}}
+  ],
+  "drives": [{"number": 0}, {"number": 1, "enclosure": "old"}, {"number": 2, "enclosure": "new"}],
+  "timeline": [{"afterStatusReads": 2, "enclosure": "new", "action": "start-scan", "disk": 1, "step": 10}]
+})";
+
+// What every view of the module showed last.
+struct Views {
+    explicit Views(MainModule& module) {
+        module.SetStatusPageView([this](const StatusPageUpdate& u) {
+            page = u;
+            if (u.stateText) stateText = *u.stateText;
+        });
+        module.SetStatePublisher([this](const StatusReport& r) { published = r; });
+        module.desktopAlerts().SetFallback([this](const DesktopNote& n) { notes.push_back(n.summary); });
+    }
+    StatusPageUpdate page;
+    std::string stateText;
+    StatusReport published;
+    std::vector<std::string> notes;
+};
+
+bool HasLineStarting(const EventLog& log, const std::string& start) {
+    return std::any_of(log.Lines().begin(), log.Lines().end(),
+                       [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+}
+
+TEST(MainModule, EveryViewCallsAScanAScanOnTheEnclosureWhoseFirmwareReportsScans) {
+    Module m(kOldAndNewFirmware);
+    Views views(*m.module);
+    m.module->FormCreate();
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    ASSERT_TRUE(m.module->shell().Model().deviceChecked[1]);
+    ASSERT_EQ(m.module->shell().Model().statusPageDevice, 0) << "the page shows D1";
+    const EventLog& log = m.module->eventLog();
+    ASSERT_TRUE(m.ServeUntil([&] { return HasLineStarting(log, "D2 HDD1 Scan 20%"); }))
+        << "the day log names the scan, not a rebuild";
+    EXPECT_FALSE(HasLineStarting(log, "D2 HDD2 --> HDD1"));
+    EXPECT_NE(m.module->health().Summary("T").find("Device2: Scanning"), std::string::npos)
+        << m.module->health().Summary("T");
+    ASSERT_EQ(views.published.enclosures.size(), 2u);
+    EXPECT_EQ(views.published.enclosures[1].kind, ReportState::Scanning);
+    EXPECT_NE(StatusText(views.published).find("Scanning HDD1"), std::string::npos);
+    EXPECT_EQ(StatusExitCode(views.published), 1);
+
+    // The page on D2: the scan, and D2's own fan panel; D1 has none.
+    m.module->shell().Image0_D2Click();
+    EXPECT_EQ(views.stateText.substr(views.stateText.find('\n')), "\nHDD1 Scan");
+    EXPECT_TRUE(views.page.environmentVisible);
+    EXPECT_EQ(views.page.firmware, "100126.1.S0C");
+    m.module->shell().Image0_D1Click();
+    EXPECT_FALSE(views.page.environmentVisible);
+    EXPECT_EQ(views.page.firmware, "090618.2.C01");
+
+    // The scan's end is a scan's end: no rebuild note on the desktop.
+    ASSERT_TRUE(m.ServeUntil([&] { return HasLineStarting(log, "D2 HDD1 Scan Done"); }));
+    ASSERT_TRUE(m.ServeUntil([&] { return m.module->health().Summary("T").find("Device2: Normal") != std::string::npos; }));
+    for (const std::string& note : views.notes) EXPECT_EQ(note.find("rebuild"), std::string::npos) << note;
+    m.module->FormClose();
+}
+
+TEST(MainModule, TheStatusPageKeepsItsOwnEnclosuresRevisionAfterAnotherPageShowedAnother) {
+    // D1 with the fan panel, D2 without it (its firmware predates it).
+    Module m(R"({
+      "enclosures": [
+        {"name": "d1", "paths": ["mailbox"], "identity": {"model": "ONE BOX", "firmwareRevision": "100126.1"},
+         "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "C01"}},
+        {"name": "d2", "paths": ["bridge"], "identity": {"model": "TWO BOX", "firmwareRevision": "100125.1"},
+         "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "S0C"}}
+      ],
+      "drives": [{"number": 0}, {"number": 1, "enclosure": "d1"}, {"number": 2, "enclosure": "d2"}]
+    })");
+    Views views(*m.module);
+    m.module->FormCreate();
+    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    Shell& shell = m.module->shell();
+    shell.Image_StsClick();
+    shell.Image0_D2Click();
+    EXPECT_EQ(views.page.firmware, "100125.1.S0C");
+    shell.Image_FWUpgClick();  // the Upgrade page shows D1
+    EXPECT_EQ(shell.Model().upgradeFirmware, "100126.1.C01");
+    shell.Image_StsClick();
+    EXPECT_EQ(views.page.firmware, "100125.1.S0C");
+    EXPECT_FALSE(views.page.environmentVisible);
+    // And so it stays, poll after poll.
+    for (int poll = 0; poll < 3; ++poll) {
+        views.page = {};
+        ASSERT_TRUE(m.ServeUntil([&] { return views.page.result == 0; }));
+        EXPECT_EQ(views.page.firmware, "100125.1.S0C");
+        EXPECT_FALSE(views.page.environmentVisible);
+    }
+    m.module->FormClose();
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -38,7 +38,6 @@ struct Fixture {
         h.drawStatusPage = [this](bool force) { calls.push_back(force ? "draw forced" : "draw"); };
         h.buildDeviceLabels = [this] { calls.push_back("labels"); };
         h.clearPollCounter = [this](int s) { calls.push_back("counter " + std::to_string(s)); };
-        h.clearChangeMark = [this](int s) { calls.push_back("mark " + std::to_string(s)); };
         h.loadScheduleControls = [this] { calls.push_back("schedule"); };
         h.showEmailPage = [this] { calls.push_back("email"); };
     }

@@ -103,7 +103,7 @@ TEST(UpgradePage, LoadUpgradeAndAHeldClose) {
     // With no notification service, the desktop hears the end as the tray's message.
     std::vector<std::string> notes;
     module.desktopAlerts().SetFallback([&](const DesktopNote& note) { notes.push_back(note.summary); });
-    module.Image2_UpgradeClick();
+    EXPECT_EQ(module.Image2_UpgradeClick(), UpgradeOutcome::Verified);
     EXPECT_EQ(notes, std::vector<std::string>{"Device1 firmware upgrade finished."});
     EXPECT_TRUE(clicked);
     EXPECT_EQ(PanelText(*form, 4), "SPI Verify OK");

@@ -240,17 +240,19 @@ TEST(DeviceLabelsTest, LabelsHintsAndCaption) {
     EXPECT_EQ(r.hints[0], "DESK RAID [EG]");
     EXPECT_EQ(r.hints[1], "TRAVEL RAID [F]");
     EXPECT_EQ(r.caption, "RAID GUI V0.23.6 - DESK RAID [EG]");
-    EXPECT_EQ(rig.drives.FirmwareRevision, "100126.1");
-    EXPECT_TRUE(rig.drives.ScanReporting);
-    EXPECT_TRUE(rig.drives.EnvironmentPanel);
+    // Each slot's capabilities are its own firmware's, whatever the labels did.
+    EXPECT_EQ(SlotRevision(rig.drives, 0), "100126.1");
+    EXPECT_TRUE(SlotCapabilities(rig.drives, 0).scanReporting);
+    EXPECT_TRUE(SlotCapabilities(rig.drives, 0).environmentPanel);
+    EXPECT_FALSE(SlotCapabilities(rig.drives, 1).scanReporting);
+    EXPECT_FALSE(SlotCapabilities(rig.drives, 1).environmentPanel);
 
     in.currentPage = 2;
     in.upgradePageDevice = 1;
+    rig.drives.SelectedEnclosure = 0;
     r = BuildDeviceLabels(rig.drives, in);
-    EXPECT_EQ(rig.drives.SelectedEnclosure, 1u);
     EXPECT_EQ(r.caption, "RAID GUI V0.23.6 - TRAVEL RAID [F]");
-    EXPECT_FALSE(rig.drives.ScanReporting);
-    EXPECT_FALSE(rig.drives.EnvironmentPanel);
+    EXPECT_EQ(rig.drives.SelectedEnclosure, 0u) << "the labels move no selection";
 
     in.deviceChecked = {false, false};
     rig.drives.SelectedEnclosure = 0;

@@ -364,7 +364,7 @@ TEST(EventLogText, DeviceBlockMemberLinesAndFieldsOfAnyContent) {
     using logtext::DeviceBlock;
     const Block512 id = testing::IdentifyBlock(std::string(40, 'M'), "REV-0001");
     auto members = [&](const Record& r) {
-        auto lines = DeviceBlock(0, id, r);
+        auto lines = DeviceBlock(0, id, testing::Decoded(r));
         EXPECT_EQ(lines[1], "Model# " + std::string(40, 'M')) << "a full field without NUL ends at its end";
         return std::vector<std::string>(lines.begin() + 4, lines.end());
     };

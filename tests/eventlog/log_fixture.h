@@ -73,6 +73,10 @@ struct LogFixture {
     }
 
     Block512& Status(unsigned enclosure) { return drives.CurrentStatus[enclosure == 0 ? kDrive0 : kDrive1]; }
+    // The firmware revision of an enclosure (its identify block).
+    void Firmware(unsigned enclosure, const std::string& revision, const std::string& model = "KESTREL RAID BOX") {
+        drives.KnownIdentify[enclosure == 0 ? kDrive0 : kDrive1] = IdentifyBlock(model, revision);
+    }
     std::string Ts() const { return TimestampText(now); }
     QString FilePath() const { return QDir(dirPath).filePath(QString::fromStdString(LogFileName(now))); }
     std::string File() const { return ReadBytes(FilePath()); }

@@ -46,17 +46,17 @@ TEST(StatusEvents, ForgottenDiskStateComparesAsZero) {
     StatusEvents events(alerts);
     Lines lines;
     const auto emit = [&](std::string l) { lines.push_back(std::move(l)); };
-    EXPECT_TRUE(events.Apply(1, Record().diskState(0x14), false, true, "T", emit));
+    EXPECT_TRUE(events.Apply(1, Decoded(Record().diskState(0x14)), true, "T", emit));
     EXPECT_EQ(lines, (Lines{"D2 HDD1 was removed, T", "D2 HDD2 was inserted, T"}));
     EXPECT_EQ(alerts.calls, (std::vector<Alert>{{1, 1, 0}}));
     lines.clear();
-    EXPECT_FALSE(events.Apply(1, Record().diskState(0x14), false, false, "T", emit));
+    EXPECT_FALSE(events.Apply(1, Decoded(Record().diskState(0x14)), false, "T", emit));
     EXPECT_EQ(events.Memory(1).LastDiskState, 0x14);
 }
 
 TEST(StatusEvents, ScanProgressIsLoggedOncePerPercentAndEndsWithItsResult) {
     Events f;
-    f.drives.ScanReporting = true;
+    f.Firmware(0, "100125.1");  // reports scans
     const std::string ts = f.Ts();
     const Record scan = Record().diskState(0x22).activity(0x81);
     EXPECT_EQ(f.Pass(Record(scan).progress(0)), (Lines{"D1 HDD1 Scan 0%, " + ts}));
@@ -79,6 +79,7 @@ TEST(StatusEvents, ScanProgressIsLoggedOncePerPercentAndEndsWithItsResult) {
 
 TEST(StatusEvents, RebuildNamesTheCopyDirection) {
     Events f;
+    f.Firmware(0, "090618.0");
     const std::string ts = f.Ts();
     // Without scan reporting an activity with bit 7 is a rebuild too.
     EXPECT_EQ(f.Pass(Record().diskState(0x22).activity(0x81).progress(12)), (Lines{"D1 HDD2 --> HDD1 12%, " + ts}));
@@ -95,6 +96,7 @@ TEST(StatusEvents, RebuildNamesTheCopyDirection) {
 
 TEST(StatusEvents, BadSectorsGiveOneHeadingAndTheNewAddressesFromTheRing) {
     Events f;
+    f.Firmware(0, "100125.1");  // reports scans
     const std::string ts = f.Ts();
     auto ring = [](Record r, unsigned from, unsigned to) {
         for (unsigned k = from; k < to; ++k) r.badSectorEntry(k, 1000 + k);
@@ -121,7 +123,6 @@ TEST(StatusEvents, BadSectorsGiveOneHeadingAndTheNewAddressesFromTheRing) {
     EXPECT_EQ(f.Pass(ring(Record(base).badSectors(22), 0, 22).activity(0x08)), with({heading("HDD2")}, lbas(20, 22)));
 
     // Both bits: the disk of the running activity.
-    f.drives.ScanReporting = true;
     Record both = ring(Record().diskState(0x22).badSectors(23), 0, 23);
     EXPECT_EQ(f.Pass(Record(both).activity(0x8D).progress(1))[1], heading("HDD1")) << "scan of HDD1";
     EXPECT_EQ(f.Pass(Record(both).badSectors(24).activity(0x0D).progress(2))[1], heading("HDD2"))
@@ -136,7 +137,7 @@ TEST(StatusEvents, SensorAlertsOncePerEpisodeOfEachEnclosure) {
     StatusEvents events(alerts);
     const auto none = [](std::string) { FAIL() << "sensor alerts write no line"; };
     auto apply = [&](unsigned i, uint8_t env, uint8_t support = 0x11) {
-        return events.Apply(i, Record().sensorSupport(support).env(env), false, false, "T", none);
+        return events.Apply(i, Decoded(Record().sensorSupport(support).env(env)), false, "T", none);
     };
     EXPECT_FALSE(apply(0, 0xA1));
     apply(0, 0xA1);

@@ -168,14 +168,14 @@ std::string RunMaintenance(DeviceIo& io, const std::string& imagePath) {
         SchedulerFlags flags;
         MaintenanceLock lock(flags, table, window);
         FlashAccess flash(transport, table, flags, {});
-        FirmwareUpgrade upgrade(flash, lock, reader, table, flags, window, image, {boxes, bar, nullptr});
+        FirmwareUpgrade upgrade(flash, lock, reader, table, flags, window, {boxes, bar, nullptr});
         boxes.since.clear();
-        const UpgradeOutcome upgraded = upgrade.Image2_UpgradeClick();
+        const UpgradeOutcome upgraded = upgrade.Upgrade(slot, image);
         report += Format("upgrade %s %s", what.c_str(), UpgradeName(upgraded));
         report += upgraded == UpgradeOutcome::Verified ? "\n" : " (" + boxes.since + ")\n";
         DiskOperations disks(transport, lock, table, flags, window, {boxes, bar, nullptr, nullptr});
         boxes.since.clear();
-        const DiskOutcome initialized = disks.Initialize();
+        const DiskOutcome initialized = disks.Initialize(static_cast<int>(slot));
         report += Format("initialize %s %s", what.c_str(), DiskName(initialized));
         report += initialized == DiskOutcome::Completed ? "\n" : " (" + boxes.since + ")\n";
     };
@@ -252,7 +252,7 @@ std::string RunProbe(DeviceIo& io) {
                              Fnv(block));
             // The event log's rules on what the poll would have read.
             if (ok && slot < StatusEvents::kEnclosures)
-                events.Apply(slot, block, false, true, "[time]", [&](std::string line) { report += "  event " + line + "\n"; });
+                events.Apply(slot, DecodeStatus(block, SlotCapabilities(drives, slot)), true, "[time]", [&](std::string line) { report += "  event " + line + "\n"; });
             report += std::exchange(alerts.raised, std::string());
         }
         Block512 flash{};

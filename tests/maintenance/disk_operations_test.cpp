@@ -159,7 +159,7 @@ TEST_F(DiskOperationsTest, InitializeSendsItsSevenStepsByteForByteOnEachPath) {
         boxes_.answers = {MessageAnswer::Yes};
         timer1_.clear();
 
-        EXPECT_EQ(disks_.Initialize(), DiskOutcome::Completed);
+        EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Completed);
 
         EXPECT_EQ(pc_.CommandsOf(p.name), ExpectedSectors(before, kInitializeSteps));
         ExpectOnlyBlock20Writes(7);
@@ -229,7 +229,7 @@ TEST_F(DiskOperationsTest, AFailedFifthStepLeavesTheBarAt65AndSaysSoTwice) {
     pc_.RunStep(fail);
     boxes_.answers = {MessageAnswer::Yes};
 
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Failed);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Failed);
 
     EXPECT_EQ(pc_.CommandsOf("a").size(), 5u) << "nothing after the failed step";
     EXPECT_EQ(window_.model.maintenance.setupProgressPosition, 65);
@@ -249,7 +249,7 @@ TEST_F(DiskOperationsTest, WithBothDeviceBoxesUncheckedInitializeStopsAtStepOneS
     Attach(kPaths[0]);
     window_.model.deviceChecked = {false, false};
     boxes_.answers = {MessageAnswer::Yes};
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Failed);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Failed);
     EXPECT_TRUE(io_.calls.empty());
     EXPECT_TRUE(io_.opened.empty());
     EXPECT_EQ(bar_.history, std::vector<std::string>{"HDD2 ID Fail."});
@@ -262,22 +262,22 @@ TEST_F(DiskOperationsTest, WithBothDeviceBoxesUncheckedInitializeStopsAtStepOneS
 TEST_F(DiskOperationsTest, InitializeNeedsAYesAndNothingElseRunning) {
     Attach(kPaths[0]);
     // No (also the default of a box nobody answers).
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Ignored);
     // A service without a window answers No.
     FILE* sink = std::tmpfile();
     StderrMessageBoxes headless(sink);
     DiskOperations unattended(transport_, lock_, drives_, flags_, window_, {headless, bar_, nullptr, nullptr});
-    EXPECT_EQ(unattended.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(unattended.Initialize(0), DiskOutcome::Ignored);
     std::fclose(sink);
     // An upgrade or a detection holds the transport: not even the question.
     boxes_.shown.clear();
     boxes_.answers = {MessageAnswer::Yes};
     flags_.MaintenanceBusy = 1;
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Ignored);
     EXPECT_EQ(disks_.StartRebuild(0), DiskOutcome::Ignored);
     flags_.MaintenanceBusy = 0;
     flags_.DetectPending = 1;
-    EXPECT_EQ(disks_.Initialize(), DiskOutcome::Ignored);
+    EXPECT_EQ(disks_.Initialize(window_.model.statusPageDevice), DiskOutcome::Ignored);
     EXPECT_EQ(disks_.StartRebuild(0), DiskOutcome::Ignored);
     flags_.DetectPending = 0;
     EXPECT_TRUE(boxes_.shown.empty());

@@ -124,11 +124,13 @@ protected:
           flash_(transport_, drives_, flags_, [this] {
               if (duringBlocks_) duringBlocks_();
           }),
-          upgrade_(flash_, lock_, reader_, drives_, flags_, window_, image_,
+          upgrade_(flash_, lock_, reader_, drives_, flags_, window_,
                    {boxes_, bar_, [this](bool on) { timer1_.push_back(on); }}) {
         image_.bytes = NewImage();
         testing::AdmitAllDrives(transport_);
     }
+    // The Upgrade button: the Upgrade page's slot and the loaded image.
+    UpgradeOutcome Click() { return upgrade_.Upgrade(static_cast<unsigned>(window_.model.upgradePageDevice), image_); }
     TransportOptions Options() {
         TransportOptions o;
         o.pause = [](std::chrono::milliseconds) {};
@@ -206,7 +208,7 @@ TEST_F(UpgradeTest, WholeUpgradeOnEachPath) {
             if (steps.empty() || steps.back() != window_.model.maintenance.stepText)
                 steps.push_back(window_.model.maintenance.stepText);
         };
-        ASSERT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Verified);
+        ASSERT_EQ(Click(), UpgradeOutcome::Verified);
         EXPECT_EQ(*pc_.FlashOf(p.name), image_.bytes);
         EXPECT_EQ(flags_.ProgressCounter.load(), 2176u);
         EXPECT_EQ(window_.model.maintenance.progressMax, 2206);
@@ -287,7 +289,7 @@ TEST_F(UpgradeTest, RefusedBeforeAnythingIsErased) {
             Attach(p);
             c.prepare(p);
             boxes_.shown.clear();
-            EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Refused);
+            EXPECT_EQ(Click(), UpgradeOutcome::Refused);
             ASSERT_EQ(boxes_.shown.size(), 1u);
             EXPECT_EQ(boxes_.shown[0].text, c.box);
             EXPECT_EQ(boxes_.shown[0].caption, c.caption);
@@ -300,7 +302,7 @@ TEST_F(UpgradeTest, RefusedBeforeAnythingIsErased) {
 TEST_F(UpgradeTest, RefusedWithoutImageOrUpgradeMode) {
     Attach(kMailbox);
     image_.Release();
-    EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Refused);
+    EXPECT_EQ(Click(), UpgradeOutcome::Refused);
     ASSERT_EQ(boxes_.shown.size(), 1u);
     EXPECT_EQ(boxes_.shown[0].text, "Please Load Firmware File First ");
     EXPECT_TRUE(io_.calls.empty());
@@ -309,7 +311,7 @@ TEST_F(UpgradeTest, RefusedWithoutImageOrUpgradeMode) {
     image_.bytes = NewImage();
     boxes_.shown.clear();
     pc_.RunStep(testing::FailStep(RequestKind::Mode, "m"));
-    EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Refused);
+    EXPECT_EQ(Click(), UpgradeOutcome::Refused);
     EXPECT_EQ(bar_.Panel(4), "Error code 431");
     EXPECT_TRUE(boxes_.shown.empty());
     EXPECT_EQ(Count("status"), 0);
@@ -319,7 +321,7 @@ TEST_F(UpgradeTest, RefusedWithoutImageOrUpgradeMode) {
     drives_.EnclosureCount = 1;
     window_.model.upgradePageDevice = 1;
     io_.Clear();
-    EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Refused);
+    EXPECT_EQ(Click(), UpgradeOutcome::Refused);
     EXPECT_EQ(bar_.Panel(4), "No Upgrade Mode!!!");
     ASSERT_EQ(boxes_.shown.size(), 1u);
     EXPECT_EQ(boxes_.shown[0].text, "No Upgrade Mode !");
@@ -345,7 +347,7 @@ TEST_F(UpgradeTest, FailureAtFirstMiddleAndLastBlockOfEachStep) {
                 sim::Step fail = testing::FailStep(s.kind, p.name);
                 fail.after = n - 1;
                 pc_.RunStep(fail);
-                EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Failed);
+                EXPECT_EQ(Click(), UpgradeOutcome::Failed);
                 const std::string text = s.text ? s.text : p.readError;
                 EXPECT_EQ(bar_.Panel(4), text);
                 ASSERT_EQ(boxes_.shown.size(), 1u);
@@ -382,7 +384,7 @@ TEST_F(UpgradeTest, VerifyFindsADifference) {
         pc_.OverwriteFlash("a", 0x40000, std::vector<uint8_t>{0x00, 0x00});
         changed = true;
     };
-    EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Failed);
+    EXPECT_EQ(Click(), UpgradeOutcome::Failed);
     EXPECT_EQ(bar_.Panel(4), "SPI Verify fail !!!");
     ASSERT_EQ(boxes_.shown.size(), 1u);
     EXPECT_EQ(boxes_.shown[0].text, "SPI Verify fail !!!");
@@ -394,7 +396,7 @@ TEST_F(UpgradeTest, DeviceVanishesMidProgram) {
     duringBlocks_ = [&] {
         if (io_.calls.size() == 1000) pc_.RunStep(Unplug("m"));
     };
-    EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Failed);
+    EXPECT_EQ(Click(), UpgradeOutcome::Failed);
     EXPECT_EQ(bar_.Panel(4), "SPI Program Fail.");
     EXPECT_EQ(boxes_.shown.back().text, "SPI Program Fail.");
     EXPECT_EQ(flags_.MaintenanceBusy.load(), 0);
@@ -408,11 +410,11 @@ TEST_F(UpgradeTest, ClicksDuringTheUpgradeStartNothing) {
     bool closed = false;
     duringBlocks_ = [&] {
         if (nested++ % 200 != 0) return;
-        EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Ignored);
+        EXPECT_EQ(Click(), UpgradeOutcome::Ignored);
         EXPECT_TRUE(lock_.HoldClose([&] { closed = true; }));
         EXPECT_TRUE(window_.model.maintenance.closeHeld);
     };
-    EXPECT_EQ(upgrade_.Image2_UpgradeClick(), UpgradeOutcome::Verified);
+    EXPECT_EQ(Click(), UpgradeOutcome::Verified);
     EXPECT_TRUE(closed) << "the held close runs once the lock is released";
     EXPECT_FALSE(window_.model.maintenance.closeHeld);
     EXPECT_FALSE(lock_.HoldClose([] {})) << "nothing runs: close at once";

@@ -101,7 +101,7 @@ TEST_F(SetupPageTest, AnOddPeriodChecksTenMinutesAndSetSendsTen) {
     setup_.Image1_SetClick();
     EXPECT_TRUE(ConfigWriteRaised());
     EXPECT_TRUE(io_.calls.empty()) << "the click only raises the bit";
-    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 1, 10}));
     EXPECT_EQ(s.backupMessage, "Backup period: 10 min");
     EXPECT_EQ(pc_.StatusOf("m")->at(testing::at::kBackupPeriod), 10);
@@ -115,7 +115,7 @@ TEST_F(SetupPageTest, RadioButtonsChooseThePeriodSent) {
     EXPECT_EQ(setup_.State().periodChecked, (std::array<bool, 4>{false, false, true, false}));
     EXPECT_EQ(setup_.BackupPeriod(), 60);
     setup_.Image1_ScheduleClick();
-    setup_.SendSettingsCommand();
+    setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice));
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 1, 60}));
 }
 
@@ -130,7 +130,7 @@ TEST_F(SetupPageTest, UncheckingTheScheduleSendsAtOnceCheckingOnlyShowsSet) {
     EXPECT_FALSE(setup_.State().setVisible);
     EXPECT_FALSE(setup_.State().backupMessageVisible);
     EXPECT_EQ(setup_.State().backupMessage, "Schedule Backup Disable");
-    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 0, 0}));
     EXPECT_EQ(pc_.StatusOf("m")->at(testing::at::kOptionFlags) & 0x04, 0) << "the controller's schedule is off";
 
@@ -160,12 +160,12 @@ TEST_F(SetupPageTest, BeforeTheScheduleWasLoadedAnOptionBoxKeepsTheControllersSc
     SetRecord(1, 0x01, 60);
     setup_.OptionBoxClick();
     EXPECT_TRUE(ConfigWriteRaised());
-    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 1, 30}));
     EXPECT_NE(pc_.StatusOf("m")->at(testing::at::kOptionFlags) & 0x04, 0) << "the schedule stays on";
     // Each enclosure keeps its own.
     shell_.Model().statusPageDevice = 1;
-    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("a"), (std::vector<int>{0x20, 0, 0, 0, 0}));
 }
 
@@ -176,10 +176,10 @@ TEST_F(SetupPageTest, ASettingsCommandForAnotherEnclosureCarriesItsOwnSchedule) 
     shell_.Image_StsClick();
     shell_.Image0_D2Click();
     setup_.OptionBoxClick();
-    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("a"), (std::vector<int>{0x20, 0, 0, 1, 30}));
     shell_.Image0_D1Click();
-    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 1, 180}));
 }
 
@@ -187,7 +187,7 @@ TEST_F(RaidSetupPageTest, TheRaidProgramsSettingsCommandsCarryNoSchedule) {
     SetRecord(0, 0x07, 30);
     setup_.OptionBoxClick();
     EXPECT_TRUE(ConfigWriteRaised());
-    EXPECT_TRUE(setup_.SendSettingsCommand());
+    EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 0, 0}));
 }
 
@@ -233,11 +233,11 @@ TEST_F(SetupPageTest, NothingIsRaisedOrSentWhileStartingSwitchingOrLocked) {
     shell_.Model().slotSwitching = true;
     setup_.OptionBoxClick();
     EXPECT_FALSE(ConfigWriteRaised());
-    EXPECT_FALSE(setup_.SendSettingsCommand());
+    EXPECT_FALSE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     shell_.Model().slotSwitching = false;
 
     drives_.LockedEnclosure = 1;
-    EXPECT_FALSE(setup_.SendSettingsCommand());
+    EXPECT_FALSE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     drives_.LockedEnclosure = DriveTable::kNoEnclosure;
     flags_.MaintenanceBusy = 1;
     setup_.Image1_ScheduleClick();
@@ -251,7 +251,7 @@ TEST_F(SetupPageTest, NothingIsRaisedOrSentWhileStartingSwitchingOrLocked) {
     // Without a checked device box nothing is sent and nothing said.
     flags_.MaintenanceBusy = 0;
     shell_.Model().deviceChecked = {false, false};
-    EXPECT_FALSE(setup_.SendSettingsCommand());
+    EXPECT_FALSE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_TRUE(boxes_.shown.empty());
     EXPECT_TRUE(io_.calls.empty());
 }

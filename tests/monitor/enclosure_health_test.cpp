@@ -12,20 +12,20 @@ using testing::Record;
 Record Fine() { return Record().diskState(0x22).sensorSupport(0x11).env(0xA0).temperature(40); }
 
 TEST(EnclosureHealth, EachRecordReadsAsItsWorstCondition) {
-    EXPECT_EQ(HealthText(ReadHealth(Fine(), true)), "Normal");
-    EXPECT_EQ(HealthText(ReadHealth(Record(Fine()).diskState(0x24), true)), "Degraded");
-    EXPECT_EQ(HealthText(ReadHealth(Record(Fine()).diskState(0x44), true)), "Failed");
-    EXPECT_EQ(HealthText(ReadHealth(Record(Fine()).diskState(0x12).activity(0x02).progress(24), true)),
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Fine(), true))), "Normal");
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).diskState(0x24), true))), "Degraded");
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).diskState(0x44), true))), "Failed");
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).diskState(0x12).activity(0x02).progress(24), true))),
               "Rebuilding 24%");
     // A scan is told from a rebuild only by firmware that reports scans.
-    EXPECT_EQ(HealthText(ReadHealth(Record(Fine()).activity(0x81).progress(7), true)), "Scanning 7%");
-    EXPECT_EQ(HealthText(ReadHealth(Record(Fine()).activity(0x81).progress(7), false)), "Rebuilding 7%");
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).activity(0x81).progress(7), true))), "Scanning 7%");
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).activity(0x81).progress(7), false))), "Rebuilding 7%");
     // Sensor alarms outrank a rebuild; a failed array outranks them.
-    const EnclosureHealth fan = ReadHealth(Record(Fine()).env(0xA1).activity(0x02).progress(5), true);
+    const EnclosureHealth fan = ReadHealth(Decoded(Record(Fine()).env(0xA1).activity(0x02).progress(5), true));
     EXPECT_EQ(fan.state, HealthState::FanFailure);
     EXPECT_TRUE(fan.rebuilding);
-    EXPECT_EQ(HealthText(ReadHealth(Record(Fine()).env(0xA4).temperature(58), true)), "Over temperature: 58 \xC2\xB0" "C");
-    EXPECT_EQ(ReadHealth(Record(Fine()).env(0xA5).diskState(0x44), true).state, HealthState::Failed);
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).env(0xA4).temperature(58), true))), "Over temperature: 58 \xC2\xB0" "C");
+    EXPECT_EQ(ReadHealth(Decoded(Record(Fine()).env(0xA5).diskState(0x44), true)).state, HealthState::Failed);
     EXPECT_EQ(LevelOf(HealthState::Normal), HealthLevel::Normal);
     EXPECT_EQ(LevelOf(HealthState::Rebuilding), HealthLevel::Attention);
     EXPECT_EQ(LevelOf(HealthState::FanFailure), HealthLevel::Alarm);
@@ -103,8 +103,8 @@ TEST(EnclosureHealth, EachRebuildEndIsReportedOnceWithItsOutcome) {
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].slot, 1);
     EXPECT_FALSE(failed[0].completed);
-    // A scan that ends is no rebuild.
-    b.drives.ScanReporting = true;
+    // A scan that ends is no rebuild, on firmware that reports scans.
+    b.drives.KnownIdentify[b.drives.DriveOfSlot(0)] = testing::IdentifyBlock("KESTREL RAID BOX", "100125.1");
     b.Set(0, Record(Fine()).activity(0x81).progress(50));
     b.Poll();
     b.Set(0, Fine());

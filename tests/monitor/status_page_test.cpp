@@ -20,9 +20,11 @@ struct Page {
         shell.Model().deviceChecked = {true, false};
         drives.EnclosureCount = 1;
         drives.EnclosureFlags[0] = 0x42;
-        drives.FirmwareRevision = "100125.1";
-        drives.ScanReporting = true;
-        drives.EnvironmentPanel = true;
+        Revision(0, "100126.1");  // reports scans and fan and temperature
+    }
+    // The firmware revision of the enclosure in slot (drive 2 + slot).
+    void Revision(unsigned slot, const std::string& revision) {
+        drives.KnownIdentify[2 + slot] = testing::IdentifyBlock("KESTREL RAID BOX", revision);
     }
     StatusPageLinks links() {
         StatusPageLinks l;
@@ -75,7 +77,7 @@ TEST(StatusPage, FirstDrawShowsEverythingOfTheRecord) {
     Page p;
     const StatusPageUpdate u = p.Draw(Healthy(), true);
     EXPECT_EQ(u.result, 0);
-    EXPECT_EQ(u.firmware, "100125.1.C01");
+    EXPECT_EQ(u.firmware, "100126.1.C01");
     EXPECT_EQ(u.mode, "Mirroring(RAID1)");
     EXPECT_EQ(u.systemCapacity, "465 GB");
     EXPECT_EQ(u.disks[0].capacity, "465 GB\n");
@@ -96,7 +98,7 @@ TEST(StatusPage, EnvironmentPanelNeedsCapabilityAndReportingFlags) {
     EXPECT_EQ(alarm.temperatureColour, TextColour::Red);
     EXPECT_FALSE(p.Draw(Record(Healthy()).env(0xAA)).environmentVisible);
     EXPECT_FALSE(p.Draw(Record(Healthy()).env(0x50)).environmentVisible);
-    p.drives.EnvironmentPanel = false;
+    p.Revision(0, "100125.1");  // firmware without the panel
     EXPECT_FALSE(p.Draw(Record(Healthy()).env(0xA0)).environmentVisible);
 }
 
@@ -164,7 +166,7 @@ TEST(StatusPage, ScansNeedScanReportingFirmware) {
     Page p;
     EXPECT_EQ(p.Draw(Record(Healthy()).activity(0x81).progress(5)).stateText, "5%\nHDD1 Scan");
     EXPECT_TRUE(p.Draw(Record(Healthy()).activity(0x81).progress(6)).showLogButton);
-    p.drives.ScanReporting = false;
+    p.Revision(0, "090618.0");  // firmware that does not report scans
     EXPECT_EQ(p.Draw(Record(Healthy()).activity(0x81).progress(7)).stateText, "7%\n<<<<\nRebuilding");
 }
 

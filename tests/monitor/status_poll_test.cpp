@@ -20,15 +20,20 @@ struct Poll {
         drives.EnclosureFlags = {0x40, 0x23};
         shell.Model().deviceChecked = {true, true};
         StatusPollLinks links;
-        links.readStatus = [this](Block512& out) {
-            reads.push_back(drives.SelectedEnclosure);
-            if (!answers[drives.SelectedEnclosure]) return false;
-            out = records[drives.SelectedEnclosure];
+        links.readStatus = [this](unsigned slot, Block512& out) {
+            EXPECT_EQ(drives.SelectedEnclosure, slot) << "the poll selects the slot it reads";
+            reads.push_back(slot);
+            if (!answers[slot]) return false;
+            out = records[slot];
             return true;
         };
         links.lastProgress = [this](int slot) { return lastProgress[static_cast<size_t>(slot)]; };
-        links.logStatusChanges = [this](uint8_t mask) { masks.push_back(mask); };
-        links.drawStatusPage = [this](bool force) { draws.push_back(force); };
+        links.listeners = {[this](const PollRound& round) {
+            masks.push_back(round.refreshed);
+            for (unsigned slot = 0; slot < 2; ++slot)
+                EXPECT_EQ(round.records[slot].has_value(), ((round.refreshed >> slot) & 1) != 0);
+            if (round.statusPageDue) draws.push_back(round.forcePage);
+        }};
         poll = std::make_unique<StatusPoll>(flags, drives, shell, bar, links);
     }
     SchedulerFlags flags;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "wire/drive_table.h"
+#include "wire/enclosure_status.h"
 
 namespace kestrel::testing {
 
@@ -48,6 +49,11 @@ inline void PutAta(Block512& b, size_t offset, size_t length, const std::string&
 
 inline void PutSectors(Block512& b, size_t offset, uint64_t sectors) {
     for (size_t i = 0; i < 5; ++i) b[offset + i] = static_cast<uint8_t>(sectors >> (8 * i));
+}
+
+// A record as an enclosure with these firmware capabilities decodes it.
+inline EnclosureStatus Decoded(const Block512& b, bool scanReporting = false, bool environmentPanel = false) {
+    return DecodeStatus(b, FirmwareCapabilities{scanReporting, environmentPanel});
 }
 
 struct Record {
