@@ -42,7 +42,9 @@ systemctl daemon-reload
 
 start=$(ms)
 systemctl start "$unit" || fail "systemctl start"
-wait_for 600 test -s /run/kestrel/status.json || fail "no published state after 60 s: $(systemctl status "$unit" --no-pager 2>&1)"
+# Each user's monitor publishes its own state, named by its uid.
+state=/run/kestrel/status-$(id -u kestrel).json
+wait_for 600 test -s "$state" || fail "no published state after 60 s: $(systemctl status "$unit" --no-pager 2>&1)"
 say "started; state published after $(($(ms) - start)) ms; /var/lib/kestrel is $(stat -c '%U:%G %a' /var/lib/kestrel)"
 [ "$(stat -c %U /var/lib/kestrel)" = kestrel ] || fail "/var/lib/kestrel is not the service's"
 
