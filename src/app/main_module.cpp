@@ -6,6 +6,7 @@
 
 #include "device/device_labels.h"
 #include "eventlog/kept_log_lines.h"
+#include "platform/headless_ui.h"
 #include "notify/test_mail.h"
 #include "device/presence_report.h"
 #include "wire/device_text.h"
@@ -54,10 +55,17 @@ EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& 
         flags.LastTick = clock();
         return flags.LastTick;
     };
-    if (!options.stateDir.empty()) c.keptLinesFile = KeptLogLinesPath(options.stateDir);
-    if (options.headless) c.echo = LineEchoTo(stdout);
+    if (!options.stateDir.empty()) {
+        c.keptLinesFile = KeptLogLinesPath(options.stateDir);
+        c.knownEnclosuresFile = options.stateDir + "/enclosures";
+    }
+    if (options.headless) c.echoLines = EventLinesTo(stdout);
     // Headless, panel 4 itself reaches standard error.
     else c.problems = LineEchoTo(stderr);
+    // Alarms and losses on standard error too, unless it is the journal that
+    // standard output already reaches.
+    if (!options.headless || !IsJournalStream(stdout) || !IsJournalStream(stderr))
+        c.notable = [echo = EventLinesTo(stderr)](const std::string& line) { echo({line}); };
     return c;
 }
 
@@ -151,8 +159,14 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
     ConnectTimers();
     mailDelivery_.SetOutcomeListener([this](bool testMail, bool delivered, const std::string& text) {
         if (testMail) desktopAlerts_.TestMailEnded(delivered, text);
-        else if (!delivered) desktopAlerts_.AlertMailFailed(text);
     });
+    mailDelivery_.AddAlertMailListener([this](const MailOutcome& outcome) {
+        desktopAlerts_.AlertMailOutcome(outcome);
+        if (outcome.kind != MailOutcome::Kind::Queued && desktopView_) desktopView_();  // the mails waiting
+    });
+    mailDelivery_.SetRetryPauses(ScaledMs(30000, options.timeScale), ScaledMs(15 * 60000, options.timeScale));
+    // Headless, panel 3 itself reaches standard error.
+    if (!options.headless) mailDelivery_.SetReport(LineEchoTo(stderr));
 }
 
 MainModule::~MainModule() {
@@ -252,6 +266,9 @@ void MainModule::FormCreate() {
     // The system information is gathered once, before the settings load.
     systemInfo_ = BuildSystemInfoBlock(*managementQuery_);
     mailSettings_.Startup();
+    // Alert mails a stop or a crash left undelivered go out first.
+    if (const size_t kept = mailDelivery_.LoadQueue(MailQueueFolder(options_.stateDir)))
+        std::fprintf(stderr, "%zu alert mails not delivered before the last stop are sent now.\n", kept);
     keepInTray_ = registryKey_.ReadInteger(kKeepInTrayValue).value_or(0) != 0;
     m.slotPicturesVisible = {false, false};
     m.currentPage = kPageStatus;

@@ -7,6 +7,7 @@
 #include "eventlog/kept_log_lines.h"
 #include "eventlog/log_file.h"
 #include "eventlog/log_text.h"
+#include "platform/headless_ui.h"
 
 namespace kestrel {
 
@@ -23,8 +24,26 @@ std::function<void(const std::string&)> LineEchoTo(std::FILE* out) {
     };
 }
 
+std::function<void(const std::vector<std::string>&)> EventLinesTo(std::FILE* out) {
+    const bool journal = IsJournalStream(out);
+    return [out, journal](const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& line : lines) {
+            if (journal) text += "<" + std::to_string(logtext::LinePriority(line)) + ">";
+            text += line + "\n";
+        }
+        std::fwrite(text.data(), 1, text.size(), out);
+        std::fflush(out);
+    };
+}
+
 EventLog::EventLog(const DriveTable& drives, AlertSink& alerts, StatusBar& statusBar, EventLogConfig config)
-    : drives_(drives), statusBar_(statusBar), config_(std::move(config)), events_(alerts) {
+    : drives_(drives),
+      alerts_(alerts),
+      statusBar_(statusBar),
+      config_(std::move(config)),
+      events_(alerts),
+      known_(config_.knownEnclosuresFile) {
     if (config_.logDir.empty()) config_.logDir = QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
     if (!config_.clock) config_.clock = SystemLogClock();
     if (!config_.firstStatusPending) config_.firstStatusPending = [] { return false; };
@@ -51,6 +70,8 @@ void EventLog::Append(std::string line) {
     for (char& c : line)
         if (c == '\r' || c == '\n') c = ' ';
     if (config_.echo) config_.echo(line);
+    if (config_.echoLines) echoed_.push_back(line);
+    if (config_.notable && logtext::LinePriority(line) <= 5) config_.notable(line);
     lines_.push_back(std::move(line));
     ++revision_;
 }
@@ -88,6 +109,8 @@ void EventLog::LogStatusChanges(uint8_t mask) {
         headerDue = true;
         RememberDiskStates(limit);
     } else if (deviceChangePending_) {
+        // Enclosures plugged in again are compared with their last state.
+        compared_.clear();
         Append(logtext::Separator());
         for (const std::string& line : pending_) Append(line + ts);
         pending_.clear();
@@ -106,6 +129,15 @@ void EventLog::LogStatusChanges(uint8_t mask) {
         }
         Append(logtext::Separator());
         changed = true;
+        // At the start and after a device change: what changed while this
+        // program did not watch the enclosure, and the problems it has
+        // that were not alerted before.
+        for (unsigned i = 0; i < limit; ++i) {
+            if (!refreshed(i)) continue;
+            const std::optional<EnclosureStatus> s = StatusOf(i);
+            if (s && compared_.insert(EnclosureIdentity(drives_.IdentifyOfSlot(i))).second)
+                CompareWithLastSeen(i, *s, ts);
+        }
     }
 
     const StatusEvents::Emit emit = [this](std::string line) { Append(std::move(line)); };
@@ -117,7 +149,48 @@ void EventLog::LogStatusChanges(uint8_t mask) {
     }
 
     if (changed) Save();
+    KeepStates(mask, limit);
+    FlushEcho();
     if (revision_ != revisionBefore && listener_) listener_();
+}
+
+bool EventLog::CompareWithLastSeen(unsigned index, const EnclosureStatus& s, const std::string& ts) {
+    const std::optional<KnownState> known = known_.Find(EnclosureIdentity(drives_.IdentifyOfSlot(index)));
+    bool wrote = false;
+    for (int disk = 0; disk < 2; ++disk) {
+        const MemberStatus& now = s.disks[static_cast<size_t>(disk)];
+        bool wasAbsent = false;
+        if (known) {
+            const DiskCondition was = DiskConditionIn(known->diskState, disk);
+            wasAbsent = was == DiskCondition::Absent;
+            if (was != now.condition) {
+                Append(logtext::DeviceTag(index) + " " + logtext::MemberName(disk) + " changed while not monitored: " +
+                       ConditionName(was) + ", now " + ConditionName(now.condition) + ", " + ts);
+                wrote = true;
+            }
+        }
+        if (now.Absent() && !wasAbsent)
+            alerts_.ComposeAlert(static_cast<int>(NotificationEvent::HddFail), static_cast<int>(index), disk);
+    }
+    if (known) events_.SetLastEnvFlags(index, known->envFlags);
+    return wrote;
+}
+
+void EventLog::KeepStates(uint8_t mask, unsigned limit) {
+    for (unsigned i = 0; i < limit; ++i) {
+        if (!((mask >> i) & 1u)) continue;
+        const std::optional<EnclosureStatus> s = StatusOf(i);
+        if (!s) continue;
+        const std::string error = known_.Update(EnclosureIdentity(drives_.IdentifyOfSlot(i)),
+                                                KnownState{s->diskState, events_.LastEnvFlags(i)});
+        if (!error.empty()) ReportFileProblem("Cannot keep the enclosures' state: " + error);
+    }
+}
+
+void EventLog::FlushEcho() {
+    if (echoed_.empty()) return;
+    config_.echoLines(echoed_);
+    echoed_.clear();
 }
 
 // Ties the lines to the day's file. Returns true when a new list begins

@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "wire/drive_table.h"
 #include "wire/enclosure_status.h"
+#include "eventlog/known_enclosures.h"
 #include "eventlog/log_clock.h"
 #include "eventlog/status_events.h"
 #include "notify/alert_sink.h"
@@ -30,6 +32,13 @@ struct EventLogConfig {
     // Receives every line as it is added (the headless service echoes them
     // to standard output); lines loaded from an earlier run are not repeated.
     std::function<void(const std::string& line)> echo;
+    // The same, all lines of one pass in one call, so that the start-up
+    // block reaches a service's journal as one write.
+    std::function<void(const std::vector<std::string>& lines)> echoLines;
+    // Receives the lines of notice priority or worse (a lost disk, an
+    // alarm's start and end, a removed or new enclosure) once more:
+    // standard error.
+    std::function<void(const std::string& line)> notable;
     // Receives each problem with the log files once, besides status bar
     // panel 4 (the window writes it to standard error; the headless service
     // already echoes the panel there).
@@ -37,10 +46,16 @@ struct EventLogConfig {
     // Where lines that could not be written at the stop wait for the next
     // start (see kept_log_lines.h); empty: nowhere.
     std::string keptLinesFile;
+    // Where the last state of each enclosure is kept (known_enclosures.h);
+    // empty: in memory only.
+    std::string knownEnclosuresFile;
 };
 
 // An echo that writes each line and a line feed to out, flushed at once.
 std::function<void(const std::string&)> LineEchoTo(std::FILE* out);
+// An echo of event lines in one write per call; where out is the journal's
+// stream, each line carries its priority ("<4>").
+std::function<void(const std::vector<std::string>&)> EventLinesTo(std::FILE* out);
 
 class EventLog {
 public:
@@ -95,6 +110,7 @@ public:
 
 private:
     void Append(std::string line);
+    void FlushEcho();
     void ClearLines();
     bool OpenFile(const std::string& path, bool firstStatusPending);
     void SetAside();
@@ -106,8 +122,11 @@ private:
     // capabilities; none for a drive number no detection commits.
     std::optional<EnclosureStatus> StatusOf(unsigned index) const;
     void RememberDiskStates(unsigned limit);
+    bool CompareWithLastSeen(unsigned index, const EnclosureStatus& status, const std::string& ts);
+    void KeepStates(uint8_t mask, unsigned limit);
 
     const DriveTable& drives_;
+    AlertSink& alerts_;
     StatusBar& statusBar_;
     EventLogConfig config_;
     StatusEvents events_;
@@ -139,6 +158,11 @@ private:
     std::vector<EarlierDay> stranded_;
 
     std::string reported_;  // the problem the status bar already shows
+    std::vector<std::string> echoed_;  // lines of this pass for echoLines
+    KnownEnclosures known_;
+    // Identities of the enclosures compared with their last state since the
+    // start or the last device change.
+    std::set<std::string> compared_;
 };
 
 }  // namespace kestrel

@@ -74,4 +74,20 @@ std::vector<std::string> DeviceBlock(unsigned index, const Block512& identify, c
     return out;
 }
 
+int LinePriority(const std::string& line) {
+    auto has = [&](const char* text) { return line.find(text) != std::string::npos; };
+    // Event lines begin with their enclosure's tag ("D1 "); device blocks,
+    // separators and detail lines are information.
+    const bool event = line.size() > 3 && line[0] == 'D' && line[1] >= '1' && line[1] <= '9' && line[2] == ' ';
+    if (!event) return 6;
+    if (has(" Device was removed.")) return 2;
+    if (has(" was failed, ") || has(" upgrade failed")) return 3;
+    if (has(" was removed, ") || has(" began (") || has(" Bad Sector was found. ") || has(" while not monitored: "))
+        return 4;
+    if (has(" New Device was found.") || has(" ended (") || has(" upgrade ") || has(" Initialize") ||
+        has(" rebuild started") || has(" schedule "))
+        return 5;
+    return 6;
+}
+
 }  // namespace kestrel::logtext

@@ -32,4 +32,10 @@ void AppendDetailLines(std::vector<std::string>& out, const MemberStatus& member
 // block and current status record).
 std::vector<std::string> DeviceBlock(unsigned index, const Block512& identify, const EnclosureStatus& status);
 
+// The journal priority of a day-log line (syslog levels: 2 crit, 3 err,
+// 4 warning, 5 notice, 6 info): a removed enclosure is critical, a failed
+// disk an error, a lost disk, an alarm or bad sectors a warning, a new
+// device or an alarm's end a notice; progress and everything else info.
+int LinePriority(const std::string& line);
+
 }  // namespace kestrel::logtext

@@ -15,7 +15,7 @@ bool StatusEvents::Apply(unsigned index, const EnclosureStatus& s, bool diskStat
                          const Emit& emit) {
     bool changed = false;
     if (diskStateRules) changed |= DiskStateChanges(index, s, ts, emit);
-    SensorAlerts(index, s);
+    changed |= SensorAlerts(index, s, ts, emit);
     changed |= ActivityProgress(index, s, ts, emit);
     changed |= BadSectors(index, s, ts, emit);
     return changed;
@@ -68,14 +68,31 @@ bool StatusEvents::DiskStateChanges(unsigned index, const EnclosureStatus& s, co
     return true;
 }
 
-void StatusEvents::SensorAlerts(unsigned index, const EnclosureStatus& s) {
-    if (!s.sensors) return;
+std::string SensorReadings(const EnclosureStatus& s) {
+    return "fan " + std::to_string(s.fanRpm) + " RPM, " + std::to_string(s.temperature) + " \xC2\xB0" "C";
+}
+
+// Each alarm's start and end is a line of its own, with what the sensors
+// read; the start also raises the alert, whose mail carries the readings.
+bool StatusEvents::SensorAlerts(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit) {
+    if (!s.sensors) return false;
     uint8_t& last = memory_[index % kEnclosures].LastEnvFlags;
-    if (s.sensors->fanFailure && !(last & kFanFailure))
-        alerts_.ComposeAlert(static_cast<int>(NotificationEvent::FanFail), static_cast<int>(index), 0);
-    if (s.sensors->overTemperature && !(last & kOverTemperature))
-        alerts_.ComposeAlert(static_cast<int>(NotificationEvent::OverHeat), static_cast<int>(index), 0);
+    const std::string tag = DeviceTag(index);
+    const std::string readings = SensorReadings(s);
+    const std::vector<std::string> details = {"Fan speed : " + std::to_string(s.fanRpm) + " RPM",
+                                              "Temperature : " + std::to_string(s.temperature) + " \xC2\xB0" "C"};
+    bool wrote = false;
+    auto alarm = [&](bool now, uint8_t bit, const char* name, NotificationEvent kind) {
+        const bool before = (last & bit) != 0;
+        if (now == before) return;
+        emit(tag + " " + name + (now ? " began (" : " ended (") + readings + "), " + ts);
+        wrote = true;
+        if (now) alerts_.RaiseAlert(Alert{static_cast<int>(kind), static_cast<int>(index), 0, {}, details});
+    };
+    alarm(s.sensors->fanFailure, kFanFailure, "Fan failure", NotificationEvent::FanFail);
+    alarm(s.sensors->overTemperature, kOverTemperature, "Over temperature", NotificationEvent::OverHeat);
     last = s.envFlags;
+    return wrote;
 }
 
 bool StatusEvents::ActivityProgress(unsigned index, const EnclosureStatus& s, const std::string& ts,

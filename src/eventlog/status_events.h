@@ -27,6 +27,9 @@ struct EnclosureMemory {
     uint8_t LastEnvFlags = 0;
 };
 
+// What the sensors read: "fan 2400 RPM, 41 °C".
+std::string SensorReadings(const EnclosureStatus& status);
+
 class StatusEvents {
 public:
     static constexpr unsigned kEnclosures = 4;
@@ -42,13 +45,16 @@ public:
                const Emit& emit);
 
     void SetLastDiskState(unsigned index, uint8_t diskState);
+    // The sensor flags an earlier run evaluated last: an alarm it alerted
+    // is not alerted again.
+    void SetLastEnvFlags(unsigned index, uint8_t envFlags) { memory_[index % kEnclosures].LastEnvFlags = envFlags; }
     const EnclosureMemory& Memory(unsigned index) const { return memory_[index % kEnclosures]; }
     uint8_t LastProgress(unsigned index) const { return Memory(index).LastProgress; }
     uint8_t LastEnvFlags(unsigned index) const { return Memory(index).LastEnvFlags; }
 
 private:
     bool DiskStateChanges(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit);
-    void SensorAlerts(unsigned index, const EnclosureStatus& s);
+    bool SensorAlerts(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit);
     bool ActivityProgress(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit);
     bool BadSectors(unsigned index, const EnclosureStatus& s, const std::string& ts, const Emit& emit);
 

@@ -192,7 +192,7 @@ void TForm1::UpdateDesktop() {
     MainModule& m = *module_;
     const bool mailNotSetUp = m.desktopAlerts().MailNotSetUp();
     tray_->Update(m.health(), m.shell().Model().caption.empty() ? m.shell().Model().baseTitle : m.shell().Model().caption,
-                  mailNotSetUp);
+                  mailNotSetUp, DesktopAlerts::MailsWaitingLine(m.mailDelivery().MailsWaiting()));
     EmailMark->setVisible(mailNotSetUp);
     pageButtons[kPageEmail]->setToolTip(mailNotSetUp ? "Mail not set up: alerts go to the desktop only" : QString());
     // The disks' light comes on once the enclosures have been detected.

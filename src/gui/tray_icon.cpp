@@ -20,9 +20,11 @@ QColor LevelColour(std::optional<HealthLevel> level) {
 }
 }  // namespace
 
-std::string TrayToolTip(const HealthBoard& board, const std::string& title, bool mailNotSetUp) {
+std::string TrayToolTip(const HealthBoard& board, const std::string& title, bool mailNotSetUp,
+                        const std::string& mailWaiting) {
     std::string text = board.Summary(title);
     if (mailNotSetUp) text += "\nMail not set up: alerts go to the desktop only";
+    if (!mailWaiting.empty()) text += "\n" + mailWaiting;
     return text;
 }
 
@@ -68,7 +70,8 @@ QIcon TrayIcon::Picture(std::optional<HealthLevel> level) const {
     return QIcon(picture);
 }
 
-void TrayIcon::Update(const HealthBoard& board, const std::string& title, bool mailNotSetUp) {
+void TrayIcon::Update(const HealthBoard& board, const std::string& title, bool mailNotSetUp,
+                      const std::string& mailWaiting) {
     ShowWhenHosted();
     const std::optional<HealthState> worst = board.Worst();
     const std::optional<HealthLevel> level = worst ? std::optional(LevelOf(*worst)) : std::nullopt;
@@ -76,7 +79,7 @@ void TrayIcon::Update(const HealthBoard& board, const std::string& title, bool m
         shownLevel_ = level;
         icon_->setIcon(Picture(level));
     }
-    icon_->setToolTip(QString::fromUtf8(TrayToolTip(board, title, mailNotSetUp).c_str()));
+    icon_->setToolTip(QString::fromUtf8(TrayToolTip(board, title, mailNotSetUp, mailWaiting).c_str()));
 
     // One disabled row per enclosure, between the two separators.
     for (QAction* row : rows_) {

@@ -21,7 +21,9 @@ namespace kestrel {
 
 // The tooltip: the enclosures' summary, and a word when alerts reach nobody
 // by mail.
-std::string TrayToolTip(const HealthBoard& board, const std::string& title, bool mailNotSetUp);
+// mailWaiting: a line that counts the alert mails still waiting, or "".
+std::string TrayToolTip(const HealthBoard& board, const std::string& title, bool mailNotSetUp,
+                        const std::string& mailWaiting = {});
 
 class TrayIcon : public QObject {
     Q_OBJECT
@@ -30,7 +32,8 @@ public:
     ~TrayIcon() override;
 
     // Shows the summary; the menu's enclosure rows follow it.
-    void Update(const HealthBoard& board, const std::string& title, bool mailNotSetUp);
+    void Update(const HealthBoard& board, const std::string& title, bool mailNotSetUp,
+                const std::string& mailWaiting = {});
     void ShowMessage(const DesktopNote& note);
     // A tray host is there to hold the icon.
     static bool HostAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }

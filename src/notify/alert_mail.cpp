@@ -1,5 +1,6 @@
 #include "notify/alert_mail.h"
 
+#include "platform/smtp_client.h"
 #include "wire/device_text.h"
 #include "wire/status_sector.h"
 
@@ -27,14 +28,23 @@ AlertComposer::AlertComposer(const DriveTable& drives, const MailSettingsStore& 
       systemInfo_(std::move(systemInfo)) {}
 
 void AlertComposer::ComposeAlert(int kind, int enclosureIndex, int memberDisk) {
-    deviceInfo_.clear();
-    if (kind < 1 || kind > 4) return;
-    if (settings_.EMailSend() & (1u << (kind - 1))) return;  // muted
+    RaiseAlert(Alert{kind, enclosureIndex, memberDisk, {}, {}});
+}
 
+void AlertComposer::RaiseAlert(const Alert& alert) {
+    deviceInfo_.clear();
+    const int kind = alert.kind;
+    const bool ownKind = kind >= 1 && kind <= 4;
+    if (!ownKind && alert.heading.empty()) return;
+    if (ownKind && (settings_.EMailSend() & (1u << (kind - 1)))) return;  // muted
+    const std::string heading =
+        alert.heading.empty() ? AlertHeading(kind, alert.enclosureIndex, alert.memberDisk) : alert.heading;
+
+    const int enclosureIndex = alert.enclosureIndex;
     if (enclosureIndex >= 0 && static_cast<unsigned>(enclosureIndex) < drives_.EnclosureCount &&
         enclosureIndex < DriveTable::kMaxEnclosures) {
         const std::string n = std::to_string(enclosureIndex + 1);
-        deviceInfo_.push_back(AlertHeading(kind, enclosureIndex, memberDisk));
+        deviceInfo_.push_back(heading);
         const unsigned slot = static_cast<unsigned>(enclosureIndex);
         const Block512& identify = drives_.IdentifyOfSlot(slot);
         const EnclosureStatus s = SlotStatus(drives_, slot);
@@ -45,9 +55,45 @@ void AlertComposer::ComposeAlert(int kind, int enclosureIndex, int memberDisk) {
         deviceInfo_.push_back("Configured Capacity : " + st::CapacityText(s.configuredSectors));
         AppendMemberLines(s, 0, kind == 1);
         AppendMemberLines(s, 1, kind == 1);
+        // The heading counts the disks from 0; the enclosure and every other
+        // text of ours from 1. Nobody should pull the good disk.
+        if (kind == 1 && alert.heading.empty())
+            deviceInfo_.push_back("P" + std::to_string(alert.memberDisk) + " is HDD" +
+                                  std::to_string(alert.memberDisk + 1) + ".");
+        deviceInfo_.insert(deviceInfo_.end(), alert.details.begin(), alert.details.end());
     }
     pendingKind_ = kind;
-    flags_.Set(mail_flag::kSendPending);
+    pendingHeading_ = heading;
+
+    // Mail that is not set up sends nothing, as it always did; the mail
+    // step still hears of the request.
+    if (!settings_.KeyPresent() ||
+        (settings_.SettingsLoaded() && (settings_.ToAddrCount() == 0 || settings_.RecipientList().empty()))) {
+        flags_.Set(mail_flag::kSendPending);
+        return;
+    }
+    QueuedMail mail;
+    mail.kind = kind;
+    mail.enclosureIndex = enclosureIndex;
+    mail.memberDisk = alert.memberDisk;
+    mail.heading = heading;
+    mail.composedAt = MailDateNow();
+    mail.report = deviceInfo_;
+    const MailQueue::AddResult added = queue_.Add(std::move(mail));
+    MailOutcome outcome;
+    outcome.heading = heading;
+    outcome.waiting = queue_.Size();
+    if (!added.queued) {
+        outcome.kind = MailOutcome::Kind::Undelivered;
+        outcome.reason = "The mail queue is full (" + std::to_string(MailQueue::kCapacity) +
+                         " mails wait); this alert is not mailed";
+    } else {
+        outcome.kind = MailOutcome::Kind::Queued;
+        // Queued all the same; only a crash before it is sent would lose it.
+        if (!added.error.empty()) outcome.reason = "The mail waits in memory only: " + added.error;
+        flags_.Set(mail_flag::kSendPending);
+    }
+    queue_.Tell(outcome);
 }
 
 void AlertComposer::AppendMemberLines(const EnclosureStatus& s, int disk, bool details) {
@@ -68,18 +114,30 @@ void AlertComposer::AppendMemberLines(const EnclosureStatus& s, int disk, bool d
     deviceInfo_.push_back("    Capacity : " + st::CapacityText(m.sectors));
 }
 
-AlertMail AlertComposer::BuildAlertMail() const {
+AlertMail AlertComposer::BuildAlertMail(const QueuedMail& queued) const {
     AlertMail mail;
-    mail.body = deviceInfo_;
+    mail.body = queued.report;
     if (systemInfo_) {
         const std::vector<std::string> info = systemInfo_();
         mail.body.insert(mail.body.end(), info.begin(), info.end());
     }
-    const std::vector<std::string>& contents = settings_.ContentsList(pendingKind_);
+    static const std::vector<std::string> kNone;
+    const bool ownKind = queued.kind >= 1 && queued.kind <= 4;
+    const std::vector<std::string>& contents = ownKind ? settings_.ContentsList(queued.kind) : kNone;
     mail.body.insert(mail.body.end(), contents.begin(), contents.end());
-    const std::vector<std::string>& subject = settings_.SubjectList(pendingKind_);
-    mail.subject = "[" + baseTitle_ + " Message] " + (subject.empty() ? std::string() : subject.front());
+    const std::vector<std::string>& subject = ownKind ? settings_.SubjectList(queued.kind) : kNone;
+    // Without a stored subject the mail still says what happened where.
+    const bool stored = !subject.empty() && subject.front().find_first_not_of(' ') != std::string::npos;
+    mail.subject = "[" + baseTitle_ + " Message] " + (stored ? subject.front() : queued.heading);
     return mail;
+}
+
+AlertMail AlertComposer::BuildAlertMail() const {
+    QueuedMail last;
+    last.kind = pendingKind_;
+    last.heading = pendingHeading_;
+    last.report = deviceInfo_;
+    return BuildAlertMail(last);
 }
 
 }  // namespace kestrel

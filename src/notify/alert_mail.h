@@ -1,6 +1,7 @@
 #pragma once
-// Alert composition: the device report written when an alert is raised, and
-// the subject and body built from it when the mail step serves the alert.
+// Alert composition: the device report written when an alert is raised,
+// queued as a mail of its own, and the subject and body built from it when
+// the mail step serves that mail.
 #include <functional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "wire/enclosure_status.h"
 #include "notify/alert_sink.h"
 #include "notify/mail_flags.h"
+#include "notify/mail_queue.h"
 #include "notify/mail_settings_store.h"
 
 namespace kestrel {
@@ -28,9 +30,17 @@ public:
     AlertComposer(const DriveTable& drives, const MailSettingsStore& settings, MailFlags& flags,
                   std::string baseTitle, std::function<std::vector<std::string>()> systemInfo);
 
+    // The alert path's entry: writes the report and queues the mail (unless
+    // its kind is set to "Don't send"); every alert is a mail of its own.
     void ComposeAlert(int kind, int enclosureIndex, int memberDisk) override;
+    void RaiseAlert(const Alert& alert) override;
+    // The mail of a queued alert, with the texts stored now for its kind.
+    AlertMail BuildAlertMail(const QueuedMail& mail) const;
+    // The mail of the alert composed last.
     AlertMail BuildAlertMail() const;
 
+    MailQueue& Queue() { return queue_; }
+    const MailQueue& Queue() const { return queue_; }
     const std::vector<std::string>& DeviceInfo() const { return deviceInfo_; }
     void ReleaseLists() { deviceInfo_ = {}; }
     int PendingKind() const { return pendingKind_; }
@@ -45,6 +55,8 @@ private:
     std::function<std::vector<std::string>()> systemInfo_;
     std::vector<std::string> deviceInfo_;
     int pendingKind_ = 1;
+    std::string pendingHeading_;
+    MailQueue queue_;
 };
 
 }  // namespace kestrel

@@ -14,16 +14,59 @@ DesktopAlerts::DesktopAlerts(AlertSink& mail, const MailSettingsStore& settings)
 bool DesktopAlerts::MailNotSetUp() const { return settings_.ToAddrCount() == 0 || settings_.RecipientList().empty(); }
 
 std::string DesktopAlerts::MailLine(int kind) const {
-    if (settings_.EMailSend() & (1u << (kind - 1))) return "No alert mail: this alert is set to \"Don't send\".";
+    if (kind >= 1 && kind <= 4 && (settings_.EMailSend() & (1u << (kind - 1))))
+        return "No alert mail: this alert is set to \"Don't send\".";
     if (MailNotSetUp()) return "No alert mail: mail is not set up (no recipient).";
+    if (composed_ && composed_->kind == MailOutcome::Kind::Undelivered) return "No alert mail: " + composed_->reason + ".";
+    // Queued: delivery is told when it happens.
     return "An alert mail goes to the recipients.";
 }
 
 void DesktopAlerts::ComposeAlert(int kind, int enclosureIndex, int memberDisk) {
-    mail_.ComposeAlert(kind, enclosureIndex, memberDisk);
-    const std::string heading = AlertHeading(kind, enclosureIndex, memberDisk);
+    RaiseAlert(Alert{kind, enclosureIndex, memberDisk, {}, {}});
+}
+
+void DesktopAlerts::RaiseAlert(const Alert& alert) {
+    composing_ = true;
+    composed_.reset();
+    mail_.RaiseAlert(alert);
+    composing_ = false;
+    // The mail's heading counts the disks from 0; the desktop, like the
+    // Status page and the log, names them HDD1 and HDD2.
+    std::string heading = alert.heading;
+    if (heading.empty() && alert.kind == static_cast<int>(NotificationEvent::HddFail))
+        heading = Device(alert.enclosureIndex) + " HDD" + std::to_string(alert.memberDisk + 1) + " was removed.";
+    else if (heading.empty())
+        heading = AlertHeading(alert.kind, alert.enclosureIndex, alert.memberDisk);
     if (heading.empty()) return;
-    Send({heading, MailLine(kind), Urgency::Critical});
+    Send({heading, MailLine(alert.kind), Urgency::Critical});
+    composed_.reset();
+}
+
+void DesktopAlerts::AlertMailOutcome(const MailOutcome& outcome) {
+    if (composing_) {
+        composed_ = outcome;  // the alert's own note says it
+        return;
+    }
+    const std::string what = outcome.subject.empty() ? outcome.heading : outcome.subject;
+    switch (outcome.kind) {
+        case MailOutcome::Kind::Queued: break;
+        case MailOutcome::Kind::Delivered: Send({"Alert mail delivered.", what, Urgency::Normal}); break;
+        case MailOutcome::Kind::Delayed:
+            if (outcome.attempts == 1)
+                Send({"Alert mail delayed.",
+                      outcome.reason + ". It is sent again later (" + std::to_string(outcome.waiting) + " waiting): " + what,
+                      Urgency::Normal});
+            break;
+        case MailOutcome::Kind::Undelivered:
+            Send({"Alert mail not delivered.", outcome.reason + ": " + what, Urgency::Critical});
+            break;
+    }
+}
+
+std::string DesktopAlerts::MailsWaitingLine(size_t waiting) {
+    if (waiting == 0) return {};
+    return waiting == 1 ? "1 alert mail waits to be sent" : std::to_string(waiting) + " alert mails wait to be sent";
 }
 
 void DesktopAlerts::RebuildEnded(int slot, bool completed) {

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <algorithm>
 
 #include "notify/test_mail.h"
 
@@ -21,7 +22,17 @@ private:
 
 MailDelivery::MailDelivery(QObject* ui, MailFlags& flags, MailSettingsStore& settings, AlertComposer& composer,
                            StatusBar& bar, SmtpSend send)
-    : ui_(ui), flags_(flags), settings_(settings), composer_(composer), bar_(bar), send_(std::move(send)) {}
+    : ui_(ui),
+      flags_(flags),
+      settings_(settings),
+      composer_(composer),
+      bar_(bar),
+      send_(std::move(send)),
+      retry_(std::make_unique<QTimer>()) {
+    retry_->setSingleShot(true);
+    QObject::connect(retry_.get(), &QTimer::timeout, ui_, [this] { Retry(); });
+    composer_.Queue().AddListener([this](const MailOutcome& outcome) { Tell(outcome); });
+}
 
 MailDelivery::~MailDelivery() { Stop(); }
 
@@ -35,11 +46,20 @@ void MailDelivery::Start() {
 void MailDelivery::Stop() {
     // A step that the thread is waiting for may still be served while it
     // stops: it must not build or send anything any more. An exchange under
-    // way is cut off at once and its alert dropped: closing does not wait
-    // for a mail server.
+    // way is cut off at once: closing does not wait for a mail server. Its
+    // mail stays queued.
     stopping_ = true;
     cancel_->Cancel();
     thread_.reset();
+    retry_->stop();
+}
+
+size_t MailDelivery::LoadQueue(const std::string& folder) {
+    MailQueue& queue = composer_.Queue();
+    queue.SetFolder(folder);
+    const size_t loaded = queue.Load();
+    if (!queue.Empty()) flags_.Set(mail_flag::kSendPending);
+    return loaded;
 }
 
 void MailDelivery::Post(std::function<void()> onUi) {
@@ -48,14 +68,14 @@ void MailDelivery::Post(std::function<void()> onUi) {
 
 bool MailDelivery::ThreadStep() {
     if (flags_.Value() == 0) return false;
-    std::optional<std::pair<SmtpServer, SmtpMessage>> mail;
+    std::optional<Job> job;
     QMetaObject::invokeMethod(
         ui_, [&] {
-            if (!stopping_) mail = MailStep();
+            if (!stopping_) job = MailStep();
         },
         Qt::BlockingQueuedConnection);
     if (stopping_) return false;
-    if (!mail) return true;
+    if (!job) return true;
 
     // The client's events reach the window in the order they happen.
     SmtpEvents events;
@@ -73,22 +93,120 @@ bool MailDelivery::ThreadStep() {
     };
     events.disconnected = [this] { sendState_ = send_state::kNotConnected; };
     sendState_ = send_state::kNotConnected;
-    mail->first.cancel = cancel_.get();
-    const SmtpOutcome outcome = send_(mail->first, mail->second, events);
+    job->server.cancel = cancel_.get();
+    const SmtpOutcome outcome = send_(job->server, job->message, events);
     if (outcome.cancelled) return false;
-    if (servingTest_) {
-        Post([this, outcome] { FinishTestMail(outcome.sent && outcome.refused.empty(), TestMailResult(outcome)); });
-        return true;
+    // The server has it: whatever happens next, it is not sent again.
+    if (!job->test && outcome.sent) MailQueue::Forget(job->path);
+    QMetaObject::invokeMethod(
+        ui_, [&] {
+            if (!stopping_) Finish(*job, outcome);
+        },
+        Qt::BlockingQueuedConnection);
+    return !stopping_;
+}
+
+std::optional<MailDelivery::Job> MailDelivery::MailStep() {
+    bar_.SetPanel(2, "Email=" + std::to_string(flags_.Value()));
+    if (flags_.Test(mail_flag::kReloadSettings)) {
+        settings_.LoadMailSettings();
+        // New settings may be the cure: a waiting mail is tried at once.
+        if (holding_) {
+            retry_->stop();
+            holding_ = false;
+            if (!composer_.Queue().Empty()) flags_.Set(mail_flag::kSendPending);
+        }
     }
-    std::string refused;
-    for (const std::string& r : outcome.refused) refused += (refused.empty() ? "" : ", ") + r;
-    if (!outcome.sent)
-        Post([this, text = outcome.error] {
-            bar_.SetPanel(3, text);
-            if (listener_) listener_(false, false, text);
-        });
-    else if (!refused.empty()) Post([this, text = "Mail sent; the server refused " + refused] { bar_.SetPanel(3, text); });
-    return true;
+    if (flags_.Test(mail_flag::kSendPending) && !holding_) {
+        MailQueue& queue = composer_.Queue();
+        while (QueuedMail* head = queue.Head()) {
+            // Mail that is not set up, or set to "Don't send" since, drops
+            // the alert, as it always did.
+            const bool setUp =
+                settings_.SettingsLoaded() && settings_.ToAddrCount() != 0 && !settings_.RecipientList().empty();
+            const bool muted = head->kind >= 1 && head->kind <= 4 && (settings_.EMailSend() & (1u << (head->kind - 1)));
+            if (!setUp || muted) {
+                queue.DropHead();
+                continue;
+            }
+            OutgoingMail mail = MailFromSettings(settings_, composer_.BuildAlertMail(*head));
+            mail.message.date = head->composedAt;
+            mail.server.connectTimeoutMs = connectMs_;
+            mail.server.transferTimeoutMs = transferMs_;
+            return Job{std::move(mail.server), std::move(mail.message), false, head->id, head->path};
+        }
+    }
+    // Nothing due: a waiting mail's pause sets the bit again.
+    flags_.Clear(mail_flag::kSendPending);
+    if (flags_.Test(mail_flag::kTestMail)) return TestMailStep();
+    return std::nullopt;
+}
+
+void MailDelivery::Finish(const Job& job, const SmtpOutcome& outcome) {
+    if (job.test) {
+        FinishTestMail(outcome.sent && outcome.refused.empty(), TestMailResult(outcome));
+        return;
+    }
+    MailQueue& queue = composer_.Queue();
+    QueuedMail* head = queue.Head();
+    if (!head || head->id != job.id) return;  // no longer queued
+    MailOutcome told;
+    told.heading = head->heading;
+    told.subject = job.message.subject;
+    told.attempts = ++head->attempts;
+    if (outcome.sent) {
+        for (const std::string& r : outcome.refused) told.reason += (told.reason.empty() ? "" : ", ") + r;
+        told.kind = MailOutcome::Kind::Delivered;
+        queue.DropHead();
+    } else if (outcome.permanent) {
+        told.kind = MailOutcome::Kind::Undelivered;
+        told.reason = outcome.error;
+        queue.DropHead();
+    } else {
+        told.kind = MailOutcome::Kind::Delayed;
+        told.reason = outcome.error;
+        // 1, 2, 4 ... times the first pause, up to the longest.
+        long long pause = firstPauseMs_;
+        for (int i = 1; i < told.attempts && pause < longestPauseMs_; ++i) pause *= 2;
+        told.retryInMs = static_cast<int>(std::min<long long>(pause, longestPauseMs_));
+        holding_ = true;
+        retry_->start(told.retryInMs);
+    }
+    told.waiting = queue.Size();
+    queue.Tell(told);
+}
+
+void MailDelivery::Retry() {
+    holding_ = false;
+    if (!composer_.Queue().Empty()) flags_.Set(mail_flag::kSendPending);
+}
+
+void MailDelivery::Tell(const MailOutcome& outcome) {
+    std::string panel;
+    std::string line;
+    switch (outcome.kind) {
+        case MailOutcome::Kind::Queued:
+            if (!outcome.reason.empty()) panel = line = outcome.reason;
+            break;
+        case MailOutcome::Kind::Delivered:
+            if (!outcome.reason.empty()) panel = "Mail sent; the server refused " + outcome.reason;
+            line = "Alert mail delivered: " + outcome.subject +
+                   (outcome.reason.empty() ? "" : " (the server refused " + outcome.reason + ")");
+            break;
+        case MailOutcome::Kind::Delayed: {
+            const int seconds = std::max(1, (outcome.retryInMs + 999) / 1000);
+            panel = outcome.reason + "; the alert mail is sent again in " + std::to_string(seconds) + " s (" +
+                    std::to_string(outcome.waiting) + " waiting)";
+            line = "Alert mail not sent: " + panel;
+            break;
+        }
+        case MailOutcome::Kind::Undelivered:
+            panel = "Alert mail not delivered: " + outcome.reason;
+            line = panel + " (" + (outcome.subject.empty() ? outcome.heading : outcome.subject) + ")";
+            break;
+    }
+    if (!panel.empty()) bar_.SetPanel(3, panel);
+    if (report_ && !line.empty()) report_(line);
 }
 
 void MailDelivery::RequestTestMail(AlertMail text, TestMailDone done) {
@@ -97,7 +215,7 @@ void MailDelivery::RequestTestMail(AlertMail text, TestMailDone done) {
     flags_.Set(mail_flag::kTestMail);
 }
 
-std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::TestMailStep() {
+std::optional<MailDelivery::Job> MailDelivery::TestMailStep() {
     flags_.Clear(mail_flag::kTestMail);
     std::optional<AlertMail> text = std::move(testMail_);
     testMail_.reset();
@@ -111,34 +229,13 @@ std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::TestMailStep() {
     OutgoingMail mail = MailFromSettings(settings_, std::move(*text));
     mail.server.connectTimeoutMs = connectMs_;
     mail.server.transferTimeoutMs = transferMs_;
-    servingTest_ = true;
-    return std::pair{std::move(mail.server), std::move(mail.message)};
+    return Job{std::move(mail.server), std::move(mail.message), true, 0, {}};
 }
 
 void MailDelivery::FinishTestMail(bool delivered, const std::string& result) {
     bar_.SetPanel(3, result);
     if (listener_) listener_(true, delivered, result);
     if (TestMailDone done = std::exchange(testDone_, {})) done(delivered, result);
-}
-
-std::optional<std::pair<SmtpServer, SmtpMessage>> MailDelivery::MailStep() {
-    bar_.SetPanel(2, "Email=" + std::to_string(flags_.Value()));
-    if (flags_.Test(mail_flag::kReloadSettings)) settings_.LoadMailSettings();
-    servingTest_ = false;
-    std::optional<std::pair<SmtpServer, SmtpMessage>> result;
-    if (!flags_.Test(mail_flag::kSendPending)) {
-        if (flags_.Test(mail_flag::kTestMail)) result = TestMailStep();
-        return result;
-    }
-    if (settings_.SettingsLoaded() && settings_.ToAddrCount() != 0 && !settings_.RecipientList().empty()) {
-        OutgoingMail mail = MailFromSettings(settings_, composer_.BuildAlertMail());
-        mail.server.connectTimeoutMs = connectMs_;
-        mail.server.transferTimeoutMs = transferMs_;
-        result.emplace(std::move(mail.server), std::move(mail.message));
-    }
-    // Served or dropped: an unsent alert is not kept.
-    flags_.Clear(mail_flag::kSendPending);
-    return result;
 }
 
 }  // namespace kestrel

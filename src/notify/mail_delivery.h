@@ -4,7 +4,15 @@
 // alert); the SMTP exchange itself then runs on TEmailThread, so that a slow
 // or dead mail server never freezes the window or stops the status polls.
 // The client's events are posted back to the user-interface thread in order.
+//
+// Alert mails go out from the queue, oldest first, one exchange each. A mail
+// the server did not take for a passing reason (server down, 4xx, closed
+// connection) is tried again after growing pauses, and the mails behind it
+// wait, so that they arrive in order; one that cannot be delivered (every
+// recipient refused for good, no recipient, required TLS not had) leaves the
+// queue. Each outcome reaches panel 3, the report and the listeners.
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -12,6 +20,7 @@
 
 #include "notify/alert_mail.h"
 #include "notify/mail_flags.h"
+#include "notify/mail_queue.h"
 #include "notify/mail_settings_store.h"
 #include "platform/smtp_client.h"
 #include "platform/user_interface.h"
@@ -43,20 +52,31 @@ public:
     MailDelivery& operator=(const MailDelivery&) = delete;
 
     void Start();  // creates TEmailThread
-    // Ends the thread; an exchange under way is cut off at once and its
-    // alert dropped.
+    // Ends the thread; an exchange under way is cut off at once. Its mail,
+    // like every other not yet delivered, stays queued for the next start.
     void Stop();
 
-    // The mail step, on the user-interface thread; returns the mail to send.
-    std::optional<std::pair<SmtpServer, SmtpMessage>> MailStep();
+    // Where the alert mails wait ("" for memory only), and taking up the
+    // ones an earlier run left; after the settings' start-up, so that they
+    // go out with the settings loaded. Returns how many were taken up.
+    size_t LoadQueue(const std::string& folder);
+    size_t MailsWaiting() const { return composer_.Queue().Size(); }
+    // Hears every outcome of an alert mail, on the user-interface thread.
+    void AddAlertMailListener(MailOutcomeListener listener) { composer_.Queue().AddListener(std::move(listener)); }
+    // Pauses before a mail the server did not take is tried again: the
+    // first, doubled with every try, up to the longest.
+    void SetRetryPauses(int firstMs, int longestMs) { firstPauseMs_ = firstMs; longestPauseMs_ = longestMs; }
+    // Receives a line for each outcome (the window's standard error; the
+    // headless service has status bar panel 3 there already).
+    void SetReport(std::function<void(const std::string&)> report) { report_ = std::move(report); }
+
     // Has TEmailThread send a test mail with the stored settings, once no
     // alert waits. The outcome goes to status bar panel 3 and, on the
     // user-interface thread, to done (true: delivered).
     using TestMailDone = std::function<void(bool delivered, const std::string& result)>;
     void RequestTestMail(AlertMail text, TestMailDone done = {});
     uint8_t SendState() const { return sendState_.load(); }
-    // Hears, on the user-interface thread, how each exchange ended: a test
-    // mail delivered or not, or an alert mail the server did not take.
+    // Hears, on the user-interface thread, how each test mail ended.
     using OutcomeListener = std::function<void(bool testMail, bool delivered, const std::string& text)>;
     void SetOutcomeListener(OutcomeListener listener) { listener_ = std::move(listener); }
     // Bounds of one exchange (tests shorten them).
@@ -68,9 +88,20 @@ public:
 
 private:
     class TEmailThread;
+    struct Job {
+        SmtpServer server;
+        SmtpMessage message;
+        bool test = false;
+        uint64_t id = 0;    // the queued mail's
+        std::string path;   // its file
+    };
     void Post(std::function<void()> onUi);
-    std::optional<std::pair<SmtpServer, SmtpMessage>> TestMailStep();
+    std::optional<Job> MailStep();
+    std::optional<Job> TestMailStep();
     void FinishTestMail(bool delivered, const std::string& result);
+    void Finish(const Job& job, const SmtpOutcome& outcome);
+    void Tell(const MailOutcome& outcome);
+    void Retry();
 
     QObject* ui_;
     MailFlags& flags_;
@@ -81,13 +112,18 @@ private:
     std::atomic<uint8_t> sendState_{send_state::kNotConnected};
     int connectMs_ = 10000;
     int transferMs_ = 10000;
+    int firstPauseMs_ = 30000;
+    int longestPauseMs_ = 15 * 60000;
     std::atomic<bool> stopping_{false};
     std::unique_ptr<SmtpCancel> cancel_ = std::make_unique<SmtpCancel>();
     std::unique_ptr<TEmailThread> thread_;
     std::optional<AlertMail> testMail_;  // user-interface thread
     TestMailDone testDone_;
     OutcomeListener listener_;
-    bool servingTest_ = false;           // set by the mail step, read by the thread after it
+    std::function<void(const std::string&)> report_;
+    // The head of the queue waits for its next try (user-interface thread).
+    bool holding_ = false;
+    std::unique_ptr<QTimer> retry_;
 };
 
 }  // namespace kestrel

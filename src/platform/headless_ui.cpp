@@ -23,9 +23,14 @@ const char* BoxPriority(const std::string& caption) {
     return "<5>";
 }
 
-const char* PanelPriority(int panel) {
+const char* PanelPriority(int panel, const std::string& text) {
     if (panel == 4) return "<3>";  // transport errors, file and settings problems
-    if (panel == 3) return "<4>";  // mail transfer
+    if (panel == 3) {
+        // A mail on its way or delivered is information; a mail that did
+        // not go out is a warning.
+        const bool fine = text == "Mail is Sending..." || text == "Send mail Success!" || text == "Test mail sent";
+        return fine ? "<6>" : "<4>";
+    }
     return "<6>";
 }
 
@@ -64,7 +69,7 @@ void MemoryStatusBar::SetPanel(int index, const std::string& text) {
     std::string& panel = panels_[static_cast<size_t>(index)];
     // A cleared panel (empty or blanks) reports nothing.
     if (echo_ && text != panel && text.find_first_not_of(' ') != std::string::npos) {
-        std::fprintf(echo_, "%s[panel %d] %s\n", journal_ ? PanelPriority(index) : "", index, OneLine(text).c_str());
+        std::fprintf(echo_, "%s[panel %d] %s\n", journal_ ? PanelPriority(index, text) : "", index, OneLine(text).c_str());
         std::fflush(echo_);
     }
     panel = text;

@@ -257,6 +257,7 @@ struct Session {
     std::set<std::string> mechanisms;
     std::string pendingRcpt;
     std::vector<std::string> refused;
+    size_t refusedForGood = 0;  // of refused: with a 5xx reply
     std::string refusal;
 };
 
@@ -303,7 +304,10 @@ int WatchProtocol(CURL*, curl_infotype type, char* data, size_t size, void* user
         NoteCapabilities(*session, text);
         const bool last = text.size() < 4 || text[3] == ' ' || text[3] == '\r' || text[3] == '\n';
         const bool refusing = !text.empty() && (text[0] == '4' || text[0] == '5');
-        if (!session->pendingRcpt.empty() && refusing && last) session->refused.push_back(session->pendingRcpt);
+        if (!session->pendingRcpt.empty() && refusing && last) {
+            session->refused.push_back(session->pendingRcpt);
+            if (text[0] == '5') ++session->refusedForGood;
+        }
         else if (refusing && last) session->refusal = ShownReply(text);
         if (text.size() >= 4 && text[3] == ' ') session->pendingRcpt.clear();
     } else if (type == CURLINFO_HEADER_OUT) {
@@ -323,11 +327,15 @@ int WatchProtocol(CURL*, curl_infotype type, char* data, size_t size, void* user
     return 0;
 }
 
+// The exchange ended on a refusal of the server's.
+bool CutShort(CURLcode code) {
+    return code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING ||
+           code == CURLE_WEIRD_SERVER_REPLY;
+}
+
 std::string Describe(CURLcode code, const char* detail, CURL* c, const Session& session) {
     // The server said no, with its code and its reason: say that.
-    const bool cutShort = code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING ||
-                          code == CURLE_WEIRD_SERVER_REPLY;
-    if (!session.refusal.empty() && cutShort) return "Mail server refused: " + session.refusal;
+    if (!session.refusal.empty() && CutShort(code)) return "Mail server refused: " + session.refusal;
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST: return "Mail server not found";
         case CURLE_COULDNT_CONNECT: return "Mail server refused the connection";
@@ -457,6 +465,8 @@ Attempt Perform(const SmtpServer& server, int port, Login login, const std::stri
 
 }  // namespace
 
+std::string MailDateNow() { return RfcDate(QDateTime::currentDateTime()); }
+
 std::string FormatMessage(const SmtpMessage& message, const std::string& date, const std::string& messageId) {
     std::string text;
     text += "From: " + Mailbox(message.fromName, message.fromAddress) + "\r\n";
@@ -508,6 +518,7 @@ SmtpOutcome SendSmtp(const SmtpServer& server, const SmtpMessage& message, const
     }
     if (recipients.empty()) {
         outcome.error = "No recipient";
+        outcome.permanent = true;
         return outcome;
     }
 
@@ -522,7 +533,7 @@ SmtpOutcome SendSmtp(const SmtpServer& server, const SmtpMessage& message, const
     const std::string hostName = QHostInfo::localHostName().toStdString();
     Upload upload;
     upload.events = &events;
-    upload.text = FormatMessage(message, RfcDate(QDateTime::currentDateTime()),
+    upload.text = FormatMessage(message, message.date.empty() ? MailDateNow() : message.date,
                                 "<" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + "@" +
                                     (hostName.empty() ? std::string("localhost") : hostName) + ">");
     const std::string from = "<" + message.fromAddress + ">";
@@ -539,6 +550,7 @@ SmtpOutcome SendSmtp(const SmtpServer& server, const SmtpMessage& message, const
         !session.mechanisms.count("LOGIN") && guard.Ended() == ExchangeGuard::End::None) {
         const Login next = session.mechanisms.count("PLAIN") ? Login::Plain : Login::None;
         session.refused.clear();
+        session.refusedForGood = 0;
         attempt = Perform(server, port, next, from, recipients, upload, session, guard);
     }
 
@@ -554,8 +566,16 @@ SmtpOutcome SendSmtp(const SmtpServer& server, const SmtpMessage& message, const
         outcome.error = "Mail server did not answer in time";
     } else if (!session.refused.empty() && session.refused.size() == recipients.size()) {
         outcome.error = "Mail server refused every recipient";
+        outcome.permanent = session.refusedForGood == recipients.size();
     } else {
         outcome.error = attempt.error;
+        // A refusal for good of the mail itself, or TLS that the settings
+        // require and this server cannot give; a refused login may be put
+        // right in the settings, so it is tried again.
+        const bool refusedForGood = CutShort(attempt.code) && !session.refusal.empty() && session.refusal[0] == '5';
+        const bool tlsNotMet = attempt.code == CURLE_USE_SSL_FAILED || attempt.code == CURLE_PEER_FAILED_VERIFICATION ||
+                               attempt.code == CURLE_SSL_CACERT_BADFILE;
+        outcome.permanent = refusedForGood || (server.requireTls && tlsNotMet);
     }
     if (session.connected && events.disconnected) events.disconnected();
     return outcome;

@@ -63,7 +63,11 @@ struct SmtpMessage {
     std::vector<std::string> recipients;  // all primary, in order
     std::string subject;
     std::vector<std::string> bodyLines;
+    std::string date;  // the Date header (MailDateNow()); empty: when it is sent
 };
+
+// This moment as a mail's Date: "Tue, 08 Dec 2026 14:03:07 +0100".
+std::string MailDateNow();
 
 // The client's events, in the order an exchange raises them.
 struct SmtpEvents {
@@ -79,6 +83,9 @@ struct SmtpOutcome {
     // Recipients the server refused while it took the mail for the others.
     std::vector<std::string> refused;
     bool cancelled = false;
+    // Sending it again cannot help: every recipient refused for good (5xx),
+    // no usable recipient, or the TLS the settings require was not had.
+    bool permanent = false;
 };
 
 // Why an address cannot go into MAIL FROM or RCPT TO ("" when it can): a

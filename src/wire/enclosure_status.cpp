@@ -23,8 +23,6 @@ FirmwareCapabilities CapabilitiesOfIdentify(const Block512& identify) {
     return CapabilitiesOf(st::IdentifyRevision(identify));
 }
 
-namespace {
-
 DiskCondition ConditionOf(uint8_t nibble) {
     if (nibble & st::kAbsent) return DiskCondition::Absent;
     if (nibble & st::kPresent) return DiskCondition::Present;
@@ -32,6 +30,10 @@ DiskCondition ConditionOf(uint8_t nibble) {
     if (nibble & st::kInserted) return DiskCondition::Inserted;
     return DiskCondition::Empty;
 }
+
+DiskCondition DiskConditionIn(uint8_t diskState, int disk) { return ConditionOf(st::DiskNibble(diskState, disk)); }
+
+namespace {
 
 MemberStatus MemberOf(const Block512& s, int disk) {
     MemberStatus m;

@@ -121,6 +121,11 @@ void KeepPulledIdentity(const Block512& previous, Block512& record);
 // The configuration record version of a status record.
 uint8_t ConfigVersionOf(const Block512& record);
 
+// A member's condition by its deciding bit: from its four DiskState bits,
+// or from a whole DiskState (disk 0 HDD1, 1 HDD2).
+DiskCondition ConditionOf(uint8_t nibble);
+DiskCondition DiskConditionIn(uint8_t diskState, int disk);
+
 // "present", "absent", "failed", "inserted" or "empty".
 const char* ConditionName(DiskCondition condition);
 

@@ -80,12 +80,12 @@ TEST(DesktopNotification, TheDemosDiskPullAndFanFailureEachNotifyOnceWithNoMailS
     }
     std::string seen;
     for (const auto& [summary, n] : count) seen += summary + " x" + std::to_string(n) + "\n";
-    EXPECT_EQ(count["Device1 P1 Hard Disk Drive fail."], 1) << seen;
+    EXPECT_EQ(count["Device1 HDD2 was removed."], 1) << seen;
     EXPECT_EQ(count["Device2 fan fail."], 1) << seen;
     EXPECT_EQ(count["Device1 rebuild finished."], 1) << seen;
     for (const QJsonObject& note : all) {
         EXPECT_EQ(note["app"].toString(), "RAID GUI");
-        if (note["summary"].toString().endsWith(" fail."))
+        if (note["summary"].toString().endsWith(" fail.") || note["summary"].toString().endsWith(" was removed."))
             EXPECT_EQ(note["body"].toString(), "No alert mail: mail is not set up (no recipient).");
     }
     // Nothing but the demo's episodes: no note is repeated by the polls.

@@ -203,6 +203,7 @@ TEST(EndToEnd, APulledDiskIsMailedOnce) {
               "    Model no.: ST1000DM003\r\n"
               "    Serial no.: \"Z1D2                \"\r\n"
               "    Capacity : 931 GB(1953525168 Sectors)\r\n"
+              "P1 is HDD2.\r\n"
               "\r\n=========== [System Information] ==============\r\n"
               "\r\nMotherBoard : Kestrel Boards Inc. - KB-Q87M\r\n"
               "\r\nSystem Name : LAB-PC\r\n"

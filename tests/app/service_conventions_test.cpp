@@ -91,12 +91,14 @@ TEST(ServiceConventions, FailureLinesCarryJournalPrioritiesOnlyWhenStderrIsTheJo
     boxes.Show("Restore?", "Message", MessageButtons::YesNo);
     bar.SetPanel(4, "Error code 201");
     bar.SetPanel(3, "Mail server refused the login");
+    bar.SetPanel(3, "Send mail Success!");
     bar.SetPanel(1, "Detected OK");
     EXPECT_EQ(contents(), "[Error] Disk gone\n"
                           "<3>[Error] Disk gone\n"
                           "<5>[Message] Restore? (answered No)\n"
                           "<3>[panel 4] Error code 201\n"
                           "<4>[panel 3] Mail server refused the login\n"
+                          "<6>[panel 3] Send mail Success!\n"
                           "<6>[panel 1] Detected OK\n");
     if (before) ::setenv("JOURNAL_STREAM", saved.c_str(), 1);
     else ::unsetenv("JOURNAL_STREAM");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "eventlog/log_fixture.h"
+#include "eventlog/log_text.h"
 
 namespace kestrel {
 namespace {
@@ -135,13 +136,16 @@ TEST(StatusEvents, BadSectorsGiveOneHeadingAndTheNewAddressesFromTheRing) {
 TEST(StatusEvents, SensorAlertsOncePerEpisodeOfEachEnclosure) {
     testing::RecordingAlerts alerts;
     StatusEvents events(alerts);
-    const auto none = [](std::string) { FAIL() << "sensor alerts write no line"; };
+    Lines lines;
+    const auto emit = [&](std::string l) { lines.push_back(std::move(l)); };
     auto apply = [&](unsigned i, uint8_t env, uint8_t support = 0x11) {
-        return events.Apply(i, Decoded(Record().sensorSupport(support).env(env)), false, "T", none);
+        return events.Apply(i, Decoded(Record().sensorSupport(support).env(env).fan(0).temperature(41)), false, "T",
+                            emit);
     };
+    EXPECT_TRUE(apply(0, 0xA1)) << "the alarm's start is recorded";
     EXPECT_FALSE(apply(0, 0xA1));
-    apply(0, 0xA1);
     EXPECT_EQ(alerts.calls, (std::vector<Alert>{{4, 0, 0}}));
+    EXPECT_EQ(lines, (Lines{"D1 Fan failure began (fan 0 RPM, 41 \xC2\xB0" "C), T"}));
     apply(0, 0xA0, 0x10);  // sensors not supported: remembered flags stay
     apply(0, 0x01);        // high nibble not 0xA: likewise
     apply(0, 0xA1);
@@ -156,9 +160,18 @@ TEST(StatusEvents, SensorAlertsOncePerEpisodeOfEachEnclosure) {
     EXPECT_EQ(alerts.calls.size(), 1u);
     apply(1, 0xA5);
     EXPECT_EQ(alerts.calls, (std::vector<Alert>{{4, 0, 0}, {4, 1, 0}, {3, 1, 0}}));
+    lines.clear();
     apply(0, 0xA0);  // the episode ends...
     apply(0, 0xA1);  // ...and a new one mails again
     EXPECT_EQ(alerts.calls.size(), 4u);
+    EXPECT_EQ(lines, (Lines{"D1 Fan failure ended (fan 0 RPM, 41 \xC2\xB0" "C), T",
+                            "D1 Fan failure began (fan 0 RPM, 41 \xC2\xB0" "C), T"}));
+    EXPECT_EQ(logtext::LinePriority(lines[1]), 4);
+    EXPECT_EQ(logtext::LinePriority(lines[0]), 5);
+    EXPECT_EQ(logtext::LinePriority("D2 Device was removed.12/9/26 1:00 PM"), 2);
+    EXPECT_EQ(logtext::LinePriority("D1 HDD2 was removed, T"), 4);
+    EXPECT_EQ(logtext::LinePriority("D1 HDD1 --> HDD2 45%, T"), 6);
+    EXPECT_EQ(logtext::LinePriority("  HDD2 is absent. "), 6);
     EXPECT_EQ(events.LastEnvFlags(0), 0xA1);
     EXPECT_EQ(events.LastEnvFlags(1), 0xA5);
 }

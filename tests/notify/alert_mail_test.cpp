@@ -11,6 +11,8 @@
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
+#include <sys/stat.h>
+
 #include <atomic>
 
 #include "notify/mail_delivery.h"
@@ -88,14 +90,15 @@ TEST(AlertComposer, HddFailReportListsBothMembersWithDetails) {
                   "    Model no.: ST1000DM003",
                   "    Serial no.: \"Z1D2                \"",
                   "    Capacity : 931 GB(1953525168 Sectors)",
+                  "P1 is HDD2.",
               }));
     EXPECT_TRUE(m.flags.Test(mail_flag::kSendPending));
     EXPECT_EQ(m.composer->PendingKind(), 1);
 
     const AlertMail mail = m.composer->BuildAlertMail();
     EXPECT_EQ(mail.subject, "[RAID GUI V0.23.6 Message] Disk failure");
-    ASSERT_EQ(mail.body.size(), 13u + 5u + 1u);
-    EXPECT_EQ(mail.body[13], kSystemInfo[0]);
+    ASSERT_EQ(mail.body.size(), 14u + 5u + 1u);
+    EXPECT_EQ(mail.body[14], kSystemInfo[0]);
     EXPECT_EQ(mail.body.back(), "Replace the disk.");
 }
 
@@ -149,30 +152,34 @@ bool ServeUntil(const std::function<bool()>& cond, int ms = 15000) {
     return cond();
 }
 
-TEST(MailDelivery, SendsTheLastAlertToEveryRecipientInOrder) {
+TEST(MailDelivery, EveryAlertIsAMailOfItsOwnInTheOrderRaised) {
     testing::SmtpTestServer server;
     Mail m(server.port(), {"a@example.com", "b@example.com", "c@example.com"});
     QObject ui;
     MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar);
-    // Two alerts within one pass of the user-interface thread: one mail.
+    // Three alerts within one pass of the user-interface thread.
     m.composer->ComposeAlert(3, 0, 0);
-    m.composer->ComposeAlert(1, 0, 0);
+    m.composer->ComposeAlert(1, 0, 1);
+    m.composer->ComposeAlert(2, 0, 0);
+    EXPECT_EQ(delivery.MailsWaiting(), 3u);
     delivery.Start();
-    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Send mail Success!"; })) << m.bar.Panel(3);
-    ASSERT_TRUE(server.WaitForMails(1));
-    QThread::msleep(300);
-    EXPECT_EQ(server.MailCount(), 1);
-    const QJsonObject mail = server.Mail(1);
-    EXPECT_EQ(mail["rcpt_tos"].toArray(), (QJsonArray{"a@example.com", "b@example.com", "c@example.com"}));
-    const QString data = mail["data"].toString();
-    EXPECT_TRUE(data.contains("Subject: [RAID GUI V0.23.6 Message] Disk failure\r\n"));
-    EXPECT_TRUE(data.contains("From: \"RAID box\" <raid@example.com>\r\n"));
-    EXPECT_TRUE(data.contains("\r\n\r\nDevice1 P0 Hard Disk Drive fail.\r\nDevice1 information :\r\n"));
-    EXPECT_TRUE(data.contains("\r\n\r\n=========== [System Information] ==============\r\n"));
-    EXPECT_TRUE(data.endsWith("Replace the disk.\r\n"));
-    EXPECT_EQ(m.bar.Panel(2), "Connect");
+    ASSERT_TRUE(ServeUntil([&] { return server.MailCount() == 3 && m.flags.Value() == 0 && delivery.MailsWaiting() == 0; }));
+    EXPECT_EQ(server.MailCount(), 3);
+    const QStringList subjects = {"[RAID GUI V0.23.6 Message] Device1 over heat.",
+                                  "[RAID GUI V0.23.6 Message] Disk failure",
+                                  "[RAID GUI V0.23.6 Message] Enclosure gone"};
+    const QStringList headings = {"Device1 over heat.", "Device1 P1 Hard Disk Drive fail.", "Device1 RAID system fail."};
+    const QStringList contents = {"\r\n", "Replace the disk.\r\n", "Check the cable.\r\n"};
+    for (int n = 1; n <= 3; ++n) {
+        const QJsonObject mail = server.Mail(n);
+        EXPECT_EQ(mail["rcpt_tos"].toArray(), (QJsonArray{"a@example.com", "b@example.com", "c@example.com"}));
+        const QString data = mail["data"].toString();
+        EXPECT_TRUE(data.contains("Subject: " + subjects[n - 1] + "\r\n")) << data.toStdString();
+        EXPECT_TRUE(data.contains("\r\n\r\n" + headings[n - 1] + "\r\nDevice1 information :\r\n")) << data.toStdString();
+        EXPECT_TRUE(data.endsWith(contents[n - 1])) << data.toStdString();
+        EXPECT_TRUE(data.contains("From: \"RAID box\" <raid@example.com>\r\n"));
+    }
     EXPECT_EQ(delivery.SendState(), send_state::kNotConnected);
-    EXPECT_EQ(m.flags.Value(), 0);
 }
 
 TEST(MailDelivery, NoRecipientsDropsTheAlertSilently) {
@@ -193,7 +200,7 @@ TEST(MailDelivery, NoRecipientsDropsTheAlertSilently) {
     EXPECT_EQ(m.bar.Panel(2), "Email=2");
 }
 
-TEST(MailDelivery, ADeadServerIsReportedAndTheNextAlertGoesOutOnceItIsUp) {
+TEST(MailDelivery, MailsWaitWhileTheServerIsDownAndAllGoOutOnceInOrderWhenItIsBack) {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     const int port = probe.serverPort();
@@ -201,10 +208,13 @@ TEST(MailDelivery, ADeadServerIsReportedAndTheNextAlertGoesOutOnceItIsUp) {
     Mail m(port);
     QObject ui;
     MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar);
+    // Tries again only when the settings change, so that the test decides.
+    delivery.SetRetryPauses(600000, 600000);
     delivery.Start();
     m.composer->ComposeAlert(4, 0, 0);
-    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Mail server refused the connection"; }))
-        << m.bar.Panel(3);
+    ASSERT_TRUE(ServeUntil([&] {
+        return m.bar.Panel(3) == "Mail server refused the connection; the alert mail is sent again in 600 s (1 waiting)";
+    })) << m.bar.Panel(3);
 
     // The window keeps running while a mail waits on a server that never
     // answers: the exchange is not on this thread.
@@ -213,22 +223,28 @@ TEST(MailDelivery, ADeadServerIsReportedAndTheNextAlertGoesOutOnceItIsUp) {
     page.fields = {std::to_string(mute.port()), "127.0.0.1", "RAID box", "raid@example.com", "", "pw"};
     page.fieldChanged = 0x01;
     page.addresses = {"ops@example.com"};
-    ASSERT_TRUE(m.store->SaveMailSettings(page).ok);
+    page.subjects = {"Disk failure", ""};
     delivery.SetTimeouts(1500, 1500);
-    m.composer->ComposeAlert(4, 0, 0);
+    m.composer->ComposeAlert(3, 0, 0);
+    ASSERT_TRUE(m.store->SaveMailSettings(page).ok);
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(50);
-    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Mail server did not answer in time"; })) << m.bar.Panel(3);
+    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3).rfind("Mail server did not answer in time;", 0) == 0; }))
+        << m.bar.Panel(3);
     EXPECT_GT(ticks, 20) << "the user-interface thread kept serving its timers";
+    EXPECT_EQ(delivery.MailsWaiting(), 2u);
 
     testing::SmtpTestServer up;
     page.fields[0] = std::to_string(up.port());
-    ASSERT_TRUE(m.store->SaveMailSettings(page).ok);
     m.composer->ComposeAlert(1, 0, 0);
-    ASSERT_TRUE(ServeUntil([&] { return up.MailCount() == 1; }));
-    EXPECT_TRUE(up.Mail(1)["data"].toString().contains("Device1 P0 Hard Disk Drive fail."));
+    ASSERT_TRUE(m.store->SaveMailSettings(page).ok);
+    ASSERT_TRUE(ServeUntil([&] { return up.MailCount() == 3 && delivery.MailsWaiting() == 0 && m.flags.Value() == 0; }));
+    EXPECT_EQ(up.MailCount(), 3);
+    EXPECT_TRUE(up.Mail(1)["data"].toString().contains("\r\n\r\nDevice1 fan fail.\r\n"));
+    EXPECT_TRUE(up.Mail(2)["data"].toString().contains("\r\n\r\nDevice1 over heat.\r\n"));
+    EXPECT_TRUE(up.Mail(3)["data"].toString().contains("\r\n\r\nDevice1 P0 Hard Disk Drive fail.\r\n"));
 }
 
 TEST(MailDelivery, RefusalsAndRequiredTlsAreNamedInPanel3) {
@@ -252,9 +268,12 @@ TEST(MailDelivery, RefusalsAndRequiredTlsAreNamedInPanel3) {
     }
     m.store->RequestReload();
     m.composer->ComposeAlert(1, 0, 0);
-    ASSERT_TRUE(ServeUntil([&] { return m.bar.Panel(3) == "Mail server offers no TLS; nothing was sent"; }))
-        << m.bar.Panel(3);
+    // Sending it again cannot help: it leaves the queue.
+    ASSERT_TRUE(ServeUntil([&] {
+        return m.bar.Panel(3) == "Alert mail not delivered: Mail server offers no TLS; nothing was sent";
+    })) << m.bar.Panel(3);
     EXPECT_EQ(server.MailCount(), 1);
+    EXPECT_EQ(delivery.MailsWaiting(), 0u);
 }
 
 TEST(MailDelivery, ClosingEndsAStalledExchangeInsteadOfWaitingForIt) {
@@ -276,6 +295,7 @@ TEST(MailDelivery, ClosingEndsAStalledExchangeInsteadOfWaitingForIt) {
     // What the worker posted before it ended.
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(m.bar.Panel(3), "Mail is Sending...") << "closing reports no failure";
+    EXPECT_EQ(delivery.MailsWaiting(), 1u) << "it waits for the next start";
 }
 
 TEST(MailDelivery, AnAlertStillPendingWhenClosingIsNotSent) {
@@ -324,35 +344,112 @@ TEST(MailDelivery, SettingsAndAlertTextsArriveAsTheUtf8TheyAre) {
 namespace kestrel {
 namespace {
 
-TEST(MailDelivery, TheOutcomeListenerHearsEachFailedAlertAndEveryTestMailOnce) {
+TEST(MailDelivery, ListenersHearEachOutcomeOnceAndAPermanentFailureIsNotTriedAgain) {
     Mail m;
     QObject ui;
-    std::atomic<bool> deliver{false};
     std::atomic<int> sends{0};
+    std::atomic<int> mode{0};  // 0 refused connection, 1 delivered, 2 every recipient refused for good
     MailDelivery delivery(&ui, m.flags, *m.store, *m.composer, m.bar,
                           [&](const SmtpServer&, const SmtpMessage&, const SmtpEvents&) {
                               ++sends;
                               SmtpOutcome outcome;
-                              outcome.sent = deliver;
-                              if (!deliver) outcome.error = "Mail server refused the connection";
+                              outcome.sent = mode == 1;
+                              if (mode == 0) outcome.error = "Mail server refused the connection";
+                              if (mode == 2) {
+                                  outcome.error = "Mail server refused every recipient";
+                                  outcome.permanent = true;
+                              }
                               return outcome;
                           });
+    delivery.SetRetryPauses(1, 1);
     std::vector<std::string> heard;
+    const char* kinds[] = {"queued", "delivered", "delayed", "undelivered"};
+    delivery.AddAlertMailListener([&](const MailOutcome& o) {
+        heard.push_back(std::string(kinds[static_cast<int>(o.kind)]) + " " + o.heading + " " + o.reason + " " +
+                        std::to_string(o.waiting));
+        if (o.kind == MailOutcome::Kind::Delayed && o.attempts == 2) mode = 1;
+    });
+    std::vector<std::string> tests;
     delivery.SetOutcomeListener([&](bool test, bool delivered, const std::string& text) {
-        heard.push_back(std::string(test ? "test " : "alert ") + (delivered ? "delivered " : "failed ") + text);
+        tests.push_back(std::string(test ? "test " : "alert ") + (delivered ? "delivered " : "failed ") + text);
     });
     delivery.Start();
     m.composer->ComposeAlert(4, 0, 0);
-    ASSERT_TRUE(ServeUntil([&] { return heard.size() == 1; }));
-    EXPECT_EQ(heard[0], "alert failed Mail server refused the connection");
-    deliver = true;
+    ASSERT_TRUE(ServeUntil([&] { return heard.size() == 4; }));
+    EXPECT_EQ(heard, (std::vector<std::string>{"queued Device1 fan fail.  1",
+                                               "delayed Device1 fan fail. Mail server refused the connection 1",
+                                               "delayed Device1 fan fail. Mail server refused the connection 1",
+                                               "delivered Device1 fan fail.  0"}));
+    mode = 2;
     m.composer->ComposeAlert(3, 0, 0);
-    ASSERT_TRUE(ServeUntil([&] { return sends == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return heard.size() == 6; }));
+    EXPECT_EQ(heard[5], "undelivered Device1 over heat. Mail server refused every recipient 0");
+    EXPECT_EQ(sends, 4);
     delivery.RequestTestMail(AlertMail{"[RAID GUI V0.23.6 Message] Test", {"test"}});
-    ASSERT_TRUE(ServeUntil([&] { return heard.size() == 2; }));
-    EXPECT_EQ(heard[1].rfind("test delivered ", 0), 0u) << heard[1];
+    ASSERT_TRUE(ServeUntil([&] { return tests.size() == 1; }));
+    EXPECT_EQ(tests[0], "test failed Test mail failed: Mail server refused every recipient");
     delivery.Stop();
-    EXPECT_EQ(heard.size(), 2u) << "a delivered alert is not an outcome to tell";
+    EXPECT_EQ(heard.size(), 6u);
+}
+
+TEST(AlertComposer, SubjectsNeverEmptyAndAFullQueueRefusesTheAlertAndSaysSo) {
+    Mail m;
+    std::vector<MailOutcome> heard;
+    m.composer->Queue().AddListener([&](const MailOutcome& o) { heard.push_back(o); });
+    m.composer->ComposeAlert(4, 0, 0);
+    EXPECT_EQ(m.composer->BuildAlertMail().subject, "[RAID GUI V0.23.6 Message] Device1 fan fail.");
+    for (size_t i = 1; i < MailQueue::kCapacity; ++i) m.composer->ComposeAlert(1, 0, 0);
+    EXPECT_EQ(m.composer->Queue().Size(), MailQueue::kCapacity);
+    m.composer->ComposeAlert(2, 0, 0);
+    EXPECT_EQ(m.composer->Queue().Size(), MailQueue::kCapacity);
+    ASSERT_EQ(heard.size(), MailQueue::kCapacity + 1);
+    EXPECT_EQ(heard.back().kind, MailOutcome::Kind::Undelivered);
+    EXPECT_EQ(heard.back().heading, "Device1 RAID system fail.");
+    EXPECT_EQ(heard.back().reason, "The mail queue is full (200 mails wait); this alert is not mailed");
+}
+
+TEST(MailQueue, MailsSurviveInPrivateFilesInOrderAndForeignFilesAreLeftAlone) {
+    QTemporaryDir dir;
+    const std::string folder = (dir.path() + "/alert-mail").toStdString();
+    {
+        MailQueue queue(folder);
+        QueuedMail a;
+        a.kind = 1;
+        a.memberDisk = 1;
+        a.heading = "Device1 P1 Hard Disk Drive fail.";
+        a.composedAt = "Wed, 09 Dec 2026 12:00:00 +0000";
+        a.report = {"Device1 P1 Hard Disk Drive fail.", "  HDD2 is absent. ", ""};
+        ASSERT_TRUE(queue.Add(a).queued);
+        QueuedMail b;
+        b.kind = 4;
+        b.enclosureIndex = 1;
+        b.heading = "Device2 fan fail.";
+        ASSERT_TRUE(queue.Add(b).queued);
+        queue.Add(b);
+        queue.DropHead();  // the first is delivered
+    }
+    QFile foreign(QString::fromStdString(folder) + "/alert-00000000000000000000.mail");
+    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly));
+    foreign.write("kestrel-alert-mail 1\nid 9\n");  // cut short
+    foreign.close();
+    const QStringList files = QDir(QString::fromStdString(folder)).entryList(QDir::Files);
+    EXPECT_EQ(files.size(), 3);
+    for (const QString& f : files) {
+        struct stat st {};
+        ASSERT_EQ(::stat((QString::fromStdString(folder) + "/" + f).toLocal8Bit().constData(), &st), 0);
+        if (f != "alert-00000000000000000000.mail") EXPECT_EQ(st.st_mode & 0777, 0600u) << f.toStdString();
+    }
+
+    MailQueue again(folder);
+    ASSERT_EQ(again.Load(), 2u);
+    EXPECT_EQ(again.Mails()[0].heading, "Device2 fan fail.");
+    EXPECT_EQ(again.Mails()[0].enclosureIndex, 1);
+    EXPECT_LT(again.Mails()[0].id, again.Mails()[1].id);
+    QueuedMail c;
+    c.heading = "later";
+    again.Add(c);
+    EXPECT_GT(again.Mails()[2].id, again.Mails()[1].id) << "ids go on after the loaded ones";
+    EXPECT_TRUE(foreign.exists());
 }
 
 }  // namespace

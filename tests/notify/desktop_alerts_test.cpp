@@ -66,7 +66,7 @@ TEST(DesktopAlerts, EveryAlertReachesTheMailAndTheDesktopWhateverTheMailSettings
     ASSERT_EQ(none.sink.calls.size(), 2u);
     EXPECT_EQ(none.sink.calls[0], (std::array<int, 3>{1, 0, 1}));
     ASSERT_EQ(none.notes.size(), 2u);
-    EXPECT_EQ(none.notes[0].summary, "Device1 P1 Hard Disk Drive fail.");
+    EXPECT_EQ(none.notes[0].summary, "Device1 HDD2 was removed.");
     EXPECT_EQ(none.notes[0].body, "No alert mail: mail is not set up (no recipient).");
     EXPECT_EQ(none.notes[0].urgency, DesktopNote::Urgency::Critical);
     EXPECT_EQ(none.notes[1].summary, "Device2 fan fail.");

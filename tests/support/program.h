@@ -19,6 +19,10 @@ public:
         env_.insert("XDG_RUNTIME_DIR", runtime_.path());
         // The machine-wide lock folder, if this machine has one, stays out of tests.
         env_.insert("KESTREL_RUN_DIR", runtime_.path());
+        // The run's own state folder (alert mails waiting, kept log lines):
+        // one run never sends another's mail.
+        env_.insert("XDG_STATE_HOME", files_.path() + "/state");
+        env_.remove("STATE_DIRECTORY");
         env_.remove("DISPLAY");
         env_.remove("WAYLAND_DISPLAY");
         env_.insert("QT_QPA_PLATFORM", "offscreen");
@@ -27,6 +31,7 @@ public:
     // The run's own files: the daily logs and the settings.
     QString logDir() const { return files_.path(); }
     QString registry() const { return files_.path() + "/registry.ini"; }
+    QString stateDir() const { return files_.path() + "/state/kestrel"; }
     // args plus the options that keep the run's files in its own folder;
     // without --simulate in args the demo scenario is used, so that tests
     // never send requests to the machine's real disks.

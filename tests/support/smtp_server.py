@@ -3,13 +3,13 @@
 Usage: smtp_server.py OUTDIR [--auth USER:PASSWORD] [--auth-optional]
                              [--mechanisms LOGIN,PLAIN,CRAM-MD5]
                              [--refuse-rcpt TEXT] [--tls CERT KEY]
-                             [--mute] [--stall-after-data]
+                             [--mute] [--stall-after-data] [--port N]
 Prints "PORT <n>" once listening; stops when its standard input closes.
 Each message received is written to OUTDIR/mail-<n>.json with the envelope
 and the raw message text; each AUTH attempt adds its mechanism as a line of
 OUTDIR/auth.log. --auth-optional accepts mail without a login;
 --mechanisms offers only these AUTH mechanisms; --refuse-rcpt refuses every
-recipient that contains TEXT.
+recipient that contains TEXT; --port listens on that port instead of a free one.
 
 Two misbehaving servers without aiosmtpd: --mute accepts connections but
 never answers; --stall-after-data answers like a server until the end of
@@ -96,6 +96,7 @@ def main():
     auth = tls = mechanisms = refuse = None
     replies = {}
     auth_optional = False
+    fixed_port = 0
     while args:
         a = args.pop(0)
         if a == "--auth":
@@ -110,6 +111,8 @@ def main():
             # the DATA command, or after the end of the data.
             stage = args.pop(0)
             replies[stage] = args.pop(0)
+        elif a == "--port":
+            fixed_port = int(args.pop(0))
         elif a == "--refuse-rcpt":
             refuse = args.pop(0)
         elif a == "--tls":
@@ -179,7 +182,7 @@ def main():
     if mechanisms is None:
         kwargs["auth_exclude_mechanism"].append("CRAM-MD5")
     sock = socket.socket()
-    sock.bind(("127.0.0.1", 0))
+    sock.bind(("127.0.0.1", fixed_port))
     port = sock.getsockname()[1]
     sock.close()
     class ReplyingSMTP(SMTP):
