@@ -23,16 +23,20 @@ EventFeed::EventFeed(MainModule& module, EventProgramConfig config) : module_(mo
     module.SetDetectionListener([this] { Detection(); });
     module.SetUpgradeListener([this](int slot, bool verified) {
         const EnclosureReport e = ReportEnclosure(module_.drives(), static_cast<unsigned>(slot), true);
-        ProgramEvent event;
-        event.kind = "upgrade-end";
-        event.severity = verified ? "info" : "alarm";
-        event.slot = slot + 1;
-        event.enclosureModel = e.model;
-        event.result = verified ? "ok" : "failed";
-        event.message = "Device" + std::to_string(slot + 1) + " (" + e.model + "): firmware upgrade " +
-                        (verified ? "verified" : "failed");
-        program_.Post(std::move(event));
+        program_.Post(UpgradeEvent(slot, e.model, verified));
     });
+}
+
+ProgramEvent UpgradeEvent(int slot, const std::string& model, bool verified) {
+    ProgramEvent event;
+    event.kind = "upgrade-end";
+    event.severity = verified ? "info" : "alarm";
+    event.slot = slot + 1;
+    event.enclosureModel = model;
+    event.result = verified ? "ok" : "failed";
+    event.message = "Device" + std::to_string(slot + 1) + " (" + model + "): firmware upgrade " +
+                    (verified ? "verified" : "failed");
+    return event;
 }
 
 void EventFeed::Poll(unsigned refreshed) {

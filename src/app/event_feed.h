@@ -34,6 +34,8 @@ private:
     uint64_t seenEpoch_ = 0;
 };
 
+// A firmware upgrade's end in slot (0-based), from the window or the command line.
+ProgramEvent UpgradeEvent(int slot, const std::string& model, bool verified);
 // The program's configuration from the options: the program, its title,
 // the bound (30 s, scaled by --time-scale).
 EventProgramConfig EventProgramFor(const Options& options, ProductVariant variant);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -106,6 +107,47 @@ TEST(EventProgramExamples, BothReachALocalServerWithTheTestEvent) {
     EXPECT_TRUE(r.err.contains("No event program is set")) << r.err.toStdString();
 }
 
+// Device text with quotes, $() and backquotes reaches the webhook's JSON as
+// those characters; nothing evaluates it.
+TEST(EventProgram, HostileDeviceTextReachesTheWebhookAsPlainData) {
+    QTemporaryDir dir;
+    HttpSink sink;
+    // At most 40 characters: the marker is named relative to the folder
+    // the program runs in, this test's own.
+    const QString marker = QDir::current().filePath("pwned");
+    QFile::remove(marker);
+    const QString model = "X\\\"$(touch pwned)`touch pwned`'";
+    const QString scenario = dir.path() + "/hostile.json";
+    QFile f(scenario);
+    f.open(QIODevice::WriteOnly);
+    f.write(QString(R"js({
+  "enclosures": [{"name": "desk", "identity": {"model": "%1", "firmwareRevision": "100126.1"},
+                  "status": {"raidMode": 1, "diskState": "0x22", "activityFlags": 2, "progress": 10,
+                             "disk1Model": "ONE", "disk1Serial": "S1", "disk1Capacity": 1000,
+                             "disk2Model": "TWO", "disk2Serial": "$(id)", "disk2Capacity": 1000}}],
+  "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}]
+})js").arg(model).toUtf8());
+    f.close();
+    Program p;
+    p.env().insert("WEBHOOK_URL", sink.Url("/hook"));
+    std::unique_ptr<QProcess> monitor(p.Start(p.WithFiles({"--headless", "--simulate", scenario, "--time-scale", "0.1",
+                                                           "--event-program", KESTREL_SOURCE_DIR "/docs/examples/json-webhook"})));
+    QJsonObject started;
+    ASSERT_TRUE(WaitFor([&] {
+        for (int n = 1; n < 10; ++n) {
+            const QJsonObject e = QJsonDocument::fromJson(sink.Request(n)["body"].toString().toUtf8()).object();
+            if (e["event"].toString() == "rebuild-start") started = e;
+        }
+        return !started.isEmpty();
+    })) << monitor->readAllStandardError().toStdString();
+    monitor->terminate();
+    ASSERT_TRUE(monitor->waitForFinished(10000));
+    EXPECT_EQ(started["enclosure_model"].toString(), QString(model).replace("\\\"", "\""));
+    EXPECT_EQ(started["disk_serial"].toString().toStdString(), "$(id)") << QJsonDocument(started).toJson().toStdString();
+    EXPECT_EQ(started["args"].toArray().first().toString().toStdString(), "rebuild-start") << QJsonDocument(started).toJson().toStdString();
+    EXPECT_FALSE(QFile::exists(marker));
+}
+
 // Every kind of event the demo brings, in order, with its environment.
 TEST(EventProgram, TheDemosEventsInOrderWithTheirFacts) {
     QTemporaryDir dir;
@@ -175,6 +217,20 @@ TEST(EventProgram, AHangingProgramIsKilledAtItsBoundAndThePollGoesOn) {
     err += monitor->readAllStandardError();
     // The second enclosure's event ran next and was still running.
     EXPECT_TRUE(err.contains("was killed: the program is closing")) << err.toStdString();
+}
+
+TEST(EventProgram, TheCommandLineUpgradeTellsItsOutcome) {
+    QTemporaryDir dir;
+    const QString log = dir.path() + "/events";
+    const QString program = Executable(
+        dir, "record", ("#!/bin/sh\necho \"$1 $2 $KESTREL_RESULT\" >> '" + log + "'\n").toUtf8());
+    Program p;
+    const QString image = dir.path() + "/sample.bin";
+    ASSERT_EQ(p.RunToEnd({"--write-sample-image", image}).exitCode, 0);
+    const Program::Result r = p.RunToEnd(
+        p.WithFiles({"--time-scale", "0.05", "--upgrade-firmware", image, "--event-program", program}), 60000);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Read(log), "upgrade-end Device1 ok\n");
 }
 
 // The metrics file after each poll, as the textfile collector reads it.
