@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/command_line.h"
+#include "app/event_feed.h"
 #include "app/status_command.h"
 #include "app/main_module.h"
 #include "app/test_mail_command.h"
@@ -98,13 +99,18 @@ std::function<void()> ReloadMailSettings(MainModule& module) {
 // monitor has gone.
 class StatePublication {
 public:
-    StatePublication(MainModule& module, std::string path, std::string logDir) : path_(std::move(path)) {
-        if (path_.empty()) return;
-        module.SetStatePublisher([this, logDir](const StatusReport& report) {
+    StatePublication(MainModule& module, std::string path, std::string logDir, const std::string& metricsFile = {})
+        : path_(std::move(path)), metrics_(metricsFile) {
+        if (path_.empty() && metricsFile.empty()) return;
+        const int64_t started = QDateTime::currentMSecsSinceEpoch();
+        auto publish = [this, logDir, started](const StatusReport& report) {
             StatusReport r = report;
             r.publishedAtMs = QDateTime::currentMSecsSinceEpoch();
             r.monitorPid = ::getpid();
             r.logDir = logDir;
+            r.monitorStartMs = started;
+            metrics_.Write(r);
+            if (path_.empty()) return;
             // The old state stays when the new one cannot be written; said
             // once until a state is published again.
             const ReplaceResult published = PublishState(path_, r);
@@ -116,7 +122,13 @@ public:
                              IsJournalStream(stderr) ? "<4>" : "", published.error.c_str());
                 std::fflush(stderr);
             }
-        });
+        };
+        // Until its first poll a query learns that the monitor starts.
+        StatusReport starting;
+        starting.source = "monitor";
+        starting.starting = true;
+        publish(starting);
+        module.SetStatePublisher(publish);
     }
     ~StatePublication() {
         if (!path_.empty()) ::unlink(path_.c_str());
@@ -125,6 +137,7 @@ public:
 private:
     std::string path_;
     bool failing_ = false;
+    MetricsFile metrics_;
 };
 
 // Why a start that found the lock held ends, said once on standard error
@@ -200,7 +213,8 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
         QCoreApplication::exit(0);
     };
     module.SetCloseRequest(close);
-    StatePublication publication(module, statePath, options.logDir);
+    StatePublication publication(module, statePath, options.logDir, options.metricsFile);
+    const std::unique_ptr<EventFeed> events = FeedEventProgram(module, options);
     module.FormCreate();
     auto notifier = WatchTerminationSignals(close, ReloadMailSettings(module));
     app.exec();
@@ -214,7 +228,8 @@ int RunWindow(const WindowProgram& window, const Options& options, ProductVarian
     auto form = window.makeWindow(options, variant, std::move(devices));
     form->module().desktopAlerts().SetNotifications(DesktopService(variant));
     if (!form->Started()) return 0;
-    StatePublication publication(form->module(), statePath, options.logDir);
+    StatePublication publication(form->module(), statePath, options.logDir, options.metricsFile);
+    const std::unique_ptr<EventFeed> events = FeedEventProgram(form->module(), options);
     auto notifier = WatchTerminationSignals([&form] { form->Close(); }, ReloadMailSettings(form->module()));
     form->ListenForRaise(runFolder);
     form->Show();
@@ -242,7 +257,9 @@ int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* wind
     if (options.logDir.empty()) options.logDir = DefaultLogDir(LogDirInputsFromEnvironment());
     if (options.stateDir.empty()) options.stateDir = DefaultStateDir(LogDirInputsFromEnvironment());
 
+    TakeStoredSettings(options);
     // Touches no device: runs beside a running monitor.
+    if (options.testEvent) return RunTestEventCommand(options, variant, stdout);
     if (parsed.options.testMail) {
         QCoreApplication::setApplicationName(variant == ProductVariant::Hybrid ? "kestrel-hybrid-gui" : "kestrel-raid-gui");
         QCoreApplication::setOrganizationName("kestrel");
@@ -260,7 +277,7 @@ int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* wind
 
     if (options.status) {
         QCoreApplication app(argc, argv);
-        return RunStatusCommand(options, instance, folder.path, stdout, stderr);
+        return RunStatusCommand(options, variant, instance, folder.path, stdout, stderr);
     }
 
     // Before any thread exists, so that every thread inherits the mask.

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/registry_key.h"
+
 namespace kestrel {
 
 namespace {
@@ -25,11 +27,14 @@ std::string Env(const char* name) {
 
 // What --help says after the options: the files, signals and privileges.
 const char* kHelpEpilog = R"(
-Exit codes of --status: 0 every enclosure normal; 1 degraded (one disk),
-rebuilding or scanning; 2 failed array or disk, over temperature, fan failure,
-or an enclosure that stopped answering; 3 nothing could be read.
+Exit codes of --status: 0 every monitored enclosure normal; 1 degraded (one
+disk), rebuilding or scanning; 2 failed array or disk, over temperature, fan
+failure, or an enclosure that stopped answering; 3 nothing could be read
+(no enclosure, none monitored, or the monitor is still starting). An
+enclosure whose device box is unticked is "Not monitored" and takes no part.
 While the monitor runs, --status reads the state it publishes after every
-poll instead of sending requests of its own.
+poll instead of sending requests of its own. For a node exporter, prefer
+--metrics-file: the monitor keeps it current and replaces it atomically.
 
 Files:
   yymmdd.log     the day's event log, in --log-dir; by default beside the
@@ -61,6 +66,15 @@ LogDirInputs LogDirInputsFromEnvironment() {
     in.stateDirectory = Env("STATE_DIRECTORY");
     in.home = Env("HOME");
     return in;
+}
+
+void TakeStoredSettings(Options& options) {
+    if (!options.eventProgram.empty() && !options.metricsFile.empty()) return;
+    RegistryKey key(options.registryFile.empty() ? RegistryKey::DefaultFile() : options.registryFile);
+    if (key.Probe() != RegistryKey::Presence::Present || !key.Open(false)) return;
+    if (options.eventProgram.empty()) options.eventProgram = key.ReadString(kEventProgramValue).value_or("");
+    if (options.metricsFile.empty()) options.metricsFile = key.ReadString(kMetricsFileValue).value_or("");
+    (void)key.Close();
 }
 
 std::string DefaultLogDir(const LogDirInputs& in) {
@@ -132,8 +146,18 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     const QCommandLineOption prometheus("prometheus",
                                         "With --status: print metrics in the text exposition format, for a node "
                                         "exporter's textfile collector.");
+    const QCommandLineOption metricsFile("metrics-file",
+                                         "While monitoring, write the metrics (as --status --prometheus prints them) "
+                                         "to FILE after every poll, replaced atomically (setting MetricsFile).",
+                                         "FILE");
+    const QCommandLineOption eventProgram("event-program",
+                                          "Run PROGRAM for every event, with the facts in KESTREL_ variables "
+                                          "(docs/event-program.md; setting EventProgram).",
+                                          "PROGRAM");
+    const QCommandLineOption testEvent("test-event",
+                                       "Run the event program once with a test event, then exit with its exit status.");
     parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale, upgrade, slot, sample, testMail,
-                       status, json, prometheus});
+                       status, json, prometheus, metricsFile, eventProgram, testEvent});
     parser.addPositionalArgument("FILE", "Scenario file for --simulate.", "[FILE]");
 
     if (!parser.parse(list)) return Fail(program, parser.errorText().toStdString());
@@ -213,6 +237,19 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     if (parser.isSet(prometheus)) o.statusFormat = StatusFormat::Prometheus;
     if (o.status && (o.testMail || !o.upgradeFirmware.empty() || !o.writeSampleImage.empty()))
         return Fail(program, "--status goes alone");
+    if (parser.isSet(metricsFile)) {
+        o.metricsFile = parser.value(metricsFile).toStdString();
+        if (o.metricsFile.empty()) return Fail(program, "--metrics-file needs a file");
+        if (QFileInfo(parser.value(metricsFile)).isDir())
+            return Fail(program, "--metrics-file '" + o.metricsFile + "' is a directory");
+    }
+    if (parser.isSet(eventProgram)) {
+        o.eventProgram = parser.value(eventProgram).toStdString();
+        if (o.eventProgram.empty()) return Fail(program, "--event-program needs a program");
+    }
+    o.testEvent = parser.isSet(testEvent);
+    if (o.testEvent && (o.status || o.testMail || !o.upgradeFirmware.empty() || !o.writeSampleImage.empty()))
+        return Fail(program, "--test-event goes alone");
     return outcome;
 }
 

@@ -12,6 +12,11 @@ namespace kestrel {
 
 enum class StatusFormat { Text, Json, Prometheus };
 
+// Values of the settings file beside the e-mail ones; an option of the
+// command line wins over them.
+inline constexpr const char* kEventProgramValue = "EventProgram";
+inline constexpr const char* kMetricsFileValue = "MetricsFile";
+
 struct Options {
     bool simulate = false;
     std::string scenarioFile;  // empty: the built-in demo scenario
@@ -26,6 +31,9 @@ struct Options {
     bool testMail = false;        // one-shot: send a test mail with the stored settings
     bool status = false;          // one-shot: print every enclosure's state
     StatusFormat statusFormat = StatusFormat::Text;
+    std::string metricsFile;      // the running monitor's metrics file; empty: none
+    std::string eventProgram;     // run for every event; empty: none
+    bool testEvent = false;       // one-shot: run the event program once with a test event
 };
 
 struct ParseOutcome {
@@ -52,6 +60,10 @@ std::string DefaultLogDir(const LogDirInputs& in);
 // $XDG_STATE_HOME/kestrel, else ~/.local/state/kestrel; empty when none.
 std::string DefaultStateDir(const LogDirInputs& in);
 LogDirInputs LogDirInputsFromEnvironment();
+
+// The settings file's EventProgram and MetricsFile (docs/settings.md) where
+// the command line named none; a missing or unreadable file changes nothing.
+void TakeStoredSettings(Options& options);
 
 // args[0] is the program name. displayAvailable tells whether DISPLAY or
 // WAYLAND_DISPLAY is set; without one the program runs headless.

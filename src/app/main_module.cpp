@@ -287,6 +287,7 @@ void MainModule::Redetect() { detection_.Redetect(!statusPageDrawn_.load()); }
 void MainModule::CommitDetection() {
     detection_.CommitDetection(shell_.Model().firstStatusPending, [this] { ReportPresenceChanges(); });
     UpdateHealth(0);
+    if (detectionListener_) detectionListener_();
 }
 
 void MainModule::UpdateHealth(unsigned refreshed) {
@@ -317,18 +318,23 @@ UpgradeOutcome MainModule::Image2_UpgradeClick() {
         desktopAlerts_.UpgradeEnded(slot, true, "The new firmware was written and verified.");
     else if (outcome == UpgradeOutcome::Failed)
         desktopAlerts_.UpgradeEnded(slot, false, "The new firmware did not verify; see the status bar.");
+    if (upgradeListener_ && (outcome == UpgradeOutcome::Verified || outcome == UpgradeOutcome::Failed))
+        upgradeListener_(slot, outcome == UpgradeOutcome::Verified);
     return outcome;
 }
 
 void MainModule::PublishState() {
     if (!publish_ || closed_) return;
     // The two slots the monitor polls; one that failed its last read, or
-    // dropped out of monitoring, counts as not answering.
+    // dropped out of monitoring, counts as not answering; one whose box the
+    // user unticked is not monitored.
     const ShellModel& m = shell_.Model();
     StatusReport report;
-    for (unsigned slot = 0; slot < std::min(2u, drives_.EnclosureCount); ++slot)
+    for (unsigned slot = 0; slot < std::min(2u, drives_.EnclosureCount); ++slot) {
+        const bool monitored = m.deviceChecked[slot] || statusPoll_.DroppedOut(slot);
         report.enclosures.push_back(
-            ReportEnclosure(drives_, slot, m.deviceChecked[slot] && flags_.PollBackoff[slot] == 0));
+            ReportEnclosure(drives_, slot, m.deviceChecked[slot] && flags_.PollBackoff[slot] == 0, monitored));
+    }
     report.source = "monitor";
     publish_(report);
 }

@@ -76,6 +76,12 @@ public:
     void FormClose();
     // Receives the monitored enclosures' state after every poll, for the status query of another process.
     void SetStatePublisher(std::function<void(const StatusReport&)> publish) { publish_ = std::move(publish); }
+    // After every committed detection, and after the window's firmware
+    // upgrade (slot 0-based, verified or not): for the event program.
+    void SetDetectionListener(std::function<void()> listener) { detectionListener_ = std::move(listener); }
+    void SetUpgradeListener(std::function<void(int slot, bool verified)> listener) {
+        upgradeListener_ = std::move(listener);
+    }
     // How the program closes when a scenario asks it to quit.
     void SetCloseRequest(std::function<void()> close) { closeRequest_ = std::move(close); }
 
@@ -200,6 +206,8 @@ private:
     std::function<void(const StatusPageUpdate&)> statusPageView_;
     std::function<void()> closeRequest_;
     std::function<void(const StatusReport&)> publish_;
+    std::function<void()> detectionListener_;
+    std::function<void(int, bool)> upgradeListener_;
     // The detection thread reads this instead of the window's flag.
     std::atomic<bool> statusPageDrawn_{false};
     std::unique_ptr<DriveDetectThread> driveDetectThread_;

@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <cerrno>
 #include <cstring>
 
 #include "app/device_io_choice.h"
 #include "app/direct_detection.h"
 #include "platform/headless_ui.h"
+#include "platform/time_scale.h"
 
 namespace kestrel {
 
@@ -38,8 +41,8 @@ std::string Age(int64_t ms) {
 }
 
 // The enclosures themselves: a detection, then one status read each.
-StatusReport QueryDevices(const Options& options, std::FILE* err, bool& usable) {
-    DeviceIoChoice devices = ChooseDeviceIo(options.simulate, options.scenarioFile);
+StatusReport QueryDevices(const Options& options, ProductVariant variant, std::FILE* err, bool& usable) {
+    DeviceIoChoice devices = ChooseDeviceIo(options.simulate, options.scenarioFile, variant);
     usable = devices.io != nullptr;
     if (!usable) {
         std::fprintf(err, "%s\n", devices.error.c_str());
@@ -136,13 +139,28 @@ ReplaceResult PublishState(const std::string& path, const StatusReport& report) 
     return ReplaceFile(path, StatusJson(report), options);
 }
 
+void MetricsFile::Write(const StatusReport& report) {
+    if (path_.empty()) return;
+    ReplaceOptions options;
+    options.mode = 0644;
+    const ReplaceResult written = ReplaceFile(path_, StatusPrometheus(report), options);
+    if (written) {
+        failing_ = false;
+    } else if (!failing_) {
+        failing_ = true;
+        std::fprintf(err_, "%sCannot write the metrics file: %s\n", IsJournalStream(err_) ? "<4>" : "",
+                     written.error.c_str());
+        std::fflush(err_);
+    }
+}
+
 bool StatusQueryRunning(const std::string& runFolder) {
     SingleInstance mark(kStatusQueryMark, runFolder);
     return !mark.Acquire(0, "status") && !mark.Refused();
 }
 
-int RunStatusCommand(const Options& options, SingleInstance& instance, const std::string& runFolder, std::FILE* out,
-                     std::FILE* err) {
+int RunStatusCommand(const Options& options, ProductVariant variant, SingleInstance& instance,
+                     const std::string& runFolder, std::FILE* out, std::FILE* err) {
     StatusReport report;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     std::string error;
@@ -165,14 +183,33 @@ int RunStatusCommand(const Options& options, SingleInstance& instance, const std
             return 3;
         }
         const long long uid = instance.HolderUid();
-        std::optional<StatusReport> published =
-            ReadPublishedState(PublishedStatePath(runFolder, uid), uid, pid, error);
+        const std::string path = PublishedStatePath(runFolder, uid);
+        // A monitor that has just started publishes that it starts, then
+        // its first poll's state: that is waited for, a bounded time.
+        const QDeadlineTimer deadline(ScaledMs(kStartingWaitMs, options.timeScale));
+        std::optional<StatusReport> published;
+        bool missing = false;
+        for (;;) {
+            struct stat st {};
+            missing = ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+            published = missing ? std::nullopt : ReadPublishedState(path, uid, pid, error);
+            if ((!missing && !published) || (published && !published->starting) || deadline.hasExpired()) break;
+            QThread::msleep(50);
+        }
+        if (missing) {
+            // Between taking the lock and its first word: starting too.
+            published = StatusReport{};
+            published->source = "monitor";
+            published->starting = true;
+            published->monitorPid = pid;
+            published->publishedAtMs = now;
+        }
         if (!published) {
             std::fprintf(err, "The monitor runs (process %lld) but its state is refused: %s\n", pid, error.c_str());
             return 3;
         }
         report = *published;
-        if (now - report.publishedAtMs > kStateOldSeconds * 1000)
+        if (!report.starting && now - report.publishedAtMs > kStateOldSeconds * 1000)
             std::fprintf(err, "The running monitor's state is %s old.\n", Age(now - report.publishedAtMs).c_str());
     } else {
         // No monitor: a state this user's monitor left is stale; the lock
@@ -183,7 +220,7 @@ int RunStatusCommand(const Options& options, SingleInstance& instance, const std
             std::fprintf(err, "The published state is %s old and its monitor no longer runs; reading the enclosures.\n",
                          Age(now - left->publishedAtMs).c_str());
         bool usable = false;
-        report = QueryDevices(options, err, usable);
+        report = QueryDevices(options, variant, err, usable);
         instance.Release();
         if (!usable) return 3;
     }
@@ -193,7 +230,7 @@ int RunStatusCommand(const Options& options, SingleInstance& instance, const std
         std::fputs(StatusJson(report).c_str(), out);
     } else if (options.statusFormat == StatusFormat::Prometheus) {
         std::fputs(StatusPrometheus(report).c_str(), out);
-    } else if (report.enclosures.empty()) {
+    } else if (report.enclosures.empty() && !report.starting) {
         std::fputs("No enclosure found: none is attached, or this user may not reach the disks "
                    "(run as root or as a member of group disk).\n", out);
     } else {

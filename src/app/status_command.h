@@ -30,6 +30,22 @@ std::optional<StatusReport> ReadPublishedState(const std::string& path, long lon
 // owner and the folder's group. The old state stays when the write fails.
 ReplaceResult PublishState(const std::string& path, const StatusReport& report);
 
+// The metrics file a node exporter's textfile collector reads: the state
+// in the text exposition format, replaced atomically after every poll
+// (readable by everyone: it names models and serials, nothing secret). A
+// failure is said once on standard error until a write succeeds again.
+class MetricsFile {
+public:
+    explicit MetricsFile(std::string path, std::FILE* err = stderr) : path_(std::move(path)), err_(err) {}
+    // Does nothing without a path.
+    void Write(const StatusReport& report);
+
+private:
+    std::string path_;
+    std::FILE* err_;
+    bool failing_ = false;
+};
+
 // While a status query asks the enclosures it holds the single-instance lock
 // and, beside it, this mark: a monitor that starts meanwhile waits for the
 // query instead of leaving as if a monitor ran.
@@ -40,10 +56,13 @@ bool StatusQueryRunning(const std::string& runFolder);
 
 // How old a running monitor's state may be before the query says so.
 inline constexpr int kStateOldSeconds = 60;
+// How long a query waits for a starting monitor's first state (scaled by
+// --time-scale) before it answers that the monitor is starting.
+inline constexpr int kStartingWaitMs = 10000;
 
 // instance: the single-instance lock of the run folder, not yet acquired.
-// Returns the exit code (0-3).
-int RunStatusCommand(const Options& options, SingleInstance& instance, const std::string& runFolder, std::FILE* out,
-                     std::FILE* err);
+// variant: the program's, whose demo --simulate runs. Returns the exit code (0-3).
+int RunStatusCommand(const Options& options, ProductVariant variant, SingleInstance& instance,
+                     const std::string& runFolder, std::FILE* out, std::FILE* err);
 
 }  // namespace kestrel

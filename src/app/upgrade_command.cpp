@@ -1,5 +1,7 @@
 #include "app/upgrade_command.h"
 
+#include "app/event_feed.h"
+
 #include <QCoreApplication>
 
 #include "app/direct_detection.h"
@@ -70,7 +72,7 @@ private:
 
 }  // namespace
 
-int RunUpgradeCommand(const Options& options, ProductVariant /*variant: the same upgrade*/, DeviceIoChoice devices, std::FILE* out,
+int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoChoice devices, std::FILE* out,
                       bool outIsTerminal) {
     Terminal terminal(out, outIsTerminal);
     DirectDetection found(devices, options.timeScale, terminal, terminal);
@@ -99,14 +101,20 @@ int RunUpgradeCommand(const Options& options, ProductVariant /*variant: the same
     };
     FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, window, {terminal, terminal, nullptr, held});
     const unsigned slot = static_cast<unsigned>(options.slot - 1);
+    std::string model;
     if (slot < drives.EnclosureCount) {
         const Block512& identify = drives.IdentifyOfSlot(slot);
-        std::string model = status::IdentifyModel(identify);
+        model = status::IdentifyModel(identify);
         while (!model.empty() && (model.back() == ' ' || model.back() == '\0')) model.pop_back();
         terminal.Line("Upgrading the enclosure in slot " + std::to_string(options.slot) + " (" + model +
                       ", physical drive " + std::to_string(drives.DriveOfSlot(slot)) + ")");
     }
-    return upgrade.Upgrade(slot, image) == UpgradeOutcome::Verified ? 0 : 1;
+    const UpgradeOutcome outcome = upgrade.Upgrade(slot, image);
+    // The flash was touched: the event program hears how it ended (bounded).
+    if (!options.eventProgram.empty() && (outcome == UpgradeOutcome::Verified || outcome == UpgradeOutcome::Failed))
+        (void)RunEventProgram(EventProgramFor(options, variant),
+                              UpgradeEvent(static_cast<int>(slot), model, outcome == UpgradeOutcome::Verified));
+    return outcome == UpgradeOutcome::Verified ? 0 : 1;
 }
 
 int WriteSampleImage(const std::string& path, std::FILE* err) {

@@ -28,6 +28,8 @@ void StatusPoll::Run() {
     uint8_t refreshed = 0;
     for (unsigned slot = 0; slot < 2; ++slot) {
         if (flags_.MaintenanceBusy.load()) return;
+        // Ticked again (by the user or a new detection): monitored as any.
+        if (shell_.Model().deviceChecked[slot]) droppedOut_[slot] = false;
         if (slot >= drives_.EnclosureCount || !shell_.Model().deviceChecked[slot] || slot == drives_.LockedEnclosure)
             continue;
         drives_.SelectedEnclosure = slot;
@@ -44,6 +46,7 @@ void StatusPoll::Run() {
                 // which runs the box's click handler like a user's click.
                 backoff = 0;
                 shell_.SetDeviceChecked(static_cast<int>(slot), false);
+                droppedOut_[slot] = true;
             }
             continue;
         }

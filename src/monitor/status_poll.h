@@ -44,7 +44,13 @@ public:
     // One poll over slots 0 and 1; on the user-interface thread.
     void Run();
     // Reset a slot's back-off counter (its device box was clicked).
-    void ClearPollCounter(int slot) { flags_.PollBackoff[static_cast<size_t>(slot & 1)] = 0; }
+    void ClearPollCounter(int slot) {
+        flags_.PollBackoff[static_cast<size_t>(slot & 1)] = 0;
+        droppedOut_[static_cast<size_t>(slot & 1)] = false;
+    }
+    // The poll itself unticked the slot's box after it stopped answering:
+    // unlike a box the user unticked, that is a failure, not a choice.
+    bool DroppedOut(unsigned slot) const { return slot < 2 && droppedOut_[slot]; }
     // Adds a listener after those already there.
     void AddListener(PollListener listener) { links_.listeners.push_back(std::move(listener)); }
 
@@ -58,6 +64,7 @@ private:
     WindowState& shell_;
     StatusBar& bar_;
     StatusPollLinks links_;
+    std::array<bool, 2> droppedOut_{};
 };
 
 // What Timer2 does on each tick.

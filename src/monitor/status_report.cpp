@@ -16,20 +16,12 @@ namespace st = status;
 
 namespace {
 
-constexpr std::array<ReportState, 6> kReportStates = {ReportState::Normal,     ReportState::SingleDisk,
-                                                      ReportState::Failure,    ReportState::Rebuilding,
-                                                      ReportState::Scanning,   ReportState::NotAnswering};
+constexpr std::array<ReportState, 7> kReportStates = {
+    ReportState::Normal,   ReportState::SingleDisk,   ReportState::Failure,      ReportState::Rebuilding,
+    ReportState::Scanning, ReportState::NotAnswering, ReportState::NotMonitored};
 constexpr std::array<DiskCondition, 5> kConditions = {DiskCondition::Empty, DiskCondition::Absent,
                                                       DiskCondition::Present, DiskCondition::Failed,
                                                       DiskCondition::Inserted};
-
-int EnclosureCode(const EnclosureReport& e) {
-    if (!e.answering) return 2;
-    const bool diskFailed = std::any_of(e.disks.begin(), e.disks.end(),
-                                        [](const DiskReport& d) { return d.condition == DiskCondition::Failed; });
-    if (diskFailed || e.kind == ReportState::Failure || (e.sensors && (e.fanFailure || e.overTemperature))) return 2;
-    return e.kind == ReportState::Normal ? 0 : 1;
-}
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
@@ -49,19 +41,29 @@ const char* ReportStateText(ReportState state) {
         case ReportState::Rebuilding: return "Rebuilding";
         case ReportState::Scanning: return "Scanning";
         case ReportState::NotAnswering: return "Not answering";
+        case ReportState::NotMonitored: return "Not monitored";
         case ReportState::Unknown: break;
     }
     return "Unknown";
 }
 
-int StatusExitCode(const StatusReport& report) {
-    if (report.enclosures.empty()) return 3;
-    int code = 0;
-    for (const EnclosureReport& e : report.enclosures) code = std::max(code, EnclosureCode(e));
-    return code;
+std::optional<int> EnclosureExitCode(const EnclosureReport& e) {
+    if (!e.monitored) return std::nullopt;
+    if (!e.answering) return 2;
+    const bool diskFailed = std::any_of(e.disks.begin(), e.disks.end(),
+                                        [](const DiskReport& d) { return d.condition == DiskCondition::Failed; });
+    if (diskFailed || e.kind == ReportState::Failure || (e.sensors && (e.fanFailure || e.overTemperature))) return 2;
+    return e.kind == ReportState::Normal ? 0 : 1;
 }
 
-EnclosureReport ReportEnclosure(const DriveTable& drives, unsigned slot, bool answering) {
+int StatusExitCode(const StatusReport& report) {
+    std::optional<int> code;
+    for (const EnclosureReport& e : report.enclosures)
+        if (const std::optional<int> c = EnclosureExitCode(e)) code = std::max(code.value_or(0), *c);
+    return code.value_or(3);
+}
+
+EnclosureReport ReportEnclosure(const DriveTable& drives, unsigned slot, bool answering, bool monitored) {
     EnclosureReport e;
     const EnclosureStatus s = SlotStatus(drives, slot);
     e.slot = static_cast<int>(slot) + 1;
@@ -69,7 +71,19 @@ EnclosureReport ReportEnclosure(const DriveTable& drives, unsigned slot, bool an
     e.model = Trimmed(DeviceText(st::IdentifyModel(drives.IdentifyOfSlot(slot))));
     e.firmware = DeviceText(SlotRevision(drives, slot)) + "." + s.firmwareCode;
     e.mode = s.modeName;
-    e.answering = answering;
+    e.answering = answering && monitored;
+    e.monitored = monitored;
+    // The table still holds an earlier record, or none (all zero: it would
+    // read as RAID0 with two empty bays); neither is this enclosure's state now.
+    if (!e.Known()) {
+        e.kind = monitored ? ReportState::NotAnswering : ReportState::NotMonitored;
+        e.state = ReportStateText(e.kind);
+        e.mode.clear();
+        // The firmware code is in the status record; the revision is the
+        // identification's.
+        e.firmware = DeviceText(SlotRevision(drives, slot));
+        return e;
+    }
     e.sensors = s.sensors.has_value();
     e.fanRpm = s.fanRpm;
     e.temperature = static_cast<int>(s.temperature);
@@ -87,9 +101,7 @@ EnclosureReport ReportEnclosure(const DriveTable& drives, unsigned slot, bool an
         disk.linkSpeed = st::SataSpeedLabel(m.speedCode);
     }
 
-    if (!answering) {
-        e.kind = ReportState::NotAnswering;
-    } else if (s.Running()) {
+    if (s.Running()) {
         e.kind = s.activity == Activity::Scan ? ReportState::Scanning : ReportState::Rebuilding;
         e.progress = std::min<int>(s.progress, 100);
         e.targetDisk = s.target + 1;
@@ -112,12 +124,21 @@ StatusReport ReportFromDrives(const DriveTable& drives, const std::vector<bool>&
 std::string StatusText(const StatusReport& report) {
     std::string out;
     char line[512];
+    if (report.starting) {
+        std::snprintf(line, sizeof line, "The monitor (process %lld) is starting: no enclosure has been read yet.\n",
+                      report.monitorPid);
+        return line;
+    }
     for (const EnclosureReport& e : report.enclosures) {
         std::string state = e.state;
         if (e.progress >= 0) state += " HDD" + std::to_string(e.targetDisk) + " " + std::to_string(e.progress) + "%";
         std::snprintf(line, sizeof line, "Device%d: %s, firmware %s, %s: %s\n", e.slot, e.model.c_str(),
-                      e.firmware.c_str(), e.mode.c_str(), state.c_str());
+                      e.firmware.c_str(), e.Known() ? e.mode.c_str() : "mode unknown", state.c_str());
         out += line;
+        if (!e.Known()) {
+            out += "  HDD1, HDD2, fan and temperature: unknown\n";
+            continue;
+        }
         for (size_t d = 0; d < e.disks.size(); ++d) {
             const DiskReport& k = e.disks[d];
             if (k.state == "empty" || (k.state == "absent" && k.model.empty())) {
@@ -145,41 +166,53 @@ std::string StatusText(const StatusReport& report) {
 std::string StatusJson(const StatusReport& report) {
     QJsonArray enclosures;
     for (const EnclosureReport& e : report.enclosures) {
-        QJsonArray disks;
-        for (const DiskReport& d : e.disks)
-            disks.append(QJsonObject{{"state", Q(d.state)},
-                                     {"model", Q(d.model)},
-                                     {"serial", Q(d.serial)},
-                                     {"sectors", static_cast<double>(d.sectors)},
-                                     {"capacityGB", static_cast<double>(st::Gigabytes(d.sectors))},
-                                     {"linkSpeed", Q(d.linkSpeed)}});
+        const std::optional<int> code = EnclosureExitCode(e);
         QJsonObject o{{"slot", e.slot},
                       {"drive", static_cast<int>(e.drive)},
                       {"model", Q(e.model)},
                       {"firmware", Q(e.firmware)},
-                      {"mode", Q(e.mode)},
                       {"state", Q(e.state)},
-                      {"code", EnclosureCode(e)},
+                      {"code", code ? QJsonValue(*code) : QJsonValue()},
                       {"answering", e.answering},
-                      {"disks", disks}};
-        o["progress"] = e.progress >= 0 ? QJsonValue(e.progress) : QJsonValue();
-        o["targetDisk"] = e.progress >= 0 ? QJsonValue(e.targetDisk) : QJsonValue();
-        if (e.sensors)
+                      {"monitored", e.monitored}};
+        // What only a status record just read tells is null otherwise.
+        const bool known = e.Known();
+        o["mode"] = known ? QJsonValue(Q(e.mode)) : QJsonValue();
+        o["progress"] = known && e.progress >= 0 ? QJsonValue(e.progress) : QJsonValue();
+        o["targetDisk"] = known && e.progress >= 0 ? QJsonValue(e.targetDisk) : QJsonValue();
+        if (known && e.sensors)
             o["sensors"] = QJsonObject{{"fanRpm", static_cast<int>(e.fanRpm)},
                                        {"temperature", e.temperature},
                                        {"fanFailure", e.fanFailure},
                                        {"overTemperature", e.overTemperature}};
         else
             o["sensors"] = QJsonValue();
+        if (known) {
+            QJsonArray disks;
+            for (const DiskReport& d : e.disks)
+                disks.append(QJsonObject{{"state", Q(d.state)},
+                                         {"model", Q(d.model)},
+                                         {"serial", Q(d.serial)},
+                                         {"sectors", static_cast<double>(d.sectors)},
+                                         {"bytes", static_cast<double>(d.sectors * 512)},
+                                         {"capacityGB", static_cast<double>(st::Gigabytes(d.sectors))},
+                                         {"linkSpeed", Q(d.linkSpeed)}});
+            o["disks"] = disks;
+        } else {
+            o["disks"] = QJsonValue();
+        }
         enclosures.append(o);
     }
-    QJsonObject root{{"code", StatusExitCode(report)},
+    QJsonObject root{{"formatVersion", kStatusFormatVersion},
+                     {"code", StatusExitCode(report)},
+                     {"state", Q(report.starting ? "starting" : "ready")},
                      {"source", Q(report.source)},
                      {"time", static_cast<double>(report.publishedAtMs) / 1000.0},
                      {"enclosures", enclosures}};
     if (report.source == "monitor") {
         root["monitorPid"] = static_cast<double>(report.monitorPid);
         root["logDir"] = Q(report.logDir);
+        root["monitorStartTime"] = static_cast<double>(report.monitorStartMs) / 1000.0;
     }
     return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
@@ -196,15 +229,23 @@ std::optional<StatusReport> ParseStatusJson(const std::string& text, std::string
         error = "no enclosures or time";
         return std::nullopt;
     }
+    // Version 1 (no formatVersion) reads as well: a monitor started before
+    // an upgrade of the package publishes it until it is restarted.
+    if (root["formatVersion"].toInt(1) > kStatusFormatVersion) {
+        error = "format version " + std::to_string(root["formatVersion"].toInt()) + " is newer than this program's";
+        return std::nullopt;
+    }
     StatusReport r;
     r.source = S(root["source"]);
+    r.starting = root["state"].toString() == "starting";
     r.publishedAtMs = static_cast<int64_t>(root["time"].toDouble() * 1000.0);
     r.monitorPid = static_cast<long long>(root["monitorPid"].toDouble());
     r.logDir = S(root["logDir"]);
+    r.monitorStartMs = static_cast<int64_t>(root["monitorStartTime"].toDouble() * 1000.0);
     for (const QJsonValue& v : root["enclosures"].toArray()) {
         const QJsonObject o = v.toObject();
         const QJsonArray disks = o["disks"].toArray();
-        if (disks.size() != 2 || !o["slot"].isDouble() || !o["state"].isString()) {
+        if ((disks.size() != 2 && !o["disks"].isNull()) || !o["slot"].isDouble() || !o["state"].isString()) {
             error = "an enclosure without slot, state or two disks";
             return std::nullopt;
         }
@@ -219,7 +260,8 @@ std::optional<StatusReport> ParseStatusJson(const std::string& text, std::string
         e.kind = ReportState::Unknown;
         for (ReportState k : kReportStates)
             if (e.state == ReportStateText(k)) e.kind = k;
-        e.answering = o["answering"].toBool(true);
+        e.monitored = o["monitored"].toBool(true);
+        e.answering = o["answering"].toBool(true) && e.monitored && !o["disks"].isNull();
         e.progress = o["progress"].isDouble() ? o["progress"].toInt() : -1;
         e.targetDisk = o["targetDisk"].toInt();
         if (o["sensors"].isObject()) {
@@ -230,7 +272,7 @@ std::optional<StatusReport> ParseStatusJson(const std::string& text, std::string
             e.fanFailure = s["fanFailure"].toBool();
             e.overTemperature = s["overTemperature"].toBool();
         }
-        for (int d = 0; d < 2; ++d) {
+        for (qsizetype d = 0; d < disks.size(); ++d) {
             const QJsonObject k = disks[d].toObject();
             DiskReport& disk = e.disks[static_cast<size_t>(d)];
             disk.state = S(k["state"]);
@@ -264,58 +306,113 @@ std::string LabelValue(const std::string& v) {
     return out;
 }
 
-struct Metric {
+std::string Number(double value) {
+    char number[64];
+    std::snprintf(number, sizeof number, "%.15g", value);
+    return number;
+}
+
+// Names of the states in the metrics: one series per state.
+struct StateName {
+    ReportState state;
     const char* name;
-    const char* help;
 };
+constexpr std::array<StateName, 7> kStateNames = {{{ReportState::Normal, "normal"},
+                                                   {ReportState::SingleDisk, "degraded"},
+                                                   {ReportState::Failure, "failed"},
+                                                   {ReportState::Rebuilding, "rebuilding"},
+                                                   {ReportState::Scanning, "scanning"},
+                                                   {ReportState::NotAnswering, "not_answering"},
+                                                   {ReportState::NotMonitored, "not_monitored"}}};
 
 }  // namespace
 
 std::string StatusPrometheus(const StatusReport& report) {
     std::string out;
-    auto family = [&out](const Metric& m) {
-        out += std::string("# HELP ") + m.name + " " + m.help + "\n# TYPE " + m.name + " gauge\n";
+    auto family = [&out](const char* name, const char* help) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
     };
     auto sample = [&out](const char* name, const std::string& labels, double value) {
-        char number[64];
-        std::snprintf(number, sizeof number, "%.15g", value);
-        out += std::string(name) + "{" + labels + "} " + number + "\n";
+        out += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + Number(value) + "\n";
     };
-    auto enclosureLabels = [](const EnclosureReport& e) {
-        return "slot=\"" + std::to_string(e.slot) + "\",model=\"" + LabelValue(e.model) + "\"";
+    auto slotLabel = [](const EnclosureReport& e) { return "slot=\"" + std::to_string(e.slot) + "\""; };
+    auto diskLabels = [&slotLabel](const EnclosureReport& e, size_t d) {
+        return slotLabel(e) + ",disk=\"HDD" + std::to_string(d + 1) + "\"";
     };
+    std::vector<const EnclosureReport*> known;
+    for (const EnclosureReport& e : report.enclosures)
+        if (e.Known()) known.push_back(&e);
 
-    family({"kestrel_status_code", "Worst state of all enclosures: 0 normal, 1 degraded or busy, 2 failed or alarm, 3 nothing read."});
-    out += "kestrel_status_code " + std::to_string(StatusExitCode(report)) + "\n";
-    family({"kestrel_enclosure_state", "State of the enclosure: 0 normal, 1 degraded, rebuilding or scanning, 2 failed, alarm or not answering."});
-    for (const EnclosureReport& e : report.enclosures) sample("kestrel_enclosure_state", enclosureLabels(e), EnclosureCode(e));
-    family({"kestrel_enclosure_up", "1 when the enclosure answered its last status read."});
-    for (const EnclosureReport& e : report.enclosures) sample("kestrel_enclosure_up", enclosureLabels(e), e.answering);
-    family({"kestrel_disk_state", "Member disk: 0 present, 1 inserted, 2 absent or empty, 3 failed."});
+    family("kestrel_status_code",
+           "Exit code of --status: 0 normal, 1 degraded or busy, 2 failed, alarm or not answering, 3 nothing read.");
+    sample("kestrel_status_code", "", StatusExitCode(report));
+    if (report.source == "monitor") {
+        family("kestrel_monitor_start_time_seconds", "When the monitor started, in seconds since 1970.");
+        sample("kestrel_monitor_start_time_seconds", "", static_cast<double>(report.monitorStartMs) / 1000.0);
+        family("kestrel_monitor_starting", "1 while the monitor has not yet read any enclosure.");
+        sample("kestrel_monitor_starting", "", report.starting);
+    }
+    if (!report.starting) {
+        family("kestrel_last_poll_timestamp_seconds", "When the enclosures were last read, in seconds since 1970.");
+        sample("kestrel_last_poll_timestamp_seconds", "", static_cast<double>(report.publishedAtMs) / 1000.0);
+    }
+    family("kestrel_enclosure_info", "An enclosure: its model, firmware and RAID mode (empty while unknown).");
     for (const EnclosureReport& e : report.enclosures)
-        for (size_t d = 0; d < e.disks.size(); ++d) {
-            const DiskCondition c = e.disks[d].condition;
-            const int v = c == DiskCondition::Present ? 0 : c == DiskCondition::Inserted ? 1 : c == DiskCondition::Failed ? 3 : 2;
-            sample("kestrel_disk_state", enclosureLabels(e) + ",disk=\"" + std::to_string(d + 1) + "\"", v);
+        sample("kestrel_enclosure_info",
+               slotLabel(e) + ",model=\"" + LabelValue(e.model) + "\",firmware=\"" + LabelValue(e.firmware) +
+                   "\",raid_mode=\"" + LabelValue(e.Known() ? e.mode : "") + "\"",
+               1);
+    family("kestrel_enclosure_state", "1 for the enclosure's state, 0 for the others.");
+    for (const EnclosureReport& e : report.enclosures)
+        for (const StateName& s : kStateNames)
+            sample("kestrel_enclosure_state", slotLabel(e) + ",state=\"" + s.name + "\"", e.kind == s.state);
+    family("kestrel_enclosure_up", "1 when the enclosure answered its last status read.");
+    for (const EnclosureReport& e : report.enclosures) sample("kestrel_enclosure_up", slotLabel(e), e.answering);
+    family("kestrel_enclosure_monitored", "1 when the enclosure is monitored (its device box is ticked).");
+    for (const EnclosureReport& e : report.enclosures) sample("kestrel_enclosure_monitored", slotLabel(e), e.monitored);
+
+    // Only what the last status read told: none of it for an enclosure
+    // that did not answer or is not monitored.
+    family("kestrel_disk_info", "A member disk: its model, serial and capacity in bytes.");
+    for (const EnclosureReport* e : known)
+        for (size_t d = 0; d < e->disks.size(); ++d) {
+            const DiskReport& k = e->disks[d];
+            if (k.model.empty() && k.serial.empty() && k.sectors == 0) continue;
+            sample("kestrel_disk_info",
+                   diskLabels(*e, d) + ",model=\"" + LabelValue(k.model) + "\",serial=\"" + LabelValue(k.serial) +
+                       "\",capacity_bytes=\"" + std::to_string(k.sectors * 512) + "\"",
+                   1);
         }
-    family({"kestrel_progress_percent", "Percent done of a running rebuild or media scan; absent when none runs."});
-    for (const EnclosureReport& e : report.enclosures)
-        if (e.progress >= 0)
-            sample("kestrel_progress_percent",
-                   enclosureLabels(e) + ",operation=\"" + (e.kind == ReportState::Scanning ? "scan" : "rebuild") + "\"",
-                   e.progress);
-    family({"kestrel_temperature_celsius", "Enclosure temperature."});
-    for (const EnclosureReport& e : report.enclosures)
-        if (e.sensors) sample("kestrel_temperature_celsius", enclosureLabels(e), e.temperature);
-    family({"kestrel_fan_rpm", "Enclosure fan speed."});
-    for (const EnclosureReport& e : report.enclosures)
-        if (e.sensors) sample("kestrel_fan_rpm", enclosureLabels(e), e.fanRpm);
-    family({"kestrel_fan_failure", "1 while the enclosure reports a fan failure."});
-    for (const EnclosureReport& e : report.enclosures)
-        if (e.sensors) sample("kestrel_fan_failure", enclosureLabels(e), e.fanFailure);
-    family({"kestrel_over_temperature", "1 while the enclosure reports over temperature."});
-    for (const EnclosureReport& e : report.enclosures)
-        if (e.sensors) sample("kestrel_over_temperature", enclosureLabels(e), e.overTemperature);
+    family("kestrel_disk_capacity_bytes", "Capacity of a member disk.");
+    for (const EnclosureReport* e : known)
+        for (size_t d = 0; d < e->disks.size(); ++d)
+            if (e->disks[d].sectors)
+                sample("kestrel_disk_capacity_bytes", diskLabels(*e, d), static_cast<double>(e->disks[d].sectors * 512));
+    family("kestrel_disk_state", "1 for the member disk's state, 0 for the others.");
+    for (const EnclosureReport* e : known)
+        for (size_t d = 0; d < e->disks.size(); ++d)
+            for (DiskCondition c : kConditions)
+                sample("kestrel_disk_state", diskLabels(*e, d) + ",state=\"" + ConditionName(c) + "\"",
+                       e->disks[d].condition == c);
+    family("kestrel_progress_ratio", "Part done (0 to 1) of a running rebuild or media scan; absent when none runs.");
+    for (const EnclosureReport* e : known)
+        if (e->progress >= 0)
+            sample("kestrel_progress_ratio",
+                   slotLabel(*e) + ",disk=\"HDD" + std::to_string(e->targetDisk) + "\",operation=\"" +
+                       (e->kind == ReportState::Scanning ? "scan" : "rebuild") + "\"",
+                   e->progress / 100.0);
+    family("kestrel_temperature_celsius", "Enclosure temperature.");
+    for (const EnclosureReport* e : known)
+        if (e->sensors) sample("kestrel_temperature_celsius", slotLabel(*e), e->temperature);
+    family("kestrel_fan_rpm", "Enclosure fan speed in revolutions per minute.");
+    for (const EnclosureReport* e : known)
+        if (e->sensors) sample("kestrel_fan_rpm", slotLabel(*e), e->fanRpm);
+    family("kestrel_fan_failure", "1 while the enclosure reports a fan failure.");
+    for (const EnclosureReport* e : known)
+        if (e->sensors) sample("kestrel_fan_failure", slotLabel(*e), e->fanFailure);
+    family("kestrel_over_temperature", "1 while the enclosure reports over temperature.");
+    for (const EnclosureReport* e : known)
+        if (e->sensors) sample("kestrel_over_temperature", slotLabel(*e), e->overTemperature);
     return out;
 }
 

@@ -360,6 +360,13 @@ TEST(MainModule, EveryViewCallsAScanAScanOnTheEnclosureWhoseFirmwareReportsScans
     ASSERT_TRUE(m.ServeUntil([&] { return HasLineStarting(log, "D2 HDD1 Scan Done"); }));
     ASSERT_TRUE(m.ServeUntil([&] { return m.module->health().Summary("T").find("Device2: Normal") != std::string::npos; }));
     for (const std::string& note : views.notes) EXPECT_EQ(note.find("rebuild"), std::string::npos) << note;
+
+    // Device1 unticked by the user: published as not monitored, no part of
+    // the exit code (unlike an enclosure that stopped answering).
+    m.module->shell().SetDeviceChecked(0, false);
+    ASSERT_TRUE(m.ServeUntil([&] { return views.published.enclosures.size() == 2 &&
+                                          views.published.enclosures[0].kind == ReportState::NotMonitored; }));
+    EXPECT_EQ(StatusExitCode(views.published), 0);
     m.module->FormClose();
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "monitor/status_report.h"
 #include "platform/single_instance.h"
 #include "support/program.h"
 
@@ -94,26 +95,84 @@ TEST(StatusCommand, ExitCodeOfEachStateFromTheDevices) {
     EXPECT_TRUE(none.out.startsWith("No enclosure found")) << none.out.toStdString();
 }
 
+// Empty when the document follows docs/status.schema.json, else why not.
+std::string SchemaErrors(const QTemporaryDir& dir, const QByteArray& json) {
+    const QString out = dir.path() + "/out.json";
+    QFile f(out);
+    f.open(QIODevice::WriteOnly);
+    f.write(json);
+    f.close();
+    QProcess check;
+    check.start("/usr/bin/python3", {"-c",
+                                     "import json,sys,jsonschema; jsonschema.validate(json.load(open(sys.argv[2])), "
+                                     "json.load(open(sys.argv[1])))",
+                                     KESTREL_SOURCE_DIR "/docs/status.schema.json", out});
+    if (!check.waitForFinished(30000)) return "the check did not end";
+    return check.exitCode() == 0 ? std::string() : check.readAllStandardError().toStdString() + json.toStdString();
+}
+
 TEST(StatusCommand, JsonFollowsTheSchema) {
     QTemporaryDir dir;
     Program program;
-    const QString schema = KESTREL_SOURCE_DIR "/docs/status.schema.json";
-    for (const QString& status : {QString(R"("diskState": "0x22")"), QString(R"("diskState": "0x82", "activityFlags": 1, "progress": 7)")}) {
-        const Program::Result r = program.RunToEnd({"--status", "--json", "--simulate", Scenario(dir, "s", status)});
+    const QString silent = R"(, "timeline": [{"afterStatusReads": 1, "enclosure": "desk", "action": "fail", "request": "status", "times": 50}])";
+    for (const auto& [status, extra] : std::vector<std::pair<QString, QString>>{
+             {R"("diskState": "0x22")", {}},
+             {R"("diskState": "0x82", "activityFlags": 1, "progress": 7)", {}},
+             {R"("diskState": "0x22")", silent}}) {
+        const Program::Result r = program.RunToEnd({"--status", "--json", "--simulate", Scenario(dir, "s", status, extra)});
         ASSERT_TRUE(r.finished);
-        const QString out = dir.path() + "/out.json";
-        QFile f(out);
-        f.open(QIODevice::WriteOnly);
-        f.write(r.out.toUtf8());
-        f.close();
-        QProcess check;
-        check.start("/usr/bin/python3", {"-c",
-                                         "import json,sys,jsonschema; jsonschema.validate(json.load(open(sys.argv[2])), "
-                                         "json.load(open(sys.argv[1]))); print('valid')",
-                                         schema, out});
-        ASSERT_TRUE(check.waitForFinished(30000));
-        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardError().toStdString() << r.out.toStdString();
+        EXPECT_EQ(SchemaErrors(dir, r.out.toUtf8()), "");
     }
+    // An enclosure whose box is unticked, as a monitor publishes it.
+    StatusReport report;
+    report.enclosures.push_back(EnclosureReport{});
+    report.enclosures.back().answering = report.enclosures.back().monitored = false;
+    report.enclosures.back().kind = ReportState::NotMonitored;
+    report.enclosures.back().state = ReportStateText(ReportState::NotMonitored);
+    report.source = "monitor";
+    EXPECT_EQ(SchemaErrors(dir, QByteArray::fromStdString(StatusJson(report))), "");
+    // The schema ties the monitor's fields to the source.
+    report.source = "devices";
+    QByteArray forged = QByteArray::fromStdString(StatusJson(report));
+    forged.replace("\"enclosures\"", "\"monitorPid\": 7, \"enclosures\"");
+    EXPECT_NE(SchemaErrors(dir, forged), "");
+}
+
+TEST(StatusCommand, TheHybridProgramAsksTheHybridDemo) {
+    const Program::Result r = Program(KESTREL_HYBRID_EXE).RunToEnd({"--status", "--simulate"}, 30000);
+    EXPECT_TRUE(r.out.contains("KESTREL HYBRID DUO")) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("KESTREL DUAL RAID")) << r.out.toStdString();
+}
+
+// A query while the monitor has not polled yet: a document that follows the
+// schema, state "starting", code 3, after a bounded wait.
+TEST(StatusCommand, AQueryWhileTheMonitorStartsSaysSo) {
+    QTemporaryDir dir;
+    Program program;
+    // Slowed down, its detection takes long; stopped once it has said that
+    // it starts, it certainly polls no sooner than the query asks.
+    std::unique_ptr<QProcess> monitor(program.Start(program.WithFiles({"--headless", "--time-scale", "20"})));
+    const QString state = StatePath(program);
+    ASSERT_TRUE(WaitFor([&] {
+        QFile f(state);
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains("\"starting\"");
+    })) << "no starting state";
+    const pid_t pid = static_cast<pid_t>(monitor->processId());
+    ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+    QFile f(state);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(f.readAll().contains("\"starting\""));
+    const Program::Result r = program.RunToEnd({"--status", "--json", "--time-scale", "0.01"});
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    EXPECT_EQ(SchemaErrors(dir, r.out.toUtf8()), "");
+    EXPECT_TRUE(r.out.contains("\"state\": \"starting\"")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QString("\"monitorPid\": %1").arg(pid))) << r.out.toStdString();
+    const Program::Result text = program.RunToEnd({"--status", "--time-scale", "0.01"});
+    EXPECT_EQ(text.exitCode, 3);
+    EXPECT_TRUE(text.out.startsWith("The monitor (process")) << text.out.toStdString();
+    ::kill(pid, SIGCONT);
+    monitor->terminate();
+    ASSERT_TRUE(monitor->waitForFinished(10000));
 }
 
 TEST(StatusCommand, ReadsTheRunningMonitorsStateAndFallsBackWhenItDied) {

@@ -66,9 +66,14 @@ protected:
     QString NobodysState() const { return run_ + "/status-" + QString::number(::getpwnam("nobody")->pw_uid) + ".json"; }
     bool WaitForState(const QString& path = {}) const {
         const QString file = path.isEmpty() ? ServiceState() : path;
-        QDeadlineTimer deadline(20000);
-        while (!QFile::exists(file) && !deadline.hasExpired()) QThread::msleep(20);
-        return QFile::exists(file);
+        // Past its start: the state of a poll, not the word that it starts.
+        auto polled = [&file] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) && f.readAll().contains("\"state\": \"ready\"");
+        };
+        QDeadlineTimer deadline(30000);
+        while (!polled() && !deadline.hasExpired()) QThread::msleep(20);
+        return polled();
     }
     QStringList Monitor(const QString& who) const {
         return {"--headless", "--simulate", "--log-dir", logs_ + "/" + who, "--registry", logs_ + "/" + who + ".ini"};

@@ -99,6 +99,16 @@ TEST(StatusPoll, FailingSlotIsReadEveryOtherPollAndDroppedAtTheSixthFailure) {
     // The slot's box click handler ran: the Status page moved to slot 1.
     EXPECT_EQ(p.shell.Model().statusPageDevice, 1);
     EXPECT_EQ(p.masks.back(), 0x02);
+    // Dropped out, not a user's choice: still monitored for the status
+    // query, until the box is ticked again; a box the user unticks is not.
+    EXPECT_TRUE(p.poll->DroppedOut(0));
+    EXPECT_FALSE(p.poll->DroppedOut(1));
+    p.shell.SetDeviceChecked(0, true);
+    p.poll->Run();
+    EXPECT_FALSE(p.poll->DroppedOut(0));
+    p.shell.SetDeviceChecked(1, false);
+    p.poll->Run();
+    EXPECT_FALSE(p.poll->DroppedOut(1));
 }
 
 TEST(StatusPoll, ZeroDiskStateIsRefusedOnlyWhileAnActivityIsTracked) {

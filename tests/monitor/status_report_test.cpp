@@ -87,20 +87,68 @@ TEST(StatusReport, JsonRoundTripsAndTextNamesEverything) {
         EXPECT_FALSE(ParseStatusJson(bad, error)) << bad;
 }
 
-TEST(StatusReport, PrometheusGaugesWithEscapedLabels) {
+TEST(StatusReport, PrometheusSeriesFollowTheNamingConventions) {
     const std::string m = StatusPrometheus(ReportFromDrives(OneEnclosure(Healthy().activity(0x02).progress(40)), {true}));
-    const std::string labels = "slot=\"1\",model=\"KESTREL \\\"DUAL\\\" RAID\"";
-    for (const std::string& line : std::vector<std::string>{"kestrel_status_code 1", "kestrel_enclosure_state{" + labels + "} 1",
-                                     "kestrel_enclosure_up{" + labels + "} 1",
-                                     "kestrel_disk_state{" + labels + ",disk=\"2\"} 0",
-                                     "kestrel_progress_percent{" + labels + ",operation=\"rebuild\"} 40",
-                                     "kestrel_temperature_celsius{" + labels + "} 38",
-                                     "kestrel_fan_rpm{" + labels + "} 2150", "# TYPE kestrel_fan_failure gauge"})
+    for (const std::string& line : std::vector<std::string>{
+             "kestrel_status_code 1",
+             "kestrel_enclosure_info{slot=\"1\",model=\"KESTREL \\\"DUAL\\\" RAID\",firmware=\"100126.1.R1A\","
+             "raid_mode=\"Mirroring(RAID1)\"} 1",
+             "kestrel_enclosure_state{slot=\"1\",state=\"rebuilding\"} 1",
+             "kestrel_enclosure_state{slot=\"1\",state=\"normal\"} 0",
+             "kestrel_enclosure_up{slot=\"1\"} 1",
+             "kestrel_disk_info{slot=\"1\",disk=\"HDD2\",model=\"WDC WD10EZEX\",serial=\"WD-2\","
+             "capacity_bytes=\"1000204886016\"} 1",
+             "kestrel_disk_state{slot=\"1\",disk=\"HDD2\",state=\"present\"} 1",
+             "kestrel_disk_state{slot=\"1\",disk=\"HDD2\",state=\"failed\"} 0",
+             "kestrel_progress_ratio{slot=\"1\",disk=\"HDD2\",operation=\"rebuild\"} 0.4",
+             "kestrel_temperature_celsius{slot=\"1\"} 38", "kestrel_last_poll_timestamp_seconds 0"})
         EXPECT_NE(m.find(line + "\n"), std::string::npos) << line << "\n" << m;
-    // Every sample line belongs to a family declared before it.
-    size_t declared = 0;
-    for (size_t at = 0; (at = m.find("# TYPE ", at)) != std::string::npos; ++at) ++declared;
-    EXPECT_EQ(declared, 9u);
+    EXPECT_EQ(m.find("percent"), std::string::npos);
+}
+
+// An enclosure whose state is not known now says so and invents nothing:
+// its table still holds an old record (or none, which reads as RAID0 with
+// two empty bays).
+TEST(StatusReport, NothingIsMadeUpForAnEnclosureNotAnsweringOrNotMonitored) {
+    const DriveTable t = OneEnclosure(Healthy().diskState(0x82));
+    StatusReport silent;
+    silent.enclosures = {ReportEnclosure(t, 0, false)};
+    StatusReport unticked;
+    unticked.enclosures = {ReportEnclosure(t, 0, true, false)};
+    EXPECT_EQ(silent.enclosures[0].firmware, "100126.1");  // its code is in the record
+    EXPECT_EQ(StatusExitCode(silent), 2);
+    EXPECT_EQ(StatusExitCode(unticked), 3);  // nothing monitored: nothing read
+    // Beside a normal enclosure, an unticked one changes nothing.
+    StatusReport both = ReportFromDrives(OneEnclosure(Healthy()), {true});
+    both.enclosures.push_back(unticked.enclosures[0]);
+    both.enclosures.back().slot = 2;
+    EXPECT_EQ(StatusExitCode(both), 0);
+
+    for (const StatusReport* r : {&silent, &unticked}) {
+        const std::string name = r == &silent ? "Not answering" : "Not monitored";
+        const std::string m = StatusPrometheus(*r);
+        for (const char* absent : {"kestrel_disk_info{", "kestrel_disk_state{", "kestrel_disk_capacity_bytes{",
+                                   "kestrel_fan_rpm{", "kestrel_temperature_celsius{", "Mirroring", "WD-2"})
+            EXPECT_EQ(m.find(absent), std::string::npos) << absent << "\n" << m;
+        EXPECT_NE(m.find(r == &silent ? "state=\"not_answering\"} 1" : "state=\"not_monitored\"} 1"), std::string::npos) << m;
+        EXPECT_NE(m.find("raid_mode=\"\"} 1"), std::string::npos) << m;
+
+        const std::string json = StatusJson(*r);
+        for (const char* part : {"\"mode\": null", "\"disks\": null", "\"sensors\": null", "\"formatVersion\": 2"})
+            EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+        EXPECT_NE(json.find("\"state\": \"" + name + "\""), std::string::npos) << json;
+        EXPECT_EQ(json.find("WD-2"), std::string::npos) << json;
+        std::string error;
+        const std::optional<StatusReport> back = ParseStatusJson(json, error);
+        ASSERT_TRUE(back) << error;
+        EXPECT_EQ(StatusJson(*back), json);
+        EXPECT_EQ(StatusExitCode(*back), StatusExitCode(*r));
+
+        const std::string text = StatusText(*r);
+        EXPECT_NE(text.find("mode unknown: " + name), std::string::npos) << text;
+        EXPECT_EQ(text.find("failed"), std::string::npos) << text;
+    }
+    EXPECT_NE(StatusJson(unticked).find("\"code\": null"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+// Feeds the user's event program (notify/event_program.h) from the running
+// monitor: each poll's records, each detection, the firmware upgrade's
+// outcome; and the one-shot --test-event.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "notify/event_program.h"
+#include "notify/program_events.h"
+
+namespace kestrel {
+
+class MainModule;
+
+class EventFeed {
+public:
+    EventFeed(MainModule& module, EventProgramConfig config);
+    EventProgram& program() { return program_; }
+
+private:
+    void Poll(unsigned refreshed);
+    void Detection();
+    // The first day-log line of this pass that names the event's device
+    // (and disk), if any.
+    std::string LogLineFor(const ProgramEvent& event) const;
+
+    MainModule& module_;
+    EventProgram program_;
+    ProgramEventRules rules_;
+    std::vector<std::string> passLines_;
+    size_t seenLines_ = 0;
+    uint64_t seenEpoch_ = 0;
+};
+
+// A firmware upgrade's end in slot (0-based), from the window or the command line.
+ProgramEvent UpgradeEvent(int slot, const std::string& model, bool verified);
+// The program's configuration from the options: the program, its title,
+// the bound (30 s, scaled by --time-scale).
+EventProgramConfig EventProgramFor(const Options& options, ProductVariant variant);
+// A feed when an event program is set, else none.
+std::unique_ptr<EventFeed> FeedEventProgram(MainModule& module, const Options& options);
+// --test-event: runs the program once; its exit status, 2 when none is set.
+int RunTestEventCommand(const Options& options, ProductVariant variant, std::FILE* out);
+
+}  // namespace kestrel
