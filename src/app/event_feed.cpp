@@ -25,6 +25,23 @@ EventFeed::EventFeed(MainModule& module, EventProgramConfig config) : module_(mo
         const EnclosureReport e = ReportEnclosure(module_.drives(), static_cast<unsigned>(slot), true);
         program_.Post(UpgradeEvent(slot, e.model, verified));
     });
+    module.mailDelivery().AddAlertMailListener([this](const MailOutcome& outcome) {
+        if (std::optional<ProgramEvent> event = MailEvent(outcome)) program_.Post(*event);
+    });
+}
+
+std::optional<ProgramEvent> MailEvent(const MailOutcome& outcome) {
+    // Queued and delayed mails are still on their way; only the end is an event.
+    const bool delivered = outcome.kind == MailOutcome::Kind::Delivered;
+    if (!delivered && outcome.kind != MailOutcome::Kind::Undelivered) return std::nullopt;
+    ProgramEvent event;
+    event.kind = delivered ? "mail-delivered" : "mail-undelivered";
+    event.severity = delivered ? "info" : "attention";
+    event.result = delivered ? "ok" : "failed";
+    const std::string& about = outcome.subject.empty() ? outcome.heading : outcome.subject;
+    event.message = delivered ? "Alert mail delivered: " + about
+                              : "Alert mail not delivered: " + about + (outcome.reason.empty() ? "" : " (" + outcome.reason + ")");
+    return event;
 }
 
 ProgramEvent UpgradeEvent(int slot, const std::string& model, bool verified) {

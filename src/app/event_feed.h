@@ -4,10 +4,12 @@
 // outcome; and the one-shot --test-event.
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
 #include "notify/event_program.h"
+#include "notify/mail_queue.h"
 #include "notify/program_events.h"
 
 namespace kestrel {
@@ -36,6 +38,8 @@ private:
 
 // A firmware upgrade's end in slot (0-based), from the window or the command line.
 ProgramEvent UpgradeEvent(int slot, const std::string& model, bool verified);
+// An alert mail's end (delivered, or given up), if the outcome is one.
+std::optional<ProgramEvent> MailEvent(const MailOutcome& outcome);
 // The program's configuration from the options: the program, its title,
 // the bound (30 s, scaled by --time-scale).
 EventProgramConfig EventProgramFor(const Options& options, ProductVariant variant);

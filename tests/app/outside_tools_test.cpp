@@ -17,6 +17,7 @@
 #include <QThread>
 #include <memory>
 
+#include "app/event_feed.h"
 #include "support/program.h"
 
 namespace kestrel {
@@ -77,6 +78,28 @@ private:
     QProcess process_;
     int port_ = 0;
 };
+
+TEST(EventProgram, AnAlertMailIsAnEventWhenItArrivesOrIsGivenUpNotBefore) {
+    MailOutcome outcome;
+    outcome.subject = "Device1 fan fail.";
+    for (MailOutcome::Kind pending : {MailOutcome::Kind::Queued, MailOutcome::Kind::Delayed}) {
+        outcome.kind = pending;
+        EXPECT_FALSE(MailEvent(outcome));
+    }
+    outcome.kind = MailOutcome::Kind::Delivered;
+    std::optional<ProgramEvent> event = MailEvent(outcome);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->kind, "mail-delivered");
+    EXPECT_EQ(event->result, "ok");
+    EXPECT_NE(event->message.find("Device1 fan fail."), std::string::npos);
+    outcome.kind = MailOutcome::Kind::Undelivered;
+    outcome.reason = "550 no such user";
+    event = MailEvent(outcome);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->kind, "mail-undelivered");
+    EXPECT_EQ(event->result, "failed");
+    EXPECT_NE(event->message.find("550 no such user"), std::string::npos);
+}
 
 TEST(EventProgramExamples, BothReachALocalServerWithTheTestEvent) {
     HttpSink sink;
