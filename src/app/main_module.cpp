@@ -93,7 +93,9 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       statusPoll_(flags_, drives_, shell_, ports.statusBar,
                   StatusPollLinks{
                       .readStatus =
-                          [this](unsigned slot, Block512& record) { return reader_.ReadSlot(drives_, slot, record); },
+                          [this](unsigned slot, Block512& record) {
+                              return reader_.ReadSlot(drives_, slot, record).ok;  // the transport showed why not
+                          },
                       .lastProgress = [this](int slot) { return eventLog_.LastProgress(static_cast<unsigned>(slot)); },
                       .listeners = {},
                   }),

@@ -19,7 +19,7 @@ bool FlashAccess::Preconditions() {
         transport_.Boxes().Show("No Upgrade Mode !", "Message");
         return false;
     }
-    return transport_.OpenForMaintenance(access::DriveOf(Flags()));
+    return transport_.OpenForMaintenance(access::DriveOf(Flags())).ok;
 }
 
 OpResult FlashAccess::SetSpiMode(int code) {
@@ -37,7 +37,7 @@ OpResult FlashAccess::SetSpiMode(int code) {
 }
 
 bool FlashAccess::CloseBracket(int code, const OpResult& before) {
-    const bool ok = SendModeCommand(transport_, Flags(), code);
+    const bool ok = SendModeCommand(transport_, Flags(), code).ok;
     if (!ok && !before.ok) transport_.ReportFailure(before.failure);
     return ok;
 }
@@ -65,14 +65,14 @@ OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<ui
     for (uint32_t offset = 0; offset < length; offset += unit) {
         const uint32_t a = address + offset;
         if (letEventsRun_) letEventsRun_();
-        bool ok = true;
+        OpResult step = OpResult::Success();
         switch (op) {
-            case Op::Read: ok = ReadFlashBlock(transport_, flags, a, in.subspan(offset, unit)); break;
-            case Op::Program: ok = ProgramFlashPage(transport_, flags, a, out.subspan(offset, unit)); break;
-            case Op::Erase: ok = EraseFlashSector(transport_, flags, a); break;
+            case Op::Read: step = ReadFlashBlock(transport_, flags, a, in.subspan(offset, unit)); break;
+            case Op::Program: step = ProgramFlashPage(transport_, flags, a, out.subspan(offset, unit)); break;
+            case Op::Erase: step = EraseFlashSector(transport_, flags, a); break;
         }
-        if (!ok) {
-            result = Failed();
+        if (!step) {
+            result = std::move(step);
             break;
         }
         // One step per 512 bytes read or programmed, per 4 KiB erased.
