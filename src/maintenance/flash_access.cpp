@@ -24,14 +24,14 @@ bool FlashAccess::Preconditions() {
 
 OpResult FlashAccess::SetSpiMode(int code) {
     if (code != spi_mode::kEnterUpgrade && code != spi_mode::kLeaveUpgrade)
-        return SendModeCommand(transport_, Flags(), code) ? OpResult::Success() : Failed();
+        return SendModeCommand(transport_, Flags(), code);
     if (drives_.EnclosureCount == 0 || drives_.LockedEnclosure >= drives_.EnclosureCount) {
         Preconditions();  // says why, and fails
         return Failed();
     }
     if (Flags() & access::kBridgeCdb) return OpResult::Success();
     if (!Preconditions()) return Failed();
-    const OpResult result = SendModeCommand(transport_, Flags(), code) ? OpResult::Success() : Failed();
+    OpResult result = SendModeCommand(transport_, Flags(), code);
     transport_.CloseDevice();
     return result;
 }
@@ -49,14 +49,14 @@ OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<ui
     if (op == Op::Program && out.size() < RoundUp(length, unit)) return OpResult::Failure("Buffer too small");
     if (!Preconditions()) return Failed();
     const uint32_t flags = Flags();
-    if (!SendModeCommand(transport_, flags, spi_mode::kEnterFlashAccess)) {
+    if (OpResult entered = SendModeCommand(transport_, flags, spi_mode::kEnterFlashAccess); !entered) {
         transport_.CloseDevice();
-        return Failed();
+        return entered;
     }
     // Reads never open the boot area; programs and erases starting in it do.
     const bool boot = op != Op::Read && address < kBootAreaEnd;
-    if (boot && !SendModeCommand(transport_, flags, spi_mode::kUnlockBootArea)) {
-        const OpResult unlock = Failed();
+    if (OpResult unlock = boot ? SendModeCommand(transport_, flags, spi_mode::kUnlockBootArea) : OpResult::Success();
+        !unlock) {
         (void)CloseBracket(spi_mode::kLeaveFlashAccess, unlock);  // the unlock's failure is the one told
         transport_.CloseDevice();
         return unlock;
