@@ -8,38 +8,36 @@ uint32_t RoundUp(uint32_t length, uint32_t unit) { return (length + unit - 1) / 
 
 }  // namespace
 
-bool FlashAccess::Preconditions() {
+OpResult FlashAccess::Preconditions() {
     if (drives_.EnclosureCount == 0) {
         transport_.ReportFailure("Device not found!!!");
         transport_.Boxes().Show("No Device found !", "Message");
-        return false;
+        return OpResult::Failure("Device not found!!!");
     }
     if (drives_.LockedEnclosure >= drives_.EnclosureCount) {
         transport_.ReportFailure("No Upgrade Mode!!!");
         transport_.Boxes().Show("No Upgrade Mode !", "Message");
-        return false;
+        return OpResult::Failure("No Upgrade Mode!!!");
     }
-    return transport_.OpenForMaintenance(access::DriveOf(Flags())).ok;
+    return transport_.OpenForMaintenance(access::DriveOf(Flags()));
 }
 
 OpResult FlashAccess::SetSpiMode(int code) {
     if (code != spi_mode::kEnterUpgrade && code != spi_mode::kLeaveUpgrade)
         return SendModeCommand(transport_, Flags(), code);
-    if (drives_.EnclosureCount == 0 || drives_.LockedEnclosure >= drives_.EnclosureCount) {
-        Preconditions();  // says why, and fails
-        return Failed();
-    }
+    if (drives_.EnclosureCount == 0 || drives_.LockedEnclosure >= drives_.EnclosureCount)
+        return Preconditions();  // says why, and fails
     if (Flags() & access::kBridgeCdb) return OpResult::Success();
-    if (!Preconditions()) return Failed();
+    if (OpResult ready = Preconditions(); !ready) return ready;
     OpResult result = SendModeCommand(transport_, Flags(), code);
     transport_.CloseDevice();
     return result;
 }
 
-bool FlashAccess::CloseBracket(int code, const OpResult& before) {
-    const bool ok = SendModeCommand(transport_, Flags(), code).ok;
-    if (!ok && !before.ok) transport_.ReportFailure(before.failure);
-    return ok;
+OpResult FlashAccess::CloseBracket(int code, const OpResult& before) {
+    OpResult closed = SendModeCommand(transport_, Flags(), code);
+    if (!closed && !before.ok) transport_.ReportFailure(before.failure);
+    return closed;
 }
 
 OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<uint8_t> in,
@@ -47,7 +45,7 @@ OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<ui
     const uint32_t unit = op == Op::Read ? kFlashReadUnit : op == Op::Program ? kFlashProgramUnit : kFlashEraseUnit;
     if (op == Op::Read && in.size() < RoundUp(length, unit)) return OpResult::Failure("Buffer too small");
     if (op == Op::Program && out.size() < RoundUp(length, unit)) return OpResult::Failure("Buffer too small");
-    if (!Preconditions()) return Failed();
+    if (OpResult ready = Preconditions(); !ready) return ready;
     const uint32_t flags = Flags();
     if (OpResult entered = SendModeCommand(transport_, flags, spi_mode::kEnterFlashAccess); !entered) {
         transport_.CloseDevice();
@@ -78,8 +76,13 @@ OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<ui
         // One step per 512 bytes read or programmed, per 4 KiB erased.
         if (op != Op::Program || offset % 512 == 256) flags_.ProgressCounter.fetch_add(1);
     }
-    if (boot && !CloseBracket(spi_mode::kLockBootArea, result) && result.ok) result = Failed();
-    if (!CloseBracket(spi_mode::kLeaveFlashAccess, result) && result.ok) result = Failed();
+    // A closing bracket's failure counts only when the blocks succeeded.
+    if (boot) {
+        OpResult locked = CloseBracket(spi_mode::kLockBootArea, result);
+        if (!locked && result.ok) result = std::move(locked);
+    }
+    OpResult left = CloseBracket(spi_mode::kLeaveFlashAccess, result);
+    if (!left && result.ok) result = std::move(left);
     transport_.CloseDevice();
     return result;
 }
