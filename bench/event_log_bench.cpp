@@ -29,7 +29,7 @@ struct Bench {
         config.clock = [] { return QDateTime(QDate(2011, 2, 25), QTime(12, 0)); };
         log = std::make_unique<EventLog>(drives, alerts, bar, config);
         for (int i = 0; i < earlierLines; ++i) log->QueueDeviceLine("D1 New Device was found.");
-        log->LogStatusChanges(0x01);
+        log->LogStatusChanges(SlotStatuses(drives, 0x01));
     }
     QTemporaryDir dir;
     DriveTable drives;
@@ -40,7 +40,7 @@ struct Bench {
 
 void BM_PassWithoutChange(benchmark::State& state) {
     Bench b(static_cast<int>(state.range(0)));
-    for (auto _ : state) b.log->LogStatusChanges(0x01);
+    for (auto _ : state) b.log->LogStatusChanges(SlotStatuses(b.drives, 0x01));
 }
 BENCHMARK(BM_PassWithoutChange)->Arg(1000)->Arg(20000);
 
@@ -49,7 +49,7 @@ void BM_PassLoggingProgress(benchmark::State& state) {
     uint8_t percent = 0;
     for (auto _ : state) {
         b.drives.CurrentStatus[0] = testing::Record().diskState(0x22).activity(0x01).progress(percent++ % 99);
-        b.log->LogStatusChanges(0x01);
+        b.log->LogStatusChanges(SlotStatuses(b.drives, 0x01));
     }
     state.counters["lines"] = static_cast<double>(b.log->LineCount());
 }

@@ -46,11 +46,11 @@ struct PollRig {
           page(ProductVariant::Raid, drives, shell, boxes),
           poll(flags, drives, shell, bar,
                StatusPollLinks{
-                   .readStatus = [this](unsigned slot, Block512& b) { return reader.ReadSlot(drives, slot, b); },
+                   .readStatus = [this](unsigned slot, Block512& b) { return reader.ReadSlot(drives, slot, b).ok; },
                    .lastProgress = [this](int slot) { return log.LastProgress(static_cast<unsigned>(slot)); },
-                   .listeners = {[this](const PollRound& round) { log.LogStatusChanges(round.refreshed); },
+                   .listeners = {[this](const PollRound& round) { log.LogStatusChanges(round.records); },
                                  [this](const PollRound& round) {
-                                     if (round.statusPageDue) page.DrawStatusPage(round.forcePage);
+                                     if (round.statusPageDue) page.DrawStatusPage(round.forcePage, round.records);
                                  }},
                }) {
         drives.LogicalDriveCount = detection.EnumerateLogicalDrives();

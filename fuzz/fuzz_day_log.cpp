@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                 .clock = [&] { return now; },
                                 .echo = {},
                                 .problems = {}});
-    log.LogStatusChanges(1);
+    log.LogStatusChanges(SlotStatuses(drives, 1));
 
     const std::vector<std::string> oldLines = SplitLogLines(old.data(), old.size());
     FUZZ_CHECK(log.LineCount() > oldLines.size(), "no lines added");

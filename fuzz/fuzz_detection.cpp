@@ -265,7 +265,7 @@ void RecordSearch(Input& in) {
     FUZZ_CHECK(transport.OpenDevice(1) != kInvalidHandle, "open");
     Block512 buffer{};
     const uint32_t flags = access::kBridgeCdb | (flash.shift ? access::kCdbShift1 : 0) | 1;
-    const bool ok = SearchStatusRecord(transport, flags, buffer);
+    const bool ok = SearchStatusRecord(transport, flags, buffer).ok;
 
     uint32_t r = 0;
     while (r < FlashBridge::kRecords && !flash.written[r]) ++r;

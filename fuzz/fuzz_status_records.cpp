@@ -124,9 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     StatusPollLinks{
                         .readStatus = [&](unsigned, Block512& b) { b = next; return true; },
                         .lastProgress = [&](int slot) { return log.LastProgress(static_cast<unsigned>(slot)); },
-                        .listeners = {[&](const PollRound& round) { log.LogStatusChanges(round.refreshed); },
+                        .listeners = {[&](const PollRound& round) { log.LogStatusChanges(round.records); },
                                       [&](const PollRound& round) {
-                                          if (round.statusPageDue) drawn.push_back(page.DrawStatusPage(round.forcePage));
+                                          if (round.statusPageDue) drawn.push_back(page.DrawStatusPage(round.forcePage, round.records));
                                       }},
                     });
 

@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
                                     .echo = {}, .problems = {}});
         for (const Block512& b : demo.records[0]) {
             drives.CurrentStatus[1] = b;
-            log.LogStatusChanges(1);
+            log.LogStatusChanges(SlotStatuses(drives, 1));
             first = false;
         }
         const std::string day = ReadAll(folder + "/" + QString::fromStdString(LogFileName(now)));

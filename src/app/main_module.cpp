@@ -101,7 +101,9 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       statusPoll_(flags_, drives_, shell_, ports.statusBar,
                   StatusPollLinks{
                       .readStatus =
-                          [this](unsigned slot, Block512& record) { return reader_.ReadSlot(drives_, slot, record); },
+                          [this](unsigned slot, Block512& record) {
+                              return reader_.ReadSlot(drives_, slot, record).ok;  // the transport showed why not
+                          },
                       .lastProgress = [this](int slot) { return eventLog_.LastProgress(static_cast<unsigned>(slot)); },
                       .listeners = {},
                   }),
@@ -151,11 +153,14 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
         if (emailPageView_) emailPageView_();
     };
     // Each poll's round, to each listener once, in this order.
-    statusPoll_.AddListener([this](const PollRound& round) { eventLog_.LogStatusChanges(round.refreshed); });
-    statusPoll_.AddListener([this](const PollRound& round) { UpdateHealth(round.refreshed); });
+    statusPoll_.AddListener([this](const PollRound& round) { eventLog_.LogStatusChanges(round.records); });
+    statusPoll_.AddListener([this](const PollRound& round) { UpdateHealth(round.records); });
     statusPoll_.AddListener([this](const PollRound& round) {
-        if (round.statusPageDue) DrawStatusPage(round.forcePage);
+        if (round.statusPageDue) ShowStatusPage(statusPage_.DrawStatusPage(round.forcePage, round.records));
     });
+    // The state goes out after every poll job, also one that a detection or
+    // maintenance cut short, so that its age tells whether the monitor runs.
+    statusPoll_.AddListenerOfEveryRound([this](const PollRound&) { PublishState(); });
     ConnectTimers();
     mailDelivery_.SetOutcomeListener([this](bool testMail, bool delivered, const std::string& text) {
         if (testMail) desktopAlerts_.TestMailEnded(delivered, text);
@@ -286,12 +291,12 @@ void MainModule::Redetect() { detection_.Redetect(!statusPageDrawn_.load()); }
 
 void MainModule::CommitDetection() {
     detection_.CommitDetection(shell_.Model().firstStatusPending, [this] { ReportPresenceChanges(); });
-    UpdateHealth(0);
+    UpdateHealth({});
     if (detectionListener_) detectionListener_();
 }
 
-void MainModule::UpdateHealth(unsigned refreshed) {
-    for (const RebuildEnd& end : health_.Update(drives_, shell_.Model().deviceChecked, refreshed))
+void MainModule::UpdateHealth(const SlotRecords& polled) {
+    for (const RebuildEnd& end : health_.Update(drives_, shell_.Model().deviceChecked, polled))
         desktopAlerts_.RebuildEnded(end.slot, end.completed);
     if (desktopView_) desktopView_();
 }
@@ -368,18 +373,15 @@ void MainModule::ShowUpgradeFirmware(int slot) {
 
 void MainModule::Dispatch() {
     if (closed_) return;
-    // The state is published after every poll job, also one that a
-    // detection or maintenance cut short and no listener heard.
-    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] {
-        statusPoll_.Run();
-        PublishState();
-    }, .configWrite = [this] {
+    DispatchRefresh(flags_, RefreshJobs{.statusPoll = [this] { statusPoll_.Run(); },
+                                        .configWrite = [this] {
         (void)setupPage_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice));  // the panels tell it
     }});
 }
 
-void MainModule::DrawStatusPage(bool force) {
-    const StatusPageUpdate update = statusPage_.DrawStatusPage(force);
+void MainModule::DrawStatusPage(bool force) { ShowStatusPage(statusPage_.DrawStatusPage(force)); }
+
+void MainModule::ShowStatusPage(const StatusPageUpdate& update) {
     if (!shell_.Model().firstStatusPending) statusPageDrawn_ = true;
     if (statusPageView_) statusPageView_(update);
 }

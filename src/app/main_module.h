@@ -142,13 +142,15 @@ public:
     const HealthBoard& health() const { return health_; }
     void SetDesktopView(std::function<void()> view) { desktopView_ = std::move(view); }
     // After a change no poll follows (both device boxes unchecked).
-    void RefreshDesktop() { UpdateHealth(0); }
+    void RefreshDesktop() { UpdateHealth({}); }
     bool KeepInTray() const { return keepInTray_; }
     // False (and the status bar says why) when the settings file was not written.
     bool SetKeepInTray(bool on);
 
 private:
-    void UpdateHealth(unsigned refreshed);
+    void UpdateHealth(const SlotRecords& polled);
+    // Marks the Status page drawn and hands the redraw to the window.
+    void ShowStatusPage(const StatusPageUpdate& update);
     void Dispatch();  // TRaidThread's job, on the user-interface thread
     void ConnectTimers();
     void RunTimer1(bool on);

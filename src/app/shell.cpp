@@ -2,15 +2,6 @@
 
 namespace kestrel {
 
-std::array<int, kPageCount> PageButtonSlots(unsigned mask) {
-    std::array<int, kPageCount> slots{};
-    int next = 0;
-    for (int i = 0; i < kPageCount; ++i) slots[static_cast<size_t>(i)] = (mask & (1u << i)) ? next++ : -1;
-    return slots;
-}
-
-unsigned PageButtonMask(ProductVariant variant) { return variant == ProductVariant::Hybrid ? 31u : 29u; }
-
 Shell::Shell(ProductVariant variant, DriveTable& drives) : drives_(drives) {
     model_.variant = variant;
     ApplyProductVariant();

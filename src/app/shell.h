@@ -13,22 +13,6 @@
 
 namespace kestrel {
 
-inline constexpr std::array<const char*, kPageCount> kPageCaptions = {"Status", "schedule_backup", "Upgrade",
-                                                                      "E-mail", "About"};
-
-// Bit i of a mask stands for page button i (Status, Setup, Upgrade, E-mail,
-// About). Returns, for each button, the layout slot it takes, or -1 when
-// hidden: shown buttons take the slots in order, leaving no gap.
-std::array<int, kPageCount> PageButtonSlots(unsigned mask);
-unsigned PageButtonMask(ProductVariant variant);
-
-// The window side: applies the model to the controls.
-class ShellView {
-public:
-    virtual ~ShellView() = default;
-    virtual void Sync(const ShellModel& model) = 0;
-};
-
 // Work of other subsystems that navigation triggers; each is set by the
 // composition root once its subsystem exists, and does nothing until then.
 struct ShellHooks {

@@ -15,23 +15,26 @@ Path PathOf(uint32_t flags) {
     return Path::Ata;
 }
 
-// A write refused unsent keeps its own reason in the panel.
-void Fail(Transport& transport, const std::string& text) {
-    if (!transport.WriteRefused()) transport.ReportFailure(text);
+// A write refused unsent keeps its own reason, in the panel and the result.
+OpResult Fail(Transport& transport, const std::string& text) {
+    if (transport.WriteRefused()) return OpResult::Failure(transport.LastFailure());
+    transport.ReportFailure(text);
+    return OpResult::Failure(text);
 }
 
-bool WriteToBlock(Transport& transport, uint32_t block) {
-    if (transport.SendCommandSector(block)) return true;
-    Fail(transport, MailboxErrorText(block, true));
-    return false;
+// A buffer too small for the request fails unsent, and says so only here.
+OpResult TooSmall() { return OpResult::Failure("Buffer too small"); }
+
+OpResult WriteToBlock(Transport& transport, uint32_t block) {
+    if (transport.SendCommandSector(block)) return OpResult::Success();
+    return Fail(transport, MailboxErrorText(block, true));
 }
 
-bool WriteToNumberedBlock(Transport& transport) { return WriteToBlock(transport, transport.NextMailboxBlock()); }
+OpResult WriteToNumberedBlock(Transport& transport) { return WriteToBlock(transport, transport.NextMailboxBlock()); }
 
-bool ReadBlock(Transport& transport, uint32_t block, std::span<uint8_t> buffer) {
-    if (transport.ScsiRead10(transport.Handle(), block, buffer, 1)) return true;
-    Fail(transport, MailboxErrorText(block, false));
-    return false;
+OpResult ReadBlock(Transport& transport, uint32_t block, std::span<uint8_t> buffer) {
+    if (transport.ScsiRead10(transport.Handle(), block, buffer, 1)) return OpResult::Success();
+    return Fail(transport, MailboxErrorText(block, false));
 }
 
 bool VendorAta(Transport& transport, uint8_t feature, std::optional<uint32_t> address) {
@@ -47,12 +50,11 @@ bool VendorAta(Transport& transport, uint8_t feature, std::optional<uint32_t> ad
     return transport.AtaCommand(transport.Handle(), taskfile, {}, 0);
 }
 
-bool Bridge(Transport& transport, uint32_t flags, BridgeKind kind, std::span<uint8_t> buffer, uint32_t address,
-            const char* failure) {
+OpResult Bridge(Transport& transport, uint32_t flags, BridgeKind kind, std::span<uint8_t> buffer, uint32_t address,
+                const char* failure) {
     transport.SetCdbShiftFromFlags(flags);
-    if (transport.BridgeCommand(kind, buffer, address)) return true;
-    Fail(transport, failure);
-    return false;
+    if (transport.BridgeCommand(kind, buffer, address)) return OpResult::Success();
+    return Fail(transport, failure);
 }
 
 struct ModeBytes {
@@ -71,29 +73,26 @@ constexpr ModeBytes kModes[] = {
 
 }  // namespace
 
-bool ReadFlashBlock(Transport& transport, uint32_t flags, uint32_t address, std::span<uint8_t> buffer) {
-    if (buffer.size() < 512) return false;
+OpResult ReadFlashBlock(Transport& transport, uint32_t flags, uint32_t address, std::span<uint8_t> buffer) {
+    if (buffer.size() < 512) return TooSmall();
     switch (PathOf(flags)) {
         case Path::Bridge: return Bridge(transport, flags, BridgeKind::Read, buffer, address, "Read SPI Error USB");
         case Path::Mailbox: {
             CommandSector& sector = transport.Command();
             sector.SetCommand(command::kFlashRead, command::kChipRead);
             sector.SetAddress(address);
-            if (!WriteToNumberedBlock(transport)) return false;
+            if (OpResult sent = WriteToNumberedBlock(transport); !sent) return sent;
             break;
         }
         case Path::Ata:
-            if (!VendorAta(transport, 0x01, address)) {
-                Fail(transport, "VU command 0x88 FEA 0x01 Read Error");
-                return false;
-            }
+            if (!VendorAta(transport, 0x01, address)) return Fail(transport, "VU command 0x88 FEA 0x01 Read Error");
             break;
     }
     return ReadBlock(transport, mailbox::kFlashResult, buffer);
 }
 
-bool ProgramFlashPage(Transport& transport, uint32_t flags, uint32_t address, std::span<const uint8_t> data) {
-    if (data.size() < 256) return false;
+OpResult ProgramFlashPage(Transport& transport, uint32_t flags, uint32_t address, std::span<const uint8_t> data) {
+    if (data.size() < 256) return TooSmall();
     if (PathOf(flags) == Path::Bridge) {
         // The bridge only reads an outgoing buffer.
         std::span<uint8_t> out(const_cast<uint8_t*>(data.data()), 256);
@@ -107,7 +106,7 @@ bool ProgramFlashPage(Transport& transport, uint32_t flags, uint32_t address, st
     return WriteToBlock(transport, mailbox::kCommand);
 }
 
-bool EraseFlashSector(Transport& transport, uint32_t flags, uint32_t address) {
+OpResult EraseFlashSector(Transport& transport, uint32_t flags, uint32_t address) {
     if (PathOf(flags) == Path::Bridge) {
         std::array<uint8_t, 8> reply{};
         return Bridge(transport, flags, BridgeKind::Erase, reply, address, "Erase SPI Error USB");
@@ -118,30 +117,29 @@ bool EraseFlashSector(Transport& transport, uint32_t flags, uint32_t address) {
     return WriteToBlock(transport, mailbox::kCommand);
 }
 
-bool SendModeCommand(Transport& transport, uint32_t flags, int code) {
+OpResult SendModeCommand(Transport& transport, uint32_t flags, int code) {
     switch (PathOf(flags)) {
-        case Path::Bridge: return true;
+        case Path::Bridge: return OpResult::Success();
         case Path::Mailbox:
             for (const ModeBytes& mode : kModes) {
                 if (mode.code != code) continue;
                 transport.Command().SetCommand(mode.commandClass, mode.subCode);
                 return WriteToNumberedBlock(transport);
             }
-            return false;
+            return OpResult::Failure("No such mode code");  // unsent; the panel stays as it was
         case Path::Ata:
-            if (VendorAta(transport, static_cast<uint8_t>(code), std::nullopt)) return true;
+            if (VendorAta(transport, static_cast<uint8_t>(code), std::nullopt)) return OpResult::Success();
             char text[40];
             std::snprintf(text, sizeof text, "VU command 0x88 FEA %02X Error", static_cast<unsigned>(code & 0xFF));
-            Fail(transport, text);
-            return false;
+            return Fail(transport, text);
     }
-    return false;
+    return OpResult::Failure("No such access path");
 }
 
-bool SendControllerCommand(Transport& transport) { return WriteToBlock(transport, mailbox::kCommand); }
+OpResult SendControllerCommand(Transport& transport) { return WriteToBlock(transport, mailbox::kCommand); }
 
-bool SearchStatusRecord(Transport& transport, uint32_t flags, std::span<uint8_t> buffer) {
-    if (buffer.size() < 512) return false;
+OpResult SearchStatusRecord(Transport& transport, uint32_t flags, std::span<uint8_t> buffer) {
+    if (buffer.size() < 512) return TooSmall();
     transport.SetCdbShiftFromFlags(flags);
     constexpr uint32_t kLast = kFlashSize - kStatusRecordStep;
     uint32_t address = kStatusRecordStart;
@@ -157,14 +155,15 @@ bool SearchStatusRecord(Transport& transport, uint32_t flags, std::span<uint8_t>
         address += kStatusRecordStep;
     }
     address -= kStatusRecordStep;
-    return transport.BridgeCommand(BridgeKind::Read, buffer, address);
+    // Said by the caller, which knows what was searched for.
+    if (transport.BridgeCommand(BridgeKind::Read, buffer, address)) return OpResult::Success();
+    return OpResult::Failure("Status record not read");
 }
 
-bool ReadStatusSector(Transport& transport, uint32_t flags, Block512& buffer) {
+OpResult ReadStatusSector(Transport& transport, uint32_t flags, Block512& buffer) {
     if (PathOf(flags) == Path::Bridge) {
-        if (SearchStatusRecord(transport, flags, buffer)) return true;
-        Fail(transport, "Read Error for USB");
-        return false;
+        if (SearchStatusRecord(transport, flags, buffer)) return OpResult::Success();
+        return Fail(transport, "Read Error for USB");
     }
     return ReadBlock(transport, mailbox::kStatus, buffer);
 }

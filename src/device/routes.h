@@ -2,8 +2,8 @@
 // Which requests carry each enclosure operation on each access path, chosen
 // by the enclosure's access flags: bridge CDB (0x20), else SCSI mailbox
 // (0x40), else ATA pass-through. The enclosure's drive must already be open
-// as the transport's common handle; the caller closes it. A failure leaves
-// its text in status-bar panel 4 and returns false; nothing is retried.
+// as the transport's common handle; the caller closes it. A failure shows
+// its text in status-bar panel 4 and returns it; nothing is retried.
 #include <cstdint>
 #include <span>
 
@@ -26,23 +26,23 @@ inline constexpr int kEnterUpgrade = 17;
 }  // namespace spi_mode
 
 // 512 bytes of flash at address into buffer.
-bool ReadFlashBlock(Transport& transport, uint32_t flags, uint32_t address, std::span<uint8_t> buffer);
+[[nodiscard]] OpResult ReadFlashBlock(Transport& transport, uint32_t flags, uint32_t address, std::span<uint8_t> buffer);
 // Programs 256 bytes at address.
-bool ProgramFlashPage(Transport& transport, uint32_t flags, uint32_t address, std::span<const uint8_t> data);
+[[nodiscard]] OpResult ProgramFlashPage(Transport& transport, uint32_t flags, uint32_t address, std::span<const uint8_t> data);
 // Erases the 4096-byte sector at address.
-bool EraseFlashSector(Transport& transport, uint32_t flags, uint32_t address);
+[[nodiscard]] OpResult EraseFlashSector(Transport& transport, uint32_t flags, uint32_t address);
 // Sends an access mode code; over the bridge nothing is sent and it
 // succeeds. On the mailbox path a code outside the table fails unsent.
-bool SendModeCommand(Transport& transport, uint32_t flags, int code);
+[[nodiscard]] OpResult SendModeCommand(Transport& transport, uint32_t flags, int code);
 // Sends the command sector as the caller prepared it (configuration,
 // initialise and rebuild commands) to block 20, on every path.
-bool SendControllerCommand(Transport& transport);
+[[nodiscard]] OpResult SendControllerCommand(Transport& transport);
 // The newest status record over the bridge: walks the record area from
 // 0x78000 in 256-byte steps and reads the last written record. Only the
 // final read decides the outcome.
-bool SearchStatusRecord(Transport& transport, uint32_t flags, std::span<uint8_t> buffer);
+[[nodiscard]] OpResult SearchStatusRecord(Transport& transport, uint32_t flags, std::span<uint8_t> buffer);
 // The StatusSector over the enclosure's path: the record search over the
 // bridge ("Read Error for USB"), else READ(10) of block 33 ("Error code 330").
-bool ReadStatusSector(Transport& transport, uint32_t flags, Block512& buffer);
+[[nodiscard]] OpResult ReadStatusSector(Transport& transport, uint32_t flags, Block512& buffer);
 
 }  // namespace kestrel

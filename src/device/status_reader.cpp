@@ -4,11 +4,12 @@
 
 namespace kestrel {
 
-bool StatusReader::ReadFor(uint32_t accessFlags, Block512& buffer) {
-    if (!transport_.OpenOrReport(static_cast<int>(access::DriveOf(accessFlags)))) return false;
-    const bool ok = ReadStatusSector(transport_, accessFlags, buffer);
+OpResult StatusReader::ReadFor(uint32_t accessFlags, Block512& buffer) {
+    if (OpResult opened = transport_.OpenOrReport(static_cast<int>(access::DriveOf(accessFlags))); !opened)
+        return opened;
+    OpResult read = ReadStatusSector(transport_, accessFlags, buffer);
     transport_.CloseDevice();
-    return ok;
+    return read;
 }
 
 uint32_t StatusReader::TargetFlags(const DriveTable& drives, Situation situation) {
@@ -17,18 +18,18 @@ uint32_t StatusReader::TargetFlags(const DriveTable& drives, Situation situation
     return drives.EnclosureFlags[drives.SelectedEnclosure % DriveTable::kMaxEnclosures];
 }
 
-bool StatusReader::NoEnclosure() {
+OpResult StatusReader::NoEnclosure() {
     transport_.ReportFailure("Device not found!!!");
     transport_.Boxes().Show("No Device found !", "Message");
-    return false;
+    return OpResult::Failure("Device not found!!!");
 }
 
-bool StatusReader::ReadSlot(const DriveTable& drives, unsigned slot, Block512& buffer) {
+OpResult StatusReader::ReadSlot(const DriveTable& drives, unsigned slot, Block512& buffer) {
     if (drives.EnclosureCount == 0) return NoEnclosure();
     return ReadFor(drives.EnclosureFlags[slot % DriveTable::kMaxEnclosures], buffer);
 }
 
-bool StatusReader::ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer) {
+OpResult StatusReader::ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer) {
     if (!situation.detectionRunning && drives.EnclosureCount == 0) return NoEnclosure();
     return ReadFor(TargetFlags(drives, situation), buffer);
 }

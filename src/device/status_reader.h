@@ -16,7 +16,7 @@ public:
     // Reads the status of the enclosure with these access flags. An
     // unopenable drive shows "Invalid Drive". The buffer keeps whatever a
     // failed request left in it.
-    bool ReadFor(uint32_t accessFlags, Block512& buffer);
+    [[nodiscard]] OpResult ReadFor(uint32_t accessFlags, Block512& buffer);
 
     // What the scheduler knows when it asks for a read.
     struct Situation {
@@ -26,19 +26,19 @@ public:
 
     // The whole read of the committed enclosure in slot: with no enclosure,
     // "Device not found!!!" and "No Device found !" and failure.
-    bool ReadSlot(const DriveTable& drives, unsigned slot, Block512& buffer);
+    [[nodiscard]] OpResult ReadSlot(const DriveTable& drives, unsigned slot, Block512& buffer);
 
     // The read as the situation names its enclosure: with no detection
     // running and no enclosure, the texts above and failure; otherwise the
     // locked enclosure while a maintenance operation holds one, the drive
     // being probed while detection runs, else the selected enclosure.
-    bool ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer);
+    [[nodiscard]] OpResult ReadStatus(const DriveTable& drives, Situation situation, Block512& buffer);
 
     // The access flags ReadStatus would use.
     static uint32_t TargetFlags(const DriveTable& drives, Situation situation);
 
 private:
-    bool NoEnclosure();
+    OpResult NoEnclosure();
 
     Transport& transport_;
 };

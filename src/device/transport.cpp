@@ -77,11 +77,11 @@ DeviceHandle Transport::OpenDevice(int driveNumberOrLetter) {
     return handle_;
 }
 
-bool Transport::OpenOrReport(int driveNumberOrLetter) {
-    if (OpenDevice(driveNumberOrLetter) != kInvalidHandle) return true;
+OpResult Transport::OpenOrReport(int driveNumberOrLetter) {
+    if (OpenDevice(driveNumberOrLetter) != kInvalidHandle) return OpResult::Success();
     lastFailure_ = "Invalid Drive";  // a box of its own; the panel keeps its text
     boxes_.Show("Invalid Drive", "");
-    return false;
+    return OpResult::Failure(lastFailure_);
 }
 
 void Transport::ReportFailure(const std::string& text) {
@@ -113,11 +113,11 @@ bool Transport::Admitted(unsigned drive) const {
     return drive < DriveTable::kPhysicalDrives && (admitted_.load() & (1u << drive)) != 0;
 }
 
-bool Transport::OpenForMaintenance(unsigned drive) {
+OpResult Transport::OpenForMaintenance(unsigned drive) {
     if (!Admitted(drive)) {
         ReportFailure(NotSupportedText(drive));
         boxes_.Show(NotSupportedText(drive), "Message");
-        return false;
+        return OpResult::Failure(NotSupportedText(drive));
     }
     return OpenOrReport(static_cast<int>(drive));
 }

@@ -31,6 +31,7 @@
 #include "wire/drive_table.h"
 #include "platform/device_io.h"
 #include "platform/pass_through.h"
+#include "platform/op_result.h"
 #include "platform/user_interface.h"
 
 namespace kestrel {
@@ -73,8 +74,8 @@ public:
     // checks it and closes it. Numbers outside 0..9 and letters outside
     // 'C'..'Z' are refused (invalid handle) without asking the device layer.
     DeviceHandle OpenDevice(int driveNumberOrLetter);
-    // As OpenDevice; on failure shows "Invalid Drive" and returns false.
-    bool OpenOrReport(int driveNumberOrLetter);
+    // As OpenDevice; on failure shows "Invalid Drive" and returns it.
+    [[nodiscard]] OpResult OpenOrReport(int driveNumberOrLetter);
     // Closes the common handle if it is open.
     void CloseDevice();
     DeviceHandle Handle() const { return handle_; }
@@ -120,7 +121,7 @@ public:
     bool Admitted(unsigned drive) const;
     // As OpenOrReport, for an operation that will write: a drive not admitted
     // is refused before it is opened, with the reason in panel 4 and a box.
-    bool OpenForMaintenance(unsigned drive);
+    [[nodiscard]] OpResult OpenForMaintenance(unsigned drive);
     // The last request was a write refused unsent; its reason is in panel 4.
     bool WriteRefused() const { return writeRefused_; }
 

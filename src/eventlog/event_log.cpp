@@ -93,7 +93,7 @@ void EventLog::RememberDiskStates(unsigned limit) {
         if (const std::optional<EnclosureStatus> s = StatusOf(i)) events_.SetLastDiskState(i, s->diskState);
 }
 
-void EventLog::LogStatusChanges(uint8_t mask) {
+void EventLog::LogStatusChanges(const SlotRecords& polled) {
     const uint64_t revisionBefore = revision_;
     const unsigned limit = std::min(drives_.EnclosureCount, kMaxLoggedEnclosures);
     passTime_ = config_.clock();
@@ -119,11 +119,10 @@ void EventLog::LogStatusChanges(uint8_t mask) {
         RememberDiskStates(limit);
     }
 
-    auto refreshed = [&](unsigned i) { return (mask >> i) & 1u; };
+    const unsigned polledLimit = std::min(limit, static_cast<unsigned>(polled.size()));
     if (headerDue) {
-        for (unsigned i = 0; i < limit; ++i) {
-            if (!refreshed(i)) continue;
-            const std::optional<EnclosureStatus> s = StatusOf(i);
+        for (unsigned i = 0; i < polledLimit; ++i) {
+            const std::optional<EnclosureStatus>& s = polled[i];
             if (!s) continue;
             for (std::string& line : logtext::DeviceBlock(i, drives_.IdentifyOfSlot(i), *s)) Append(std::move(line));
         }
@@ -141,9 +140,8 @@ void EventLog::LogStatusChanges(uint8_t mask) {
     }
 
     const StatusEvents::Emit emit = [this](std::string line) { Append(std::move(line)); };
-    for (unsigned i = 0; i < limit; ++i) {
-        if (!refreshed(i)) continue;
-        const std::optional<EnclosureStatus> s = StatusOf(i);
+    for (unsigned i = 0; i < polledLimit; ++i) {
+        const std::optional<EnclosureStatus>& s = polled[i];
         if (!s) continue;
         changed |= events_.Apply(i, *s, !headerDue, ts, emit);
     }

@@ -61,9 +61,8 @@ class EventLog {
 public:
     EventLog(const DriveTable& drives, AlertSink& alerts, StatusBar& statusBar, EventLogConfig config);
 
-    // The pass: bit i of mask is set for each enclosure index whose status
-    // the poll has just refreshed.
-    void LogStatusChanges(uint8_t mask);
+    // The pass over the records the poll has just read (slot i's, if read).
+    void LogStatusChanges(const SlotRecords& polled);
 
     // Device presence lines, stamped and written by the next pass after the
     // start-up phase.

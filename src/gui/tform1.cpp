@@ -118,7 +118,7 @@ void SetText(QLineEdit* edit, const std::string& text) {
 
 }  // namespace
 
-TForm1::TForm1(const Options& options, ProductVariant variant, DeviceIoChoice devices, ComSetup::Security security) {
+TForm1::TForm1() {
     setObjectName("Form1");
     setWindowTitle("RAID GUI");
     BuildWidgets();
@@ -126,9 +126,11 @@ TForm1::TForm1(const Options& options, ProductVariant variant, DeviceIoChoice de
     statusBarPort_ = std::make_unique<WidgetStatusBar>(StatusBar1);
     for (QLabel* panel : StatusBar1->findChildren<QLabel*>()) panel->installEventFilter(this);
     messagePort_ = std::make_unique<WidgetMessageBoxes>(this);
-    module_ = std::make_unique<MainModule>(options, variant, UiPorts{*messagePort_, *statusBarPort_},
-                                           std::move(devices), security);
-    module_->shell().SetView(this);
+}
+
+void TForm1::Start(WindowModule& module) {
+    module_ = &module;
+    module_->SetShellView(this);
     module_->SetStatusPageView([this](const StatusPageUpdate& u) { ApplyStatusPage(u); });
     ConnectHandlers();
     // Fixed size, single border, minimise but no maximise.
@@ -163,7 +165,7 @@ TForm1::TForm1(const Options& options, ProductVariant variant, DeviceIoChoice de
     const QIcon icon(":/assets/icon.png");
     setWindowIcon(icon);
     QApplication::setWindowIcon(icon);
-    const int hintPause = ScaledMs(kHintHidePauseMs, options.timeScale);
+    const int hintPause = ScaledMs(kHintHidePauseMs, module_->TimeScale());
     for (QWidget* w : findChildren<QWidget*>()) w->setToolTipDuration(hintPause);
     if (!module_->ComReady()) return;
     module_->SetCloseRequest([this] { Quit(); });
@@ -189,14 +191,14 @@ TForm1::TForm1(const Options& options, ProductVariant variant, DeviceIoChoice de
 }
 
 void TForm1::UpdateDesktop() {
-    MainModule& m = *module_;
+    WindowModule& m = *module_;
     const bool mailNotSetUp = m.desktopAlerts().MailNotSetUp();
-    tray_->Update(m.health(), m.shell().Model().caption.empty() ? m.shell().Model().baseTitle : m.shell().Model().caption,
-                  mailNotSetUp, DesktopAlerts::MailsWaitingLine(m.mailDelivery().MailsWaiting()));
+    tray_->Update(m.health(), m.Model().caption.empty() ? m.Model().baseTitle : m.Model().caption,
+                  mailNotSetUp, DesktopAlerts::MailsWaitingLine(m.MailsWaiting()));
     EmailMark->setVisible(mailNotSetUp);
     pageButtons[kPageEmail]->setToolTip(mailNotSetUp ? "Mail not set up: alerts go to the desktop only" : QString());
     // The disks' light comes on once the enclosures have been detected.
-    const ShellModel& shell = m.shell().Model();
+    const ShellModel& shell = m.Model();
     const bool lit = shell.deviceBoxVisible[0] || shell.deviceBoxVisible[1];
     if (lit != disksLit_) {
         disksLit_ = lit;
@@ -218,13 +220,16 @@ void TForm1::ShowFromTray() {
     activateWindow();
 }
 
-TForm1::~TForm1() {
-    // The module outlives no widget it reports to.
+TForm1::~TForm1() { Detach(); }
+
+void TForm1::Detach() {
+    // The module reports to no widget after this.
+    if (!module_) return;
     module_->SetDesktopView(nullptr);
     module_->desktopAlerts().SetFallback(nullptr);
-    module_->shell().SetView(nullptr);
+    module_->SetShellView(nullptr);
     module_->SetStatusPageView(nullptr);
-    module_.reset();
+    module_ = nullptr;
 }
 
 void TForm1::BuildWidgets() {
@@ -758,16 +763,14 @@ void TForm1::AddPressedLook(PictureButton* button) {
 }
 
 void TForm1::ConnectHandlers() {
-    Shell& shell = module_->shell();
-    connect(pageButtons[kPageStatus], &PictureButton::clicked, this, [&shell] { shell.Image_StsClick(); });
-    connect(pageButtons[kPageSetup], &PictureButton::clicked, this, [&shell] { shell.Image_SetupClick(); });
-    connect(pageButtons[kPageUpgrade], &PictureButton::clicked, this, [&shell] { shell.Image_FWUpgClick(); });
-    connect(pageButtons[kPageEmail], &PictureButton::clicked, this, [&shell] { shell.Image_EmailClick(); });
-    connect(pageButtons[kPageAbout], &PictureButton::clicked, this, [&shell] { shell.Image_AboutClick(); });
-    connect(Image0_D1, &PictureButton::clicked, this, [&shell] { shell.Image0_D1Click(); });
-    connect(Image0_D2, &PictureButton::clicked, this, [&shell] { shell.Image0_D2Click(); });
-    connect(Image2_D1, &PictureButton::clicked, this, [&shell] { shell.Image2_D1Click(); });
-    connect(Image2_D2, &PictureButton::clicked, this, [&shell] { shell.Image2_D2Click(); });
+    WindowModule& shell = *module_;
+    for (int page = 0; page < kPageCount; ++page)
+        connect(pageButtons[static_cast<size_t>(page)], &PictureButton::clicked, this,
+                [&shell, page] { shell.PageClick(page); });
+    connect(Image0_D1, &PictureButton::clicked, this, [&shell] { shell.StatusPageDeviceClick(0); });
+    connect(Image0_D2, &PictureButton::clicked, this, [&shell] { shell.StatusPageDeviceClick(1); });
+    connect(Image2_D1, &PictureButton::clicked, this, [&shell] { shell.UpgradePageDeviceClick(0); });
+    connect(Image2_D2, &PictureButton::clicked, this, [&shell] { shell.UpgradePageDeviceClick(1); });
     connect(CheckBox1, &QCheckBox::clicked, this, [&shell](bool checked) { shell.SetDeviceChecked(0, checked); });
     connect(CheckBox3, &QCheckBox::clicked, this, [&shell](bool checked) { shell.SetDeviceChecked(1, checked); });
     for (PictureButton* button : {Image3_OK, Image3_Ignore, Image0_Log, Image2_Load, Image2_Upgrade, Image1_Set})
@@ -794,7 +797,7 @@ void TForm1::Image0_LogClick() {
         TForm5 viewer(LogViewerLinks{.log = module_->eventLog(),
                                      .monitoringActive =
                                          [&flags] { return (flags.RefreshFlags.load() & refresh::kMonitoring) != 0; },
-                                     .timeScale = module_->options().timeScale,
+                                     .timeScale = module_->TimeScale(),
                                      .messages = *messagePort_},
                       this);
         viewer.exec();
@@ -909,6 +912,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // system; the program's own closes, SIGTERM among them, still end it)
     // hides the window and the monitor stays in the tray, where a tray host
     // holds the icon, or nothing would be left to bring it back.
+    if (!module_) return;  // never started, or its module has gone
     if (!quitting_ && event->spontaneous() && module_->KeepInTray() && TrayAvailable()) {
         event->ignore();
         // A box closed while the window is hidden must not end the program.
@@ -941,11 +945,18 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if ((watched == StatusBar1 || watched->parent() == StatusBar1) && event->type() == QEvent::MouseButtonDblClick) {
+    if (module_ && (watched == StatusBar1 || watched->parent() == StatusBar1) &&
+        event->type() == QEvent::MouseButtonDblClick) {
         module_->StatusBar1DblClick();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+std::unique_ptr<QCoreApplication> MakeWindowApplication(int& argc, char** argv) {
+    auto app = std::make_unique<QApplication>(argc, argv);
+    app->setApplicationDisplayName(QString());
+    return app;
 }
 
 }  // namespace kestrel

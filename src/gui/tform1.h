@@ -1,6 +1,7 @@
 #pragma once
 // The main window: owns the widgets, named as the controls they stand for,
-// and forwards its handlers to the main module's widget-free behaviour.
+// and forwards its handlers to the widget-free behaviour the programs'
+// composition root gives it (WindowModule).
 #include <QCheckBox>
 #include <QLabel>
 #include <QMainWindow>
@@ -8,12 +9,13 @@
 #include <array>
 #include <memory>
 
-#include "app/main_module.h"
 #include "gui/picture_button.h"
 #include "gui/tray_icon.h"
 #include "gui/widget_ui.h"
+#include "gui/window_module.h"
 #include "monitor/status_page.h"
 
+class QCoreApplication;
 class QFrame;
 class QLineEdit;
 class QProgressBar;
@@ -27,15 +29,19 @@ namespace kestrel {
 class TForm1 : public QMainWindow, public ShellView {
     Q_OBJECT
 public:
-    // security: tests may make the start-up security call fail.
-    TForm1(const Options& options, ProductVariant variant, DeviceIoChoice devices,
-           ComSetup::Security security = ComSetup::Security::Succeeds);
+    // Builds the widgets; nothing runs until Start.
+    TForm1();
+    ~TForm1() override;
+    // Where the module behind the window shows boxes and status bar texts.
+    MessageBoxes& messagePort() { return *messagePort_; }
+    StatusBar& statusBarPort() { return *statusBarPort_; }
+    // Connects the controls to module and runs the creation handler. The
+    // module outlives the window's use of it: Detach ends that use.
+    void Start(WindowModule& module);
+    void Detach();
     // False when start-up failed ("CoInitializeSecurity error!" was shown):
     // the program ends without running.
     bool Started() const { return started_; }
-    ~TForm1() override;
-
-    MainModule& module() { return *module_; }
     void Sync(const ShellModel& model) override;
     // Applies what a status page redraw decided; untouched fields stay.
     void ApplyStatusPage(const StatusPageUpdate& update);
@@ -205,7 +211,7 @@ private:
     std::array<QPoint, kPageCount> pageButtonSlots_{};
     std::unique_ptr<WidgetStatusBar> statusBarPort_;
     std::unique_ptr<WidgetMessageBoxes> messagePort_;
-    std::unique_ptr<MainModule> module_;
+    WindowModule* module_ = nullptr;
     std::unique_ptr<TrayIcon> tray_;
     bool started_ = false;
     bool logViewerOpen_ = false;
@@ -213,5 +219,8 @@ private:
     bool trayHintShown_ = false;  // the first hide to the tray says so
     bool disksLit_ = false;
 };
+
+// The application object the window needs, made before the window.
+std::unique_ptr<QCoreApplication> MakeWindowApplication(int& argc, char** argv);
 
 }  // namespace kestrel

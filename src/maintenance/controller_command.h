@@ -14,7 +14,8 @@ namespace kestrel {
 // controller (else "Physical drive N is not a supported enclosure; ..."),
 // the slot's drive opens ("Invalid Drive"). Then writes the
 // sealed sector ("Error code 201" when that fails) and closes the drive.
-bool SendControllerCommandTo(Transport& transport, const DriveTable& drives, const ShellModel& window,
+// The result carries the text shown.
+[[nodiscard]] OpResult SendControllerCommandTo(Transport& transport, const DriveTable& drives, const ShellModel& window,
                              unsigned slot);
 
 }  // namespace kestrel

@@ -44,7 +44,7 @@ constexpr int kInitializeStepCount = 8;
 
 }  // namespace
 
-bool DiskOperations::SendDiskCommand(uint8_t code, uint8_t argument) {
+OpResult DiskOperations::SendDiskCommand(uint8_t code, uint8_t argument) {
     CommandSector& sector = transport_.Command();
     sector.SetCommand(command::kDiskCommand, code);
     sector.bytes[command::kAddress] = argument;
@@ -57,8 +57,8 @@ bool DiskOperations::Busy() const {
 }
 
 OpResult DiskOperations::RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure) {
-    const bool ok = SendDiskCommand(code, argument);
     // A transport failure's own text is replaced by the step's.
+    const bool ok = SendDiskCommand(code, argument).ok;
     ports_.bar.SetPanel(kErrorPanel, ok ? success : failure);
     return ok ? OpResult::Success() : OpResult::Failure(failure);
 }

@@ -53,7 +53,7 @@ public:
 
     // Sets bytes 2..4 of the command sector (the rest stays as the last
     // command left it) and sends it to the locked enclosure.
-    bool SendDiskCommand(uint8_t code, uint8_t argument);
+    [[nodiscard]] OpResult SendDiskCommand(uint8_t code, uint8_t argument);
 
     // Set on the Initialize sub-page: asks first (default No), then runs the
     // eight steps on the enclosure in slot (the Status page's).

@@ -8,38 +8,36 @@ uint32_t RoundUp(uint32_t length, uint32_t unit) { return (length + unit - 1) / 
 
 }  // namespace
 
-bool FlashAccess::Preconditions() {
+OpResult FlashAccess::Preconditions() {
     if (drives_.EnclosureCount == 0) {
         transport_.ReportFailure("Device not found!!!");
         transport_.Boxes().Show("No Device found !", "Message");
-        return false;
+        return OpResult::Failure("Device not found!!!");
     }
     if (drives_.LockedEnclosure >= drives_.EnclosureCount) {
         transport_.ReportFailure("No Upgrade Mode!!!");
         transport_.Boxes().Show("No Upgrade Mode !", "Message");
-        return false;
+        return OpResult::Failure("No Upgrade Mode!!!");
     }
     return transport_.OpenForMaintenance(access::DriveOf(Flags()));
 }
 
 OpResult FlashAccess::SetSpiMode(int code) {
     if (code != spi_mode::kEnterUpgrade && code != spi_mode::kLeaveUpgrade)
-        return SendModeCommand(transport_, Flags(), code) ? OpResult::Success() : Failed();
-    if (drives_.EnclosureCount == 0 || drives_.LockedEnclosure >= drives_.EnclosureCount) {
-        Preconditions();  // says why, and fails
-        return Failed();
-    }
+        return SendModeCommand(transport_, Flags(), code);
+    if (drives_.EnclosureCount == 0 || drives_.LockedEnclosure >= drives_.EnclosureCount)
+        return Preconditions();  // says why, and fails
     if (Flags() & access::kBridgeCdb) return OpResult::Success();
-    if (!Preconditions()) return Failed();
-    const OpResult result = SendModeCommand(transport_, Flags(), code) ? OpResult::Success() : Failed();
+    if (OpResult ready = Preconditions(); !ready) return ready;
+    OpResult result = SendModeCommand(transport_, Flags(), code);
     transport_.CloseDevice();
     return result;
 }
 
-bool FlashAccess::CloseBracket(int code, const OpResult& before) {
-    const bool ok = SendModeCommand(transport_, Flags(), code);
-    if (!ok && !before.ok) transport_.ReportFailure(before.failure);
-    return ok;
+OpResult FlashAccess::CloseBracket(int code, const OpResult& before) {
+    OpResult closed = SendModeCommand(transport_, Flags(), code);
+    if (!closed && !before.ok) transport_.ReportFailure(before.failure);
+    return closed;
 }
 
 OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<uint8_t> in,
@@ -47,16 +45,16 @@ OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<ui
     const uint32_t unit = op == Op::Read ? kFlashReadUnit : op == Op::Program ? kFlashProgramUnit : kFlashEraseUnit;
     if (op == Op::Read && in.size() < RoundUp(length, unit)) return OpResult::Failure("Buffer too small");
     if (op == Op::Program && out.size() < RoundUp(length, unit)) return OpResult::Failure("Buffer too small");
-    if (!Preconditions()) return Failed();
+    if (OpResult ready = Preconditions(); !ready) return ready;
     const uint32_t flags = Flags();
-    if (!SendModeCommand(transport_, flags, spi_mode::kEnterFlashAccess)) {
+    if (OpResult entered = SendModeCommand(transport_, flags, spi_mode::kEnterFlashAccess); !entered) {
         transport_.CloseDevice();
-        return Failed();
+        return entered;
     }
     // Reads never open the boot area; programs and erases starting in it do.
     const bool boot = op != Op::Read && address < kBootAreaEnd;
-    if (boot && !SendModeCommand(transport_, flags, spi_mode::kUnlockBootArea)) {
-        const OpResult unlock = Failed();
+    if (OpResult unlock = boot ? SendModeCommand(transport_, flags, spi_mode::kUnlockBootArea) : OpResult::Success();
+        !unlock) {
         (void)CloseBracket(spi_mode::kLeaveFlashAccess, unlock);  // the unlock's failure is the one told
         transport_.CloseDevice();
         return unlock;
@@ -65,21 +63,26 @@ OpResult FlashAccess::Run(Op op, uint32_t address, uint32_t length, std::span<ui
     for (uint32_t offset = 0; offset < length; offset += unit) {
         const uint32_t a = address + offset;
         if (letEventsRun_) letEventsRun_();
-        bool ok = true;
+        OpResult step = OpResult::Success();
         switch (op) {
-            case Op::Read: ok = ReadFlashBlock(transport_, flags, a, in.subspan(offset, unit)); break;
-            case Op::Program: ok = ProgramFlashPage(transport_, flags, a, out.subspan(offset, unit)); break;
-            case Op::Erase: ok = EraseFlashSector(transport_, flags, a); break;
+            case Op::Read: step = ReadFlashBlock(transport_, flags, a, in.subspan(offset, unit)); break;
+            case Op::Program: step = ProgramFlashPage(transport_, flags, a, out.subspan(offset, unit)); break;
+            case Op::Erase: step = EraseFlashSector(transport_, flags, a); break;
         }
-        if (!ok) {
-            result = Failed();
+        if (!step) {
+            result = std::move(step);
             break;
         }
         // One step per 512 bytes read or programmed, per 4 KiB erased.
         if (op != Op::Program || offset % 512 == 256) flags_.ProgressCounter.fetch_add(1);
     }
-    if (boot && !CloseBracket(spi_mode::kLockBootArea, result) && result.ok) result = Failed();
-    if (!CloseBracket(spi_mode::kLeaveFlashAccess, result) && result.ok) result = Failed();
+    // A closing bracket's failure counts only when the blocks succeeded.
+    if (boot) {
+        OpResult locked = CloseBracket(spi_mode::kLockBootArea, result);
+        if (!locked && result.ok) result = std::move(locked);
+    }
+    OpResult left = CloseBracket(spi_mode::kLeaveFlashAccess, result);
+    if (!left && result.ok) result = std::move(left);
     transport_.CloseDevice();
     return result;
 }

@@ -47,11 +47,12 @@ public:
 private:
     enum class Op { Read, Program, Erase };
     OpResult Run(Op op, uint32_t address, uint32_t length, std::span<uint8_t> in, std::span<const uint8_t> out);
-    bool Preconditions();
-    OpResult Failed() const { return OpResult::Failure(transport_.LastFailure()); }
+    // An enclosure is locked for the operation and its drive opens; the
+    // failure says which check failed.
+    OpResult Preconditions();
     // A closing bracket sent after a failed block: the block's failure text
     // stays on the panel.
-    bool CloseBracket(int code, const OpResult& before);
+    OpResult CloseBracket(int code, const OpResult& before);
     uint32_t Flags() const { return drives_.EnclosureFlags[drives_.LockedEnclosure % DriveTable::kMaxEnclosures]; }
 
     Transport& transport_;

@@ -104,9 +104,9 @@ void SetupPage::OptionBoxClick() {
     flags_.RequestRefresh(refresh::kConfigWrite);
 }
 
-bool SetupPage::SendSettingsCommand(unsigned slot) {
+OpResult SetupPage::SendSettingsCommand(unsigned slot) {
     const ShellModel& m = window_.Model();
-    if (drives_.IsLocked() || m.slotSwitching) return false;
+    if (drives_.IsLocked() || m.slotSwitching) return OpResult::Failure("An operation holds the enclosures");
     if (drives_.EnclosureCount > 0) drives_.SelectedEnclosure = slot;
     CommandSector& sector = transport_.Command();
     sector.SetCommand(command::kConfiguration, 0);

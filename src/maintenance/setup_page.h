@@ -74,7 +74,7 @@ public:
 
     // Run by the monitoring worker for RefreshFlags bit 1, for the Status
     // page's enclosure (slot).
-    bool SendSettingsCommand(unsigned slot);
+    [[nodiscard]] OpResult SendSettingsCommand(unsigned slot);
 
 private:
     void Changed() {

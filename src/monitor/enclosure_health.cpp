@@ -71,7 +71,7 @@ std::string SensorAlarmLine(const EnclosureHealth& h) {
 }
 
 std::vector<RebuildEnd> HealthBoard::Update(const DriveTable& drives, const std::array<bool, 2>& monitored,
-                                            unsigned refreshed) {
+                                            const SlotRecords& polled) {
     std::vector<RebuildEnd> ended;
     const unsigned count = std::min(drives.EnclosureCount, kSlots);
     if (drives.EnclosureCount > lastCount_) gone_.clear();
@@ -83,14 +83,14 @@ std::vector<RebuildEnd> HealthBoard::Update(const DriveTable& drives, const std:
             rebuilding_[slot] = false;
             continue;
         }
-        if (refreshed & (1u << slot)) read_[slot] = true;
+        if (polled[slot]) read_[slot] = true;
         HealthRow row;
         row.slot = static_cast<int>(slot);
         row.label = SlotLabel(row.slot);
         row.monitored = monitored[slot];
         row.known = read_[slot] && row.monitored;
         if (row.known) {
-            row.health = ReadHealth(SlotStatus(drives, slot));
+            row.health = ReadHealth(polled[slot] ? *polled[slot] : SlotStatus(drives, slot));
             if (rebuilding_[slot] && !row.health.rebuilding)
                 ended.push_back({row.slot, row.health.bothDisksPresent && row.health.state != HealthState::Failed});
             rebuilding_[slot] = row.health.rebuilding;

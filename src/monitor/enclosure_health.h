@@ -62,10 +62,11 @@ struct RebuildEnd {
 // rebuild's end is reported once.
 class HealthBoard {
 public:
-    // After a status poll: bit i of refreshed is set for each slot whose
-    // record was just read. monitored: the device boxes.
+    // After a status poll: polled holds the records just read; the other
+    // known slots keep what was read of them before. monitored: the device
+    // boxes.
     std::vector<RebuildEnd> Update(const DriveTable& drives, const std::array<bool, 2>& monitored,
-                                   unsigned refreshed = 0);
+                                   const SlotRecords& polled = {});
     // The enclosure in slot went away (its removal alert was raised).
     void EnclosureRemoved(int slot);
 

@@ -10,13 +10,13 @@ StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, WindowS
                        StatusPageLinks links)
     : variant_(variant), drives_(drives), shell_(shell), messages_(messages), links_(std::move(links)) {}
 
-StatusPageUpdate StatusPage::DrawStatusPage(bool force) {
+StatusPageUpdate StatusPage::DrawStatusPage(bool force, const SlotRecords& polled) {
     StatusPageUpdate u;
     ShellModel& model = shell_.Model();
     if (!model.deviceChecked[0] && !model.deviceChecked[1]) return u;
     u.result = 0;
     const unsigned slot = static_cast<unsigned>(model.statusPageDevice);
-    const EnclosureStatus s = SlotStatus(drives_, slot);
+    const EnclosureStatus s = slot < polled.size() && polled[slot] ? *polled[slot] : SlotStatus(drives_, slot);
     const unsigned drive = drives_.DriveOfSlot(slot);
     const bool switched = model.statusPageDevice != shownSlot_ || drive != shownDrive_;
     if (switched) {

@@ -58,7 +58,9 @@ public:
     StatusPage(ProductVariant variant, const DriveTable& drives, WindowState& shell, MessageBoxes& messages,
                StatusPageLinks links = {});
 
-    StatusPageUpdate DrawStatusPage(bool force);
+    // polled: a poll's records; the page draws its slot's from there when
+    // the poll read it, else the slot's current record.
+    StatusPageUpdate DrawStatusPage(bool force, const SlotRecords& polled = {});
 
     // The hidden "Buzzer Mute" and "Auto Scan" boxes.
     bool BuzzerMute() const { return buzzerMute_; }

@@ -24,10 +24,12 @@ StatusPoll::StatusPoll(SchedulerFlags& flags, DriveTable& drives, WindowState& s
     : flags_(flags), drives_(drives), shell_(shell), bar_(bar), links_(std::move(links)) {}
 
 void StatusPoll::Run() {
-    if (flags_.DetectCountdown.load() || flags_.Probing.load() || flags_.MaintenanceBusy.load()) return;
+    PollRound cut;
+    cut.cutShort = true;
+    if (flags_.DetectCountdown.load() || flags_.Probing.load() || flags_.MaintenanceBusy.load()) return Tell(cut);
     uint8_t refreshed = 0;
     for (unsigned slot = 0; slot < 2; ++slot) {
-        if (flags_.MaintenanceBusy.load()) return;
+        if (flags_.MaintenanceBusy.load()) return Tell(cut);
         // Ticked again (by the user or a new detection): monitored as any.
         if (shell_.Model().deviceChecked[slot]) droppedOut_[slot] = false;
         if (slot >= drives_.EnclosureCount || !shell_.Model().deviceChecked[slot] || slot == drives_.LockedEnclosure)
@@ -56,11 +58,17 @@ void StatusPoll::Run() {
     }
     PollRound round;
     round.refreshed = refreshed;
-    for (unsigned slot = 0; slot < 2; ++slot)
-        if (refreshed & (1u << slot)) round.records[slot] = SlotStatus(drives_, slot);
+    round.records = SlotStatuses(drives_, refreshed);
     round.statusPageDue = refreshed && shell_.Model().currentPage == kPageStatus;
     round.forcePage = shell_.Model().firstStatusPending;
-    for (const PollListener& listener : links_.listeners)
+    Tell(round);
+}
+
+void StatusPoll::Tell(const PollRound& round) const {
+    if (!round.cutShort)
+        for (const PollListener& listener : links_.listeners)
+            if (listener) listener(round);
+    for (const PollListener& listener : everyRound_)
         if (listener) listener(round);
 }
 

@@ -24,6 +24,9 @@ struct PollRound {
     // forced while its first draw is pending.
     bool statusPageDue = false;
     bool forcePage = false;
+    // A detection or maintenance stopped the poll: nothing above counts.
+    // Only listeners that asked for them hear such rounds.
+    bool cutShort = false;
 };
 using PollListener = std::function<void(const PollRound&)>;
 
@@ -53,11 +56,16 @@ public:
     bool DroppedOut(unsigned slot) const { return slot < 2 && droppedOut_[slot]; }
     // Adds a listener after those already there.
     void AddListener(PollListener listener) { links_.listeners.push_back(std::move(listener)); }
+    // Adds a listener that also hears the rounds a detection or maintenance
+    // cut short (PollRound::cutShort), after every other listener.
+    void AddListenerOfEveryRound(PollListener listener) { everyRound_.push_back(std::move(listener)); }
 
 private:
     // Step 7: keep the record unless it is garbage; returns nothing, the slot
     // counts as refreshed either way.
     void Accept(unsigned slot, Block512& record);
+    // Hands the round to the listeners that hear it.
+    void Tell(const PollRound& round) const;
 
     SchedulerFlags& flags_;
     DriveTable& drives_;
@@ -65,6 +73,7 @@ private:
     StatusBar& bar_;
     StatusPollLinks links_;
     std::array<bool, 2> droppedOut_{};
+    std::vector<PollListener> everyRound_;
 };
 
 // What Timer2 does on each tick.

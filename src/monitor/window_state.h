@@ -12,6 +12,19 @@ namespace kestrel {
 
 enum Page : int { kPageStatus = 0, kPageSetup = 1, kPageUpgrade = 2, kPageEmail = 3, kPageAbout = 4 };
 inline constexpr int kPageCount = 5;
+inline constexpr std::array<const char*, kPageCount> kPageCaptions = {"Status", "schedule_backup", "Upgrade",
+                                                                      "E-mail", "About"};
+
+// Bit i of a mask stands for page button i (Status, Setup, Upgrade, E-mail,
+// About). Returns, for each button, the layout slot it takes, or -1 when
+// hidden: shown buttons take the slots in order, leaving no gap.
+inline std::array<int, kPageCount> PageButtonSlots(unsigned mask) {
+    std::array<int, kPageCount> slots{};
+    int next = 0;
+    for (int i = 0; i < kPageCount; ++i) slots[static_cast<size_t>(i)] = (mask & (1u << i)) ? next++ : -1;
+    return slots;
+}
+inline unsigned PageButtonMask(ProductVariant variant) { return variant == ProductVariant::Hybrid ? 31u : 29u; }
 
 // What a maintenance operation shows: the Upgrade page's caption, step
 // panel and progress bar, and the device boxes it disables.
@@ -59,6 +72,13 @@ struct ShellModel {
     bool detectTextVisible = true;
     bool slotSwitching = false;
     MaintenanceView maintenance;
+};
+
+// The window side: applies the model to the controls.
+class ShellView {
+public:
+    virtual ~ShellView() = default;
+    virtual void Sync(const ShellModel& model) = 0;
 };
 
 class WindowState {

@@ -111,6 +111,14 @@ EnclosureStatus SlotStatus(const DriveTable& drives, unsigned slot) {
     return DecodeStatus(drives.StatusOfSlot(slot), SlotCapabilities(drives, slot));
 }
 
+SlotRecords SlotStatuses(const DriveTable& drives, unsigned mask) {
+    SlotRecords records;
+    for (unsigned slot = 0; slot < records.size(); ++slot)
+        if ((mask >> slot) & 1u && drives.DriveOfSlot(slot) < static_cast<unsigned>(DriveTable::kPhysicalDrives))
+            records[slot] = SlotStatus(drives, slot);
+    return records;
+}
+
 uint8_t DiskStateOf(const Block512& record) { return record[st::kDiskState]; }
 
 uint8_t ConfigVersionOf(const Block512& record) { return record[st::kConfigVersion]; }

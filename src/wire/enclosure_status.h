@@ -110,6 +110,12 @@ EnclosureStatus DecodeStatus(const Block512& record, FirmwareCapabilities capabi
 // firmware capabilities (from its own identify block).
 EnclosureStatus SlotStatus(const DriveTable& drives, unsigned slot);
 FirmwareCapabilities SlotCapabilities(const DriveTable& drives, unsigned slot);
+// A poll's records of slots 0 and 1: the decoded record of each slot that
+// was read, nothing for the others.
+using SlotRecords = std::array<std::optional<EnclosureStatus>, 2>;
+// The current records of the slots in mask (bit i: slot i), decoded; a slot
+// with no drive behind it has none.
+SlotRecords SlotStatuses(const DriveTable& drives, unsigned mask);
 // The firmware revision of a committed slot's identify block (8 characters).
 std::string SlotRevision(const DriveTable& drives, unsigned slot);
 

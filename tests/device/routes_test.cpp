@@ -107,7 +107,7 @@ TEST_F(RoutesTest, ProgramOnlyClearsBitsAndEraseRestores) {
     high.fill(0xF0);
     for (const Path& p : kPaths) {
         Open(p);
-        SendModeCommand(transport_, p.flags, spi_mode::kEnterFlashAccess);
+        (void)SendModeCommand(transport_, p.flags, spi_mode::kEnterFlashAccess);  // prepares the mode checked below
         const uint32_t at = 0x40000;
         ASSERT_TRUE(EraseFlashSector(transport_, p.flags, at)) << p.name;
         ASSERT_TRUE(ProgramFlashPage(transport_, p.flags, at, low)) << p.name;
@@ -141,7 +141,7 @@ TEST_F(RoutesTest, BootAreaAndFlashModeGuardTheMailboxPaths) {
         Open(p);
         EXPECT_FALSE(EraseFlashSector(transport_, p.flags, 0x20000)) << "outside flash access mode";
         EXPECT_EQ(bar_.Panel(kErrorPanel), "Error code 201");
-        SendModeCommand(transport_, p.flags, spi_mode::kEnterFlashAccess);
+        (void)SendModeCommand(transport_, p.flags, spi_mode::kEnterFlashAccess);  // prepares the mode checked below
         bar_.SetPanel(kErrorPanel, "");
         EXPECT_FALSE(ProgramFlashPage(transport_, p.flags, 0x1000, page));
         EXPECT_FALSE(EraseFlashSector(transport_, p.flags, 0xB000));
@@ -209,13 +209,14 @@ TEST_F(RoutesTest, FlashFailureTexts) {
     };
     for (const Case& c : cases) {
         Open(c.path);
-        SendModeCommand(transport_, c.path.flags, spi_mode::kEnterFlashAccess);
+        (void)SendModeCommand(transport_, c.path.flags, spi_mode::kEnterFlashAccess);  // prepares the mode checked below
         pc_.RunStep(FailStep(c.kind, c.path.name));
         bar_.SetPanel(kErrorPanel, "");
-        const bool ok = c.op == 0   ? ReadFlashBlock(transport_, c.path.flags, 0x20000, block)
-                        : c.op == 1 ? ProgramFlashPage(transport_, c.path.flags, 0x20000, page)
-                                    : EraseFlashSector(transport_, c.path.flags, 0x20000);
-        EXPECT_FALSE(ok) << c.text;
+        const OpResult r = c.op == 0   ? ReadFlashBlock(transport_, c.path.flags, 0x20000, block)
+                           : c.op == 1 ? ProgramFlashPage(transport_, c.path.flags, 0x20000, page)
+                                       : EraseFlashSector(transport_, c.path.flags, 0x20000);
+        EXPECT_FALSE(r) << c.text;
+        EXPECT_EQ(r.failure, c.text) << "the result carries the text the panel shows";
         EXPECT_EQ(bar_.Panel(kErrorPanel), c.text);
         transport_.CloseDevice();
     }

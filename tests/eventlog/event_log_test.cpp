@@ -69,7 +69,7 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 TEST(EventLogFile, FirstStartOnADayWithoutAFileWritesTitleBlocksAndSeparators) {
     LogFixture f;
     TwoEnclosures(f);
-    f.log->LogStatusChanges(0x03);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x03));
     std::vector<std::string> run = Join({kSep, kTitle + f.Ts()}, Blocks());
     run.push_back(kSep);
     EXPECT_EQ(f.File(), Crlf(run));
@@ -80,7 +80,7 @@ TEST(EventLogFile, FirstStartOnADayWithoutAFileWritesTitleBlocksAndSeparators) {
 
     // Until the status page is drawn every pass repeats the start-up lines;
     // with nothing refreshed there is no device block.
-    f.log->LogStatusChanges(0x00);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x00));
     run.insert(run.end(), {kSep, kTitle + f.Ts(), kSep});
     EXPECT_EQ(f.File(), Crlf(run));
     // A problem found at the start is alerted once, with no event line:
@@ -108,14 +108,14 @@ TEST(EventLogFile, PassWithoutChangeLeavesTheFileUntouched) {
     f.Start();
     const std::string marked = f.File() + "touched?";
     WriteBytes(f.FilePath(), marked);
-    f.log->LogStatusChanges(0x01);
-    f.log->LogStatusChanges(0x00);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x00));
     EXPECT_EQ(f.File(), marked);
 
     // A disk state change that yields no line is still recorded: 0x22 to
     // 0x2A keeps HDD1's deciding bit "present".
     f.Status(0) = Record().diskState(0x2A);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.File(), Crlf(f.log->Lines()));
 }
 
@@ -193,7 +193,7 @@ TEST(EventLogFile, UnwritableDirectoryKeepsTheLinesAndWritesThemOnceItCan) {
     const QString dir = root.filePath("logs");
     WriteBytes(dir, "a file where the directory should be");
     LogFixture f(dir);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.bar.Panel(4), "Cannot create log folder " + dir.toStdString());
     EXPECT_EQ(f.problems, std::vector<std::string>{f.bar.Panel(4)}) << "said on standard error too";
     EXPECT_TRUE(f.log->HasUnsavedLines());
@@ -205,16 +205,16 @@ TEST(EventLogFile, UnwritableDirectoryKeepsTheLinesAndWritesThemOnceItCan) {
     f.bar.SetPanel(4, "other");
     f.firstStatusPending = false;
     f.Status(0) = Record().diskState(0x22).activity(0x01).progress(3);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.bar.Panel(4), "other");
     EXPECT_EQ(f.log->LineCount(), startLines + 1);
 
     QFile::remove(dir);
     QDir().mkpath(dir);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.File(), "<missing>") << "a pass without a change does not write";
     f.Status(0) = Record().diskState(0x22).activity(0x01).progress(4);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.log->LineCount(), startLines + 2);
     EXPECT_EQ(f.File(), Crlf(f.log->Lines()));
     EXPECT_FALSE(f.log->HasUnsavedLines());
@@ -226,7 +226,7 @@ TEST(EventLogFile, UnsavedLinesOfThePreviousDayGetALastTryAtTheDayChange) {
     WriteBytes(dir, "not a directory");
     LogFixture f(dir);
     f.now = QDateTime(QDate(2011, 2, 25), QTime(23, 59, 59));
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     f.firstStatusPending = false;
     const std::vector<std::string> yesterday = f.log->Lines();
     const QString yesterdayPath = f.FilePath();
@@ -245,7 +245,7 @@ TEST(EventLogFile, LinkOrFifoAtTodaysNameIsRefusedAndTheLinesKept) {
     const QString victim = f.dir.filePath("victim");
     WriteBytes(victim, "precious\r\n");
     ASSERT_TRUE(QFile::link(victim, f.FilePath()));
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     const std::string refused = "Log file is not a regular file: " + f.FilePath().toStdString();
     EXPECT_EQ(f.bar.Panel(4), refused);
     EXPECT_EQ(f.problems, std::vector<std::string>{refused});
@@ -259,14 +259,14 @@ TEST(EventLogFile, LinkOrFifoAtTodaysNameIsRefusedAndTheLinesKept) {
     QFile::remove(f.FilePath());
     ASSERT_EQ(::mkfifo(f.FilePath().toLocal8Bit().constData(), 0600), 0);
     f.Status(0) = Record().diskState(0x22).activity(0x01).progress(5);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.log->LineCount(), run.size() + 1);
     EXPECT_EQ(f.problems.size(), 1u) << "the same problem is said once";
 
     // Once it is gone, every line reaches the file.
     QFile::remove(f.FilePath());
     f.Status(0) = Record().diskState(0x22).activity(0x01).progress(6);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.File(), Crlf(f.log->Lines()));
     EXPECT_EQ(f.log->LineCount(), run.size() + 2);
     EXPECT_FALSE(f.log->HasUnsavedLines());
@@ -281,7 +281,7 @@ TEST(EventLogFile, AnotherDaysExistingFileIsLoadedNotReplaced) {
     f.now = QDateTime(QDate(2011, 2, 24), QTime(9, 0, 0));
     WriteBytes(f.FilePath(), "yesterday's line\r\n");
     f.Status(0) = Record().diskState(0x22).activity(0x01).progress(9);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.File(), Crlf({"yesterday's line", "D1 HDD2 --> HDD1 9%, " + f.Ts()}));
     f.now = QDateTime(QDate(2011, 2, 25), QTime(13, 30, 0));
     EXPECT_EQ(f.File(), today) << "the other day's file is left as it was";
@@ -294,7 +294,7 @@ TEST(EventLogFile, PreviousDaysUnwrittenLinesAreKeptUntilTheyCanBeWritten) {
     f.now = QDateTime(QDate(2011, 2, 25), QTime(23, 59, 59));
     const QString day1 = f.FilePath();
     ASSERT_TRUE(QFile::link(elsewhere, day1));
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     f.firstStatusPending = false;
     const std::vector<std::string> firstDay = f.log->Lines();
 
@@ -325,7 +325,7 @@ TEST(EventLogFile, UnreadableFileOfTodayIsNeverReplaced) {
         ASSERT_TRUE(big.open(QIODevice::WriteOnly));
         ASSERT_TRUE(big.resize(kMaxLogFileBytes + 1));  // sparse: nothing is really written
     }
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     f.firstStatusPending = false;
     EXPECT_EQ(QFileInfo(f.FilePath()).size(), kMaxLogFileBytes + 1);
     EXPECT_EQ(f.bar.Panel(4), "Log file too large: " + f.FilePath().toStdString());
@@ -335,7 +335,7 @@ TEST(EventLogFile, UnreadableFileOfTodayIsNeverReplaced) {
     // Once the file is readable again the run follows its content.
     WriteBytes(f.FilePath(), "kept\r\n");
     f.Status(0) = Record().diskState(0x22).activity(0x01).progress(7);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     std::vector<std::string> all = Join({"kept"}, run);
     all.push_back("D1 HDD2 --> HDD1 7%, " + f.Ts());
     EXPECT_EQ(f.File(), Crlf(all));
@@ -348,7 +348,7 @@ TEST(EventLogFile, LoadsBinaryAndOverlongLinesAsTheyAre) {
     bytes += std::string("nul\0byte\rlone cr\xff\x80", 18) + "\r\n" + longLine + "\n\n" + "no end";
     WriteBytes(f.FilePath(), bytes);
     f.firstStatusPending = false;
-    f.log->LogStatusChanges(0x00);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x00));
     ASSERT_EQ(f.log->LineCount(), 6u);
     EXPECT_EQ(f.log->Line(0), "unix line");
     EXPECT_EQ(f.log->Line(1), "windows line");
@@ -359,7 +359,7 @@ TEST(EventLogFile, LoadsBinaryAndOverlongLinesAsTheyAre) {
     EXPECT_EQ(f.File(), bytes) << "loading alone writes nothing";
 
     f.Status(0) = Record().diskState(0x22).activity(0x01).progress(1);
-    f.log->LogStatusChanges(0x01);
+    f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     EXPECT_EQ(f.File(), Crlf(f.log->Lines()));
 }
 

@@ -37,7 +37,7 @@ TEST(EventLogWriterProcess, WritesTheDayFileUntilKilled) {
     // orphan whose parent died.
     for (unsigned k = 0; alive.elapsed() < 60000; ++k) {
         f.Status(0) = Record().activity(0x01).progress(static_cast<uint8_t>(k % 99));
-        f.log->LogStatusChanges(0x01);
+        f.log->LogStatusChanges(SlotStatuses(f.drives, 0x01));
     }
 }
 

@@ -86,7 +86,7 @@ struct LogFixture {
     std::vector<std::string> Pass(uint8_t mask = 0x01) {
         const uint64_t epoch = log->Epoch();
         const size_t before = log->LineCount();
-        log->LogStatusChanges(mask);
+        log->LogStatusChanges(SlotStatuses(drives, mask));
         EXPECT_EQ(File(), Crlf(log->Lines()));
         const size_t from = log->Epoch() == epoch ? before : 0;  // a new list counts whole
         return std::vector<std::string>(log->Lines().begin() + static_cast<long>(from), log->Lines().end());

@@ -17,7 +17,7 @@
 #include <set>
 
 #include "app/device_io_choice.h"
-#include "gui/tform1.h"
+#include "programs/main_window.h"
 #include "platform/registry_key.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
@@ -67,7 +67,7 @@ bool ServeUntil(Cond cond, int ms = 20000) {
     return cond();
 }
 
-void ShowAndWaitForStatus(TForm1& form) {
+void ShowAndWaitForStatus(MainWindow& form) {
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -102,7 +102,7 @@ std::set<QWidget*> TabRound() {
 
 // Tab reaches every page button and every picture button on the page it
 // opens, Space and Enter press them, and the one with the keyboard is marked.
-void WalkEveryPage(TForm1& form, const std::vector<int>& pages) {
+void WalkEveryPage(MainWindow& form, const std::vector<int>& pages) {
     for (int round = 0; round < 2; ++round) {
         for (int page : pages) {
             PictureButton* button = form.pageButtons[static_cast<size_t>(page)];
@@ -127,13 +127,13 @@ void WalkEveryPage(TForm1& form, const std::vector<int>& pages) {
 TEST(DesktopWindow, AKeyboardOnlyWalkReachesAndPressesEveryPageAndItsButtons) {
     Files files;
     {
-        TForm1 hybrid(files.options(), ProductVariant::Hybrid, StillDemo(files));
+        MainWindow hybrid(files.options(), ProductVariant::Hybrid, StillDemo(files));
         ShowAndWaitForStatus(hybrid);
         hybrid.pageButtons[kPageStatus]->setFocus();
         WalkEveryPage(hybrid, {kPageStatus, kPageSetup, kPageUpgrade, kPageEmail, kPageAbout});
         hybrid.Quit();
     }
-    TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
+    MainWindow form(files.options(), ProductVariant::Raid, StillDemo(files));
     ShowAndWaitForStatus(form);
     form.pageButtons[kPageStatus]->setFocus();
     WalkEveryPage(form, {kPageStatus, kPageUpgrade, kPageEmail, kPageAbout});
@@ -169,7 +169,7 @@ TEST(DesktopWindow, AKeyboardOnlyWalkReachesAndPressesEveryPageAndItsButtons) {
 
 TEST(DesktopWindow, TrayAndStatusPageTellAFanFailureAndThatMailIsNotSetUp) {
     Files files;
-    TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files, {{"envFlags", "0xA1"}}));
+    MainWindow form(files.options(), ProductVariant::Raid, StillDemo(files, {{"envFlags", "0xA1"}}));
     // The disks show no light before the enclosures are detected.
     EXPECT_EQ(form.Image4->pixmap().cacheKey(), form.Image4_Idle->pixmap().cacheKey());
     ShowAndWaitForStatus(form);
@@ -201,7 +201,7 @@ TEST(DesktopWindow, TrayAndStatusPageTellAFanFailureAndThatMailIsNotSetUp) {
 }
 
 // The close button, as the window system delivers it: a spontaneous event.
-void UserCloses(TForm1& form) {
+void UserCloses(MainWindow& form) {
     QCloseEvent close;
     QSpontaneKeyEvent::setSpontaneous(&close);
     // notify, not sendEvent, which would clear the flag.
@@ -212,7 +212,7 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
     Files files;
     {
         // Off by default: closing closes, as always.
-        TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
+        MainWindow form(files.options(), ProductVariant::Raid, StillDemo(files));
         form.TrayAvailable = [] { return true; };
         ShowAndWaitForStatus(form);
         EXPECT_FALSE(form.CheckBox_KeepInTray->isChecked());
@@ -220,7 +220,7 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
         EXPECT_EQ(form.module().flags().RefreshFlags.load() & refresh::kMonitoring, 0);
     }
     {
-        TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
+        MainWindow form(files.options(), ProductVariant::Raid, StillDemo(files));
         form.TrayAvailable = [] { return true; };
         ShowAndWaitForStatus(form);
         QTest::mouseClick(form.CheckBox_KeepInTray, Qt::LeftButton);
@@ -241,7 +241,7 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
     EXPECT_EQ(key.ReadInteger("KeepInTray"), 1);
     key.Close();
     {
-        TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
+        MainWindow form(files.options(), ProductVariant::Raid, StillDemo(files));
         form.TrayAvailable = [] { return true; };
         EXPECT_TRUE(form.CheckBox_KeepInTray->isChecked()) << "remembered";
         ShowAndWaitForStatus(form);
@@ -253,7 +253,7 @@ TEST(DesktopWindow, ClosingKeepsTheMonitorInTheTrayOnlyWhenChosenAndATrayIsThere
     }
     {
         // The program's own close (SIGTERM, a scenario's quit) ends it.
-        TForm1 form(files.options(), ProductVariant::Raid, StillDemo(files));
+        MainWindow form(files.options(), ProductVariant::Raid, StillDemo(files));
         form.TrayAvailable = [] { return true; };
         ShowAndWaitForStatus(form);
         form.close();

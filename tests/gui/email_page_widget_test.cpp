@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/device_io_choice.h"
-#include "gui/tform1.h"
+#include "programs/main_window.h"
 #include "support/smtp_server.h"
 
 namespace kestrel {
@@ -22,7 +22,7 @@ namespace {
 class EmailPageWindow : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 
     // A run of the program on this test's settings file, the page opened.
     void StartAndOpen() {
@@ -32,7 +32,7 @@ protected:
         o.logDir = dir.path().toStdString();
         o.registryFile = (dir.path() + "/registry.ini").toStdString();
         o.timeScale = 0.01;
-        form = std::make_unique<TForm1>(o, ProductVariant::Raid, ChooseDeviceIo(true, ""));
+        form = std::make_unique<MainWindow>(o, ProductVariant::Raid, ChooseDeviceIo(true, ""));
         form->show();
         ShellModel& m = form->module().shell().Model();
         m.pageButtonsEnabled = true;
@@ -62,7 +62,7 @@ protected:
 
 TEST_F(EmailPageWindow, OpensOnSetupWithTheDefaultsAndTheLimitsOfItsFields) {
     StartAndOpen();
-    TForm1& f = *form;
+    MainWindow& f = *form;
     EXPECT_EQ(f.Notebook1->currentIndex(), kPageEmail);
     ASSERT_EQ(f.Notebook2->count(), 3);
     EXPECT_EQ(f.Notebook2->widget(0)->windowTitle(), "Setup");
@@ -91,7 +91,7 @@ TEST_F(EmailPageWindow, OpensOnSetupWithTheDefaultsAndTheLimitsOfItsFields) {
 
 TEST_F(EmailPageWindow, BothGridsShowAnAddressAddedOnOneOfThem) {
     StartAndOpen();
-    TForm1& f = *form;
+    MainWindow& f = *form;
     QTest::mouseClick(f.Image3_HDDFail, Qt::LeftButton);
     EXPECT_EQ(f.Notebook2->currentIndex(), 1);
     EXPECT_EQ(f.Image3_HDDFail->pixmap().cacheKey(), f.emailTabYellow[1]->pixmap().cacheKey());
@@ -119,7 +119,7 @@ TEST_F(EmailPageWindow, BothGridsShowAnAddressAddedOnOneOfThem) {
 
 TEST_F(EmailPageWindow, OkStoresWhatTheNextRunShowsAndIgnoreKeepsTheDontSendTick) {
     StartAndOpen();
-    TForm1& f = *form;
+    MainWindow& f = *form;
     Retype(f.Edit2, "smtp.example.com");
     Retype(f.Edit4, "raid@example.com");
     QTest::mouseClick(f.CheckBox8, Qt::LeftButton);
@@ -135,7 +135,7 @@ TEST_F(EmailPageWindow, OkStoresWhatTheNextRunShowsAndIgnoreKeepsTheDontSendTick
     EXPECT_EQ(f.Notebook1->currentIndex(), kPageEmail) << "the page stays open";
 
     StartAndOpen();
-    TForm1& g = *form;
+    MainWindow& g = *form;
     EXPECT_EQ(g.Edit2->text(), "smtp.example.com");
     EXPECT_EQ(g.Edit4->text(), "raid@example.com");
     EXPECT_TRUE(g.CheckBox8->isChecked());
@@ -160,7 +160,7 @@ TEST_F(EmailPageWindow, SendTestMailNamesTheOutcomeInPanelThree) {
     testing::SmtpTestServer server;
     ASSERT_GT(server.port(), 0);
     StartAndOpen();
-    TForm1& f = *form;
+    MainWindow& f = *form;
     Retype(f.Edit2, "127.0.0.1");
     Retype(f.Edit4, "raid@example.com");
     QTest::mouseClick(f.Image3_HDDFail, Qt::LeftButton);

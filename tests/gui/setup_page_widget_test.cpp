@@ -14,7 +14,7 @@
 #include <deque>
 
 #include "app/device_io_choice.h"
-#include "gui/tform1.h"
+#include "programs/main_window.h"
 
 namespace kestrel {
 namespace {
@@ -47,7 +47,7 @@ struct HybridWindow {
     size_t Commands() { return form.module().simulatedPc()->CommandsOf("duo").size(); }
 
     QTemporaryDir dir;
-    TForm1 form;
+    MainWindow form;
 };
 
 // Answers each modal box as it comes up: a key, or the button of a standard answer.
@@ -78,7 +78,7 @@ void ClickOk(QMessageBox* box) { box->button(QMessageBox::Ok)->click(); }
 
 TEST(SetupPageWindow, TwoSubPagesWithTheirControls) {
     HybridWindow w;
-    TForm1& f = w.form;
+    MainWindow& f = w.form;
     EXPECT_EQ(f.Label2->text(), "\"Initialize\" function will format enclosured HDD and SSD,");
     EXPECT_EQ(f.Label3->text(), "please confirm to proceed with \"Initialize\" function.");
     EXPECT_EQ(f.CheckBox_Backup->text(), "Schedule Backup enable");

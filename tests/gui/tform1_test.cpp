@@ -1,5 +1,5 @@
 // The main window on the offscreen platform: the controls reflect the model.
-#include "gui/tform1.h"
+#include "programs/main_window.h"
 
 #include <gtest/gtest.h>
 
@@ -38,8 +38,8 @@ Options TestOptions() {
 }
 
 TEST(MainWindow, RaidHidesSetupAndUpgradeTakesItsSlot) {
-    TForm1 raid(TestOptions(), ProductVariant::Raid, Demo());
-    TForm1 hybrid(TestOptions(), ProductVariant::Hybrid, Demo());
+    MainWindow raid(TestOptions(), ProductVariant::Raid, Demo());
+    MainWindow hybrid(TestOptions(), ProductVariant::Hybrid, Demo());
     EXPECT_FALSE(raid.pageButtons[kPageSetup]->isVisibleTo(&raid));
     EXPECT_EQ(raid.pageButtons[kPageUpgrade]->pos(), hybrid.pageButtons[kPageSetup]->pos());
     EXPECT_EQ(raid.pageButtons[kPageAbout]->pos(), hybrid.pageButtons[kPageEmail]->pos());
@@ -51,7 +51,7 @@ TEST(MainWindow, RaidHidesSetupAndUpgradeTakesItsSlot) {
 }
 
 TEST(MainWindow, OurIconScaledHintPauseAndACaptionQtLeavesAlone) {
-    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    MainWindow form(TestOptions(), ProductVariant::Raid, Demo());
     EXPECT_FALSE(form.windowIcon().isNull());
     EXPECT_EQ(form.windowIcon().availableSizes().value(0), QSize(64, 64));
     EXPECT_EQ(form.CheckBox1->toolTipDuration(), 60) << "6000 ms at time scale 0.01";
@@ -65,7 +65,7 @@ TEST(MainWindow, OurIconScaledHintPauseAndACaptionQtLeavesAlone) {
 }
 
 TEST(MainWindow, StartsDetectingWithPageButtonsDisabled) {
-    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    MainWindow form(TestOptions(), ProductVariant::Raid, Demo());
     EXPECT_EQ(form.StaticText1->text(), "Drive detecting");
     for (PictureButton* b : form.pageButtons) EXPECT_FALSE(b->isEnabled());
     EXPECT_FALSE(form.Image2_Load->isEnabled());
@@ -82,7 +82,7 @@ TEST(MainWindow, StartsDetectingWithPageButtonsDisabled) {
 }
 
 TEST(MainWindow, PageButtonsSwitchTheNotebookOnceAllowed) {
-    TForm1 form(TestOptions(), ProductVariant::Hybrid, Demo());
+    MainWindow form(TestOptions(), ProductVariant::Hybrid, Demo());
     form.show();
     ShellModel& m = form.module().shell().Model();
     m.pageButtonsEnabled = true;
@@ -96,7 +96,7 @@ TEST(MainWindow, PageButtonsSwitchTheNotebookOnceAllowed) {
 }
 
 TEST(MainWindow, PictureButtonsMoveDownWhilePressed) {
-    TForm1 form(TestOptions(), ProductVariant::Hybrid, Demo());
+    MainWindow form(TestOptions(), ProductVariant::Hybrid, Demo());
     form.show();
     const QPoint rest = form.Image1_Set->pos();
     QTest::mousePress(form.Image1_Set, Qt::LeftButton);
@@ -106,7 +106,7 @@ TEST(MainWindow, PictureButtonsMoveDownWhilePressed) {
 }
 
 TEST(MainWindow, DeviceCheckBoxClickRunsTheSlotLogic) {
-    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    MainWindow form(TestOptions(), ProductVariant::Raid, Demo());
     form.show();
     ShellModel& m = form.module().shell().Model();
     m.deviceBoxVisible = {true, true};
@@ -121,7 +121,7 @@ TEST(MainWindow, DeviceCheckBoxClickRunsTheSlotLogic) {
 }
 
 TEST(MainWindow, StatusBarHasFivePanels) {
-    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    MainWindow form(TestOptions(), ProductVariant::Raid, Demo());
     const auto panels = form.StatusBar1->findChildren<QLabel*>();
     ASSERT_EQ(panels.size(), 5);
     EXPECT_EQ(panels[0]->minimumWidth(), 100);
@@ -146,7 +146,7 @@ DeviceIoChoice DemoWithoutTimeline() {
 }
 
 TEST(MainWindow, DemoEnclosuresAppearInTheCaptionAndTheDeviceBoxes) {
-    TForm1 form(TestOptions(), ProductVariant::Raid, DemoWithoutTimeline());
+    MainWindow form(TestOptions(), ProductVariant::Raid, DemoWithoutTimeline());
     form.show();
     QElapsedTimer t;
     t.start();
@@ -195,7 +195,7 @@ TEST(MainWindow, AStatusPageBoxNobodyAnswersNeverStopsTheMonitoring) {
     DeviceIoChoice choice;
     choice.simulated = pc.get();
     choice.io = std::move(pc);
-    TForm1 form(TestOptions(), ProductVariant::Raid, std::move(choice));
+    MainWindow form(TestOptions(), ProductVariant::Raid, std::move(choice));
     form.show();
     ASSERT_TRUE(ServeUntil([] { return !OpenBoxes().empty(); }));
     QMessageBox* box = OpenBoxes().front();
@@ -218,7 +218,7 @@ TEST(MainWindow, AStatusPageBoxNobodyAnswersNeverStopsTheMonitoring) {
 }
 
 TEST(MainWindow, LogButtonOpensOneViewerAtATime) {
-    TForm1 form(TestOptions(), ProductVariant::Raid, Demo());
+    MainWindow form(TestOptions(), ProductVariant::Raid, Demo());
     form.show();
     qsizetype opened = 0;
     qsizetype duringSecondClick = 0;

@@ -14,13 +14,13 @@
 #include <QTimer>
 
 #include "app/device_io_choice.h"
-#include "gui/tform1.h"
+#include "programs/main_window.h"
 #include "sim/controller.h"
 
 namespace kestrel {
 namespace {
 
-QString PanelText(TForm1& form, int i) {
+QString PanelText(MainWindow& form, int i) {
     return form.StatusBar1->findChild<QLabel*>(QString("StatusBar1_Panel%1").arg(i))->text();
 }
 
@@ -38,7 +38,7 @@ TEST(UpgradePage, LoadUpgradeAndAHeldClose) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     }
-    auto form = std::make_unique<TForm1>(o, ProductVariant::Raid, ChooseDeviceIo(true, ""));
+    auto form = std::make_unique<MainWindow>(o, ProductVariant::Raid, ChooseDeviceIo(true, ""));
     form->show();
     MainModule& module = form->module();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !module.shell().Model().firstStatusPending; }, 20000));

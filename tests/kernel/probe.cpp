@@ -246,7 +246,7 @@ std::string RunProbe(DeviceIo& io) {
                          unsigned{drives.MemberCount[slot % DriveTable::kMaxMembers]});
         for (int read = 1; read <= 2; ++read) {
             Block512 block{};
-            const bool ok = reader.ReadFor(flags, block);
+            const bool ok = reader.ReadFor(flags, block).ok;
             report += Format("  status %d %s mode %s disks 0x%02x hash %08x\n", read, ok ? "ok" : "failed",
                              status::ModeName(block[status::kRaidMode]).c_str(), block[status::kDiskState],
                              Fnv(block));

@@ -115,7 +115,7 @@ TEST_F(SetupPageTest, RadioButtonsChooseThePeriodSent) {
     EXPECT_EQ(setup_.State().periodChecked, (std::array<bool, 4>{false, false, true, false}));
     EXPECT_EQ(setup_.BackupPeriod(), 60);
     setup_.Image1_ScheduleClick();
-    setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice));
+    (void)setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice));  // the sector it sent is checked
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 1, 60}));
 }
 

@@ -41,7 +41,7 @@ struct Board {
         Set(1, Fine());
     }
     void Set(unsigned slot, const Block512& record) { drives.CurrentStatus[drives.DriveOfSlot(slot)] = record; }
-    std::vector<RebuildEnd> Poll(unsigned mask = 3) { return board.Update(drives, monitored, mask); }
+    std::vector<RebuildEnd> Poll(unsigned mask = 3) { return board.Update(drives, monitored, SlotStatuses(drives, mask)); }
     DriveTable drives;
     std::array<bool, 2> monitored{true, true};
     HealthBoard board;

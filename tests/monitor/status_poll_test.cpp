@@ -68,6 +68,12 @@ TEST(StatusPoll, ReadsEachCheckedSlotAndReportsTheRefreshedOnes) {
 
 TEST(StatusPoll, SkipsEverythingWhileDetectingOrUnderMaintenance) {
     Poll p;
+    // The published state hears every round, after the other listeners.
+    std::vector<bool> everyRound;
+    p.poll->AddListenerOfEveryRound([&](const PollRound& round) {
+        EXPECT_EQ(round.cutShort, round.refreshed == 0 && !round.records[0] && !round.records[1]);
+        everyRound.push_back(round.cutShort);
+    });
     for (auto* flag : {&p.flags.DetectCountdown, &p.flags.Probing, &p.flags.MaintenanceBusy}) {
         flag->store(1);
         p.poll->Run();
@@ -75,9 +81,11 @@ TEST(StatusPoll, SkipsEverythingWhileDetectingOrUnderMaintenance) {
     }
     EXPECT_TRUE(p.reads.empty());
     EXPECT_TRUE(p.masks.empty());
+    EXPECT_EQ(everyRound, (std::vector<bool>{true, true, true}));
     p.drives.LockedEnclosure = 0;
     p.poll->Run();
     EXPECT_EQ(p.reads, (std::vector<unsigned>{1}));
+    EXPECT_EQ(everyRound.back(), false);
 }
 
 TEST(StatusPoll, FailingSlotIsReadEveryOtherPollAndDroppedAtTheSixthFailure) {

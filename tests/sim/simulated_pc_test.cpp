@@ -41,7 +41,7 @@ protected:
 
     bool ReadStatus(uint32_t flags, Block512& out) {
         if (transport_.OpenDevice(static_cast<int>(flags & 0x0F)) == kInvalidHandle) return false;
-        const bool ok = ReadStatusSector(transport_, flags, out);
+        const bool ok = ReadStatusSector(transport_, flags, out).ok;
         transport_.CloseDevice();
         return ok;
     }
@@ -242,7 +242,7 @@ TEST_F(SimulatedPcTest, TimelineStepsFailuresAndHooks) {
     pc.SetQuitHook([&] { ++quits; });
     auto read = [&](Block512& out) {
         if (transport.OpenDevice(3) == kInvalidHandle) return false;
-        const bool ok = ReadStatusSector(transport, 0x53, out);
+        const bool ok = ReadStatusSector(transport, 0x53, out).ok;
         transport.CloseDevice();
         return ok;
     };

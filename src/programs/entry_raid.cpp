@@ -1,4 +1,4 @@
-#include "gui/window_program.h"
+#include "programs/main_window.h"
 
 int main(int argc, char** argv) {
     return kestrel::Run(kestrel::ProductVariant::Raid, argc, argv, &kestrel::MainWindowProgram());
