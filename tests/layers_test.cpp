@@ -31,11 +31,12 @@ const std::map<std::string, std::set<std::string>>& AllowedIncludes() {
         {"notify", {"device", "sysinfo", "platform", "wire"}},
         {"eventlog", {"notify", "device", "sysinfo", "platform", "wire"}},
         {"maintenance", {"monitor", "eventlog", "notify", "device", "sysinfo", "platform", "wire"}},
+        {"history", {"monitor", "eventlog", "notify", "device", "sysinfo", "platform", "wire"}},
         {"app",
-         {"maintenance", "monitor", "eventlog", "notify", "device", "sysinfo", "sim", "platform",
+         {"history", "maintenance", "monitor", "eventlog", "notify", "device", "sysinfo", "sim", "platform",
           "platform/linux", "wire"}},
         {"gui",
-         {"app", "maintenance", "monitor", "eventlog", "notify", "device", "sysinfo", "sim", "platform",
+         {"app", "history", "maintenance", "monitor", "eventlog", "notify", "device", "sysinfo", "sim", "platform",
           "platform/linux", "wire"}},
     };
     return rules;

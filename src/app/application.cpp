@@ -14,6 +14,7 @@
 
 #include "app/command_line.h"
 #include "app/status_command.h"
+#include "app/history_command.h"
 #include "app/main_module.h"
 #include "app/test_mail_command.h"
 #include "platform/linux/freedesktop_notifications.h"
@@ -241,6 +242,12 @@ int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* wind
     Options options = parsed.options;
     if (options.logDir.empty()) options.logDir = DefaultLogDir(LogDirInputsFromEnvironment());
     if (options.stateDir.empty()) options.stateDir = DefaultStateDir(LogDirInputsFromEnvironment());
+
+    // Reads the history file beside the monitor that writes it.
+    if (options.history) {
+        QCoreApplication app(argc, argv);
+        return RunHistoryCommand(options, stdout, stderr);
+    }
 
     // Touches no device: runs beside a running monitor.
     if (parsed.options.testMail) {

@@ -108,15 +108,30 @@ void EventLog::LogStatusChanges(uint8_t mask) {
         changed = true;
     }
 
-    const StatusEvents::Emit emit = [this](std::string line) { Append(std::move(line)); };
     for (unsigned i = 0; i < limit; ++i) {
         if (!refreshed(i)) continue;
         const std::optional<EnclosureStatus> s = StatusOf(i);
         if (!s) continue;
+        const StatusEvents::Emit emit = [this, i, &ts](std::string line) {
+            if (config_.enclosureLine) {
+                const bool stamped = line.size() >= ts.size() && line.compare(line.size() - ts.size(), ts.size(), ts) == 0;
+                config_.enclosureLine(i, stamped ? line.substr(0, line.size() - ts.size()) : line);
+            }
+            Append(std::move(line));
+        };
         changed |= events_.Apply(i, *s, !headerDue, ts, emit);
     }
 
     if (changed) Save();
+    if (revision_ != revisionBefore && listener_) listener_();
+}
+
+void EventLog::AddLine(const std::string& text) {
+    const uint64_t revisionBefore = revision_;
+    passTime_ = config_.clock();
+    (void)OpenFile(LogFilePath(passTime_), config_.firstStatusPending());
+    Append(text + TimestampText(passTime_));
+    Save();
     if (revision_ != revisionBefore && listener_) listener_();
 }
 

@@ -37,6 +37,9 @@ struct EventLogConfig {
     // Where lines that could not be written at the stop wait for the next
     // start (see kept_log_lines.h); empty: nowhere.
     std::string keptLinesFile;
+    // Receives each line the status rules add about one enclosure (its
+    // index), without the pass's timestamp: the history keeps them.
+    std::function<void(unsigned enclosure, const std::string& line)> enclosureLine;
 };
 
 // An echo that writes each line and a line feed to out, flushed at once.
@@ -49,6 +52,10 @@ public:
     // The pass: bit i of mask is set for each enclosure index whose status
     // the poll has just refreshed.
     void LogStatusChanges(uint8_t mask);
+
+    // A line of the program's own (not from a status record), stamped with
+    // the clock and written at once.
+    void AddLine(const std::string& text);
 
     // Device presence lines, stamped and written by the next pass after the
     // start-up phase.
