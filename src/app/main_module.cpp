@@ -83,7 +83,8 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                 [this] { return std::vector<std::string>(systemInfo_.lines.begin(), systemInfo_.lines.end()); }),
       eventLog_(drives_, desktopAlerts_, ports.statusBar, LogConfig(options, variant, shell_, flags_, logClock_,
                                   [this](unsigned enclosure, const std::string& line) {
-                                      history_.Line(static_cast<int>(enclosure), line);
+                                      history_.Line(flags_.LastTick.toMSecsSinceEpoch(),
+                                                    static_cast<int>(enclosure), line);
                                   })),
       statusPage_(variant, drives_, shell_, ports.messages,
                   StatusPageLinks{

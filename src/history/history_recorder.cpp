@@ -59,7 +59,7 @@ void HistoryRecorder::Poll(int64_t timeMs, int slot, const EnclosureKey& key, co
     }
     Open& open = OpenFor(key);
     slotOpen_[static_cast<size_t>(slot)] = static_cast<int>(&open - open_.data());
-    TakeLines(slot, open, timeMs);
+    TakeLines(slot, open);
     if (open.minute != minute) {
         if (open.minute >= 0 && open.polls > 0) CloseOne(open);
         open.minute = minute;
@@ -87,26 +87,24 @@ void HistoryRecorder::Poll(int64_t timeMs, int slot, const EnclosureKey& key, co
     }
 }
 
-void HistoryRecorder::Line(int slot, const std::string& line) {
+void HistoryRecorder::Line(int64_t timeMs, int slot, const std::string& line) {
     if (slot < 0 || slot > 1) return;
-    std::vector<std::string>& lines = lines_[static_cast<size_t>(slot)];
+    std::vector<PendingLine>& lines = lines_[static_cast<size_t>(slot)];
     // The pass's timestamp is gone; so goes the comma before it.
     std::string text = Trimmed(line);
     if (!text.empty() && text.back() == ',') text = Trimmed(text.substr(0, text.size() - 1));
     if (text.empty()) return;
     if (!lines.empty() && line.rfind("  ", 0) == 0)
-        lines.back() += "; " + text;
+        lines.back().text += "; " + text;
     else
-        lines.push_back(text);
+        lines.push_back(PendingLine{timeMs, text});
 }
 
-void HistoryRecorder::TakeLines(int slot, const Open& open, int64_t timeMs) {
-    std::vector<std::string>& lines = lines_[static_cast<size_t>(slot)];
-    for (std::string& text : lines) {
-        EventRow row{.enclosure = open.key, .slot = slot, .timeMs = timeMs, .kind = EventKindOf(text), .text = {}};
-        row.text = std::move(text);
-        pending_.events.push_back(std::move(row));
-    }
+void HistoryRecorder::TakeLines(int slot, const Open& open) {
+    std::vector<PendingLine>& lines = lines_[static_cast<size_t>(slot)];
+    for (PendingLine& line : lines)
+        pending_.events.push_back(EventRow{.enclosure = open.key, .slot = slot, .timeMs = line.timeMs,
+                                           .kind = EventKindOf(line.text), .text = std::move(line.text)});
     lines.clear();
 }
 
@@ -168,12 +166,6 @@ void HistoryRecorder::CloseOne(Open& open) {
 void HistoryRecorder::CloseMinutes(int64_t now) {
     for (Open& open : open_)
         if (open.polls > 0 && open.minute != now) CloseOne(open);
-    // Lines whose poll never came (the read was cut short) keep the last
-    // enclosure of their slot.
-    for (int slot = 0; slot < 2; ++slot)
-        if (!lines_[static_cast<size_t>(slot)].empty() && slotOpen_[static_cast<size_t>(slot)] >= 0)
-            TakeLines(slot, open_[static_cast<size_t>(slotOpen_[static_cast<size_t>(slot)])],
-                      minute_ * kMsPerMinute);
     if (pending_.readings.empty() && pending_.events.empty()) return;
     pending_.nowMinute = now;
     HistoryBatch batch = std::move(pending_);
@@ -181,6 +173,12 @@ void HistoryRecorder::CloseMinutes(int64_t now) {
     if (submit_) submit_(std::move(batch));
 }
 
-void HistoryRecorder::Flush() { CloseMinutes(minute_ + 1); }
+void HistoryRecorder::Flush() {
+    // Lines whose poll never came keep the last enclosure of their slot.
+    for (int slot = 0; slot < 2; ++slot)
+        if (slotOpen_[static_cast<size_t>(slot)] >= 0)
+            TakeLines(slot, open_[static_cast<size_t>(slotOpen_[static_cast<size_t>(slot)])]);
+    CloseMinutes(minute_ + 1);
+}
 
 }  // namespace kestrel

@@ -41,7 +41,7 @@ public:
     // A day-log line about the enclosure in slot, from the pass that runs
     // just before this poll's Poll calls; lines that begin with blanks
     // continue the one before.
-    void Line(int slot, const std::string& line);
+    void Line(int64_t timeMs, int slot, const std::string& line);
     // An event of the history's own (the enclosure went away, a warning).
     void Event(int64_t timeMs, int slot, std::string kind, std::string text);
     // Closes every open minute and hands everything over (at the close).
@@ -65,14 +65,18 @@ private:
     Open& OpenFor(const EnclosureKey& key);
     void CloseMinutes(int64_t before);
     void CloseOne(Open& open);
-    void TakeLines(int slot, const Open& open, int64_t timeMs);
+    void TakeLines(int slot, const Open& open);
 
     Submit submit_;
     unsigned warningCelsius_ = 0;
     TemperatureWarningPorts warning_;
     std::vector<Open> open_;
     std::array<int, 2> slotOpen_{-1, -1};  // index into open_ of each slot's last enclosure
-    std::array<std::vector<std::string>, 2> lines_;  // this pass's lines, awaiting their poll
+    struct PendingLine {
+        int64_t timeMs;
+        std::string text;
+    };
+    std::array<std::vector<PendingLine>, 2> lines_;  // this pass's lines, awaiting their poll
     int64_t minute_ = -1;  // the minute the polls are in
     HistoryBatch pending_;
 };

@@ -45,7 +45,7 @@ void WriteDay(const std::string& path, int64_t end) {
     const int64_t start = end - 1440 * kMinute;
     for (int m = 0; m < 1440; ++m) {
         const bool degraded = m >= 600 && m < 720;
-        if (m == 600) recorder.Line(0, "D1 HDD2 was removed, ");
+        if (m == 600) recorder.Line(start + m * kMinute, 0, "D1 HDD2 was removed, ");
         recorder.Poll(start + m * kMinute, 0, kDesk,
                       Reading(38 + (m > 800 && m < 1100 ? 6 : 0) + m % 3, 2200 - m / 10,
                               degraded ? ArrayState::SingleDisk : ArrayState::Normal));
@@ -181,9 +181,9 @@ TEST(HistoryWindowShots, ADayAndAYear) {
                 if (year >= 0.64 && year < 0.645) s.activity = Activity::Rebuild;
                 (void)array;
                 const int64_t ms = end - (minutes - m) * kMinute;
-                if (m == static_cast<int64_t>(0.62 * minutes)) recorder.Line(0, "D1 HDD2 was removed, ");
-                if (m == static_cast<int64_t>(0.64 * minutes)) recorder.Line(0, "D1 HDD2 was inserted, ");
-                if (m == static_cast<int64_t>(0.645 * minutes)) recorder.Line(0, "D1  HDD1 --> HDD2 Done, ");
+                if (m == static_cast<int64_t>(0.62 * minutes)) recorder.Line(ms, 0, "D1 HDD2 was removed, ");
+                if (m == static_cast<int64_t>(0.64 * minutes)) recorder.Line(ms, 0, "D1 HDD2 was inserted, ");
+                if (m == static_cast<int64_t>(0.645 * minutes)) recorder.Line(ms, 0, "D1  HDD1 --> HDD2 Done, ");
                 if (m == static_cast<int64_t>(0.3 * minutes)) key.firmware = "2";
                 recorder.Poll(ms, 0, key, s);
             }
