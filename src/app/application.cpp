@@ -15,6 +15,7 @@
 #include "app/command_line.h"
 #include "app/event_feed.h"
 #include "app/status_command.h"
+#include "app/history_command.h"
 #include "app/main_module.h"
 #include "app/test_mail_command.h"
 #include "platform/linux/freedesktop_notifications.h"
@@ -258,6 +259,11 @@ int Run(ProductVariant variant, int argc, char** argv, const WindowProgram* wind
     if (options.stateDir.empty()) options.stateDir = DefaultStateDir(LogDirInputsFromEnvironment());
 
     TakeStoredSettings(options);
+    // Reads the history file beside the monitor that writes it.
+    if (options.history) {
+        QCoreApplication app(argc, argv);
+        return RunHistoryCommand(options, stdout, stderr);
+    }
     // Touches no device: runs beside a running monitor.
     if (options.testEvent) return RunTestEventCommand(options, variant, stdout);
     if (parsed.options.testMail) {

@@ -1,10 +1,12 @@
 #include "app/command_line.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "platform/registry_key.h"
 
@@ -47,6 +49,8 @@ Files:
                  without that folder, $XDG_RUNTIME_DIR or ~/.cache/kestrel
   $XDG_STATE_HOME/kestrel/unwritten-log-lines  day-log lines a stop could
                  not write, written at the next start
+  $XDG_STATE_HOME/kestrel/history.sqlite  each enclosure's readings (one row
+                 a minute, older ones an hour) and events; --history prints them
 
 Signals: SIGINT and SIGTERM close the program as closing its window does;
 SIGHUP reloads the e-mail settings.
@@ -99,6 +103,16 @@ std::string DefaultStateDir(const LogDirInputs& in) {
     return {};
 }
 
+std::optional<int64_t> ParseHistoryDate(const std::string& text, bool endOfDay) {
+    const QString t = QString::fromStdString(text).trimmed();
+    const QDate day = QDate::fromString(t, Qt::ISODate);
+    if (day.isValid() && t.size() == 10)
+        return QDateTime(endOfDay ? day.addDays(1) : day, QTime(0, 0)).toMSecsSinceEpoch();
+    const QDateTime time = QDateTime::fromString(t, Qt::ISODate);
+    if (!time.isValid() || !t.contains('T')) return std::nullopt;
+    return time.toMSecsSinceEpoch();
+}
+
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVariant variant,
                               bool displayAvailable) {
     const std::string program = args.empty() ? std::string("kestrel") : QFileInfo(QString::fromStdString(args[0])).fileName().toStdString();
@@ -132,7 +146,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
                                      "Upgrade the firmware of one enclosure with the image in FILE, then exit: 0 when "
                                      "the upgrade was verified, 1 when it was refused or failed.",
                                      "FILE");
-    const QCommandLineOption slot("slot", "The enclosure slot for --upgrade-firmware: 1 (default) or 2.", "N");
+    const QCommandLineOption slot("slot", "The enclosure slot for --upgrade-firmware (1, the default, or 2) or --history.", "N");
     const QCommandLineOption sample("write-sample-image",
                                     "Write a valid firmware image (the simulated enclosure's own) to FILE, then exit.",
                                     "FILE");
@@ -142,7 +156,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     const QCommandLineOption status("status",
                                     "Print every enclosure's RAID mode, state, disks, firmware, fan and temperature, "
                                     "then exit with the code below.");
-    const QCommandLineOption json("json", "With --status: print JSON (schema: docs/status.schema.json).");
+    const QCommandLineOption json("json", "With --status: print JSON (schema: docs/status.schema.json); with --history "
+                                          "(schema: docs/history.schema.json).");
+    const QCommandLineOption history("history",
+                                     "Print the stored readings and events of every enclosure (--csv, the default, or "
+                                     "--json), then exit. Runs beside a running monitor.");
+    const QCommandLineOption since("since", "With --history: from DATE on (2026-12-09 or 2026-12-09T14:30).", "DATE");
+    const QCommandLineOption until("until", "With --history: up to DATE (a day: to its end).", "DATE");
+    const QCommandLineOption csv("csv", "With --history: print CSV (columns: docs/history.md).");
     const QCommandLineOption prometheus("prometheus",
                                         "With --status: print metrics in the text exposition format, for a node "
                                         "exporter's textfile collector.");
@@ -157,7 +178,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     const QCommandLineOption testEvent("test-event",
                                        "Run the event program once with a test event, then exit with its exit status.");
     parser.addOptions({help, version, simulate, headless, logDir, registry, timeScale, upgrade, slot, sample, testMail,
-                       status, json, prometheus, metricsFile, eventProgram, testEvent});
+                       status, json, prometheus, metricsFile, eventProgram, testEvent, history, since, until, csv});
     parser.addPositionalArgument("FILE", "Scenario file for --simulate.", "[FILE]");
 
     if (!parser.parse(list)) return Fail(program, parser.errorText().toStdString());
@@ -215,11 +236,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
         o.upgradeFirmware = parser.value(upgrade).toStdString();
         if (o.upgradeFirmware.empty()) return Fail(program, "--upgrade-firmware needs an image file");
     }
+    o.history = parser.isSet(history);
     if (parser.isSet(slot)) {
-        if (o.upgradeFirmware.empty()) return Fail(program, "--slot goes with --upgrade-firmware");
+        if (o.upgradeFirmware.empty() && !o.history) return Fail(program, "--slot goes with --upgrade-firmware or --history");
         const QString n = parser.value(slot);
         if (n != "1" && n != "2") return Fail(program, "--slot needs 1 or 2, not '" + n.toStdString() + "'");
         o.slot = n.toInt();
+        if (o.history) o.historySlot = o.slot;
     }
     if (parser.isSet(sample)) {
         o.writeSampleImage = parser.value(sample).toStdString();
@@ -230,6 +253,25 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     if (o.testMail && (!o.upgradeFirmware.empty() || !o.writeSampleImage.empty()))
         return Fail(program, "--test-mail goes alone");
     o.status = parser.isSet(status);
+    if ((parser.isSet(since) || parser.isSet(until) || parser.isSet(csv)) && !o.history)
+        return Fail(program, "--since, --until and --csv go with --history");
+    if (o.history) {
+        if (o.status || o.testMail || !o.upgradeFirmware.empty() || !o.writeSampleImage.empty() ||
+            parser.isSet(prometheus))
+            return Fail(program, "--history goes alone");
+        if (parser.isSet(json) && parser.isSet(csv)) return Fail(program, "--csv and --json go separately");
+        if (parser.isSet(json)) o.historyOutput = HistoryOutput::Json;
+        for (const auto& [option, end, target] :
+             {std::tuple{&since, false, &o.historySinceMs}, std::tuple{&until, true, &o.historyUntilMs}}) {
+            if (!parser.isSet(*option)) continue;
+            const std::optional<int64_t> ms = ParseHistoryDate(parser.value(*option).toStdString(), end);
+            if (!ms)
+                return Fail(program, "--" + option->names().first().toStdString() + " needs a date such as 2026-12-09 "
+                                     "or 2026-12-09T14:30, not '" + parser.value(*option).toStdString() + "'");
+            *target = *ms;
+        }
+        return outcome;
+    }
     if ((parser.isSet(json) || parser.isSet(prometheus)) && !o.status)
         return Fail(program, "--json and --prometheus go with --status");
     if (parser.isSet(json) && parser.isSet(prometheus)) return Fail(program, "--json and --prometheus go separately");

@@ -1,6 +1,8 @@
 #pragma once
 // The options this platform adds to the program. Without any of them the
 // program runs against the real devices with the default files.
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 namespace kestrel {
 
 enum class StatusFormat { Text, Json, Prometheus };
+enum class HistoryOutput { Csv, Json };
 
 // Values of the settings file beside the e-mail ones; an option of the
 // command line wins over them.
@@ -34,7 +37,16 @@ struct Options {
     std::string metricsFile;      // the running monitor's metrics file; empty: none
     std::string eventProgram;     // run for every event; empty: none
     bool testEvent = false;       // one-shot: run the event program once with a test event
+    bool history = false;         // one-shot: print the stored history
+    HistoryOutput historyOutput = HistoryOutput::Csv;
+    int64_t historySinceMs = std::numeric_limits<int64_t>::min();
+    int64_t historyUntilMs = std::numeric_limits<int64_t>::max();
+    int historySlot = 0;          // 1 or 2; 0: both
 };
+
+// --since and --until: "2026-12-09" (local midnight; with until, the end of
+// that day), "2026-12-09T14:30[:00]" local, or with "Z" or an offset.
+std::optional<int64_t> ParseHistoryDate(const std::string& text, bool endOfDay);
 
 struct ParseOutcome {
     enum class Kind { Run, Exit } kind = Kind::Run;

@@ -43,8 +43,9 @@ std::unique_ptr<ManagementQuery> HostQuery(const DeviceIoChoice& devices) {
 namespace {
 
 EventLogConfig LogConfig(const Options& options, ProductVariant variant, Shell& shell, SchedulerFlags& flags,
-                         const LogClock& clock) {
+                         const LogClock& clock, std::function<void(unsigned, const std::string&)> enclosureLine) {
     EventLogConfig c;
+    c.enclosureLine = std::move(enclosureLine);
     c.logDir = options.logDir;
     c.baseTitle = BaseTitleFor(variant);
     c.firstStatusPending = [&shell] { return shell.Model().firstStatusPending; };
@@ -88,7 +89,11 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
       managementQuery_(HostQuery(devices_)),
       composer_(drives_, mailSettings_, mailFlags_, BaseTitleFor(variant),
                 [this] { return std::vector<std::string>(systemInfo_.lines.begin(), systemInfo_.lines.end()); }),
-      eventLog_(drives_, desktopAlerts_, ports.statusBar, LogConfig(options, variant, shell_, flags_, logClock_)),
+      eventLog_(drives_, desktopAlerts_, ports.statusBar, LogConfig(options, variant, shell_, flags_, logClock_,
+                                  [this](unsigned enclosure, const std::string& line) {
+                                      history_.Line(flags_.LastTick.toMSecsSinceEpoch(),
+                                                    static_cast<int>(enclosure), line);
+                                  })),
       statusPage_(variant, drives_, shell_, ports.messages,
                   StatusPageLinks{
                       .buzzerMuteClicked = [this] { setupPage_.OptionBoxClick(); },
@@ -155,6 +160,7 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
     // Each poll's round, to each listener once, in this order.
     statusPoll_.AddListener([this](const PollRound& round) { eventLog_.LogStatusChanges(round.records); });
     statusPoll_.AddListener([this](const PollRound& round) { UpdateHealth(round.records); });
+    statusPoll_.AddListener([this](const PollRound& round) { RecordHistory(round); });
     statusPoll_.AddListener([this](const PollRound& round) {
         if (round.statusPageDue) ShowStatusPage(statusPage_.DrawStatusPage(round.forcePage, round.records));
     });
@@ -275,6 +281,7 @@ void MainModule::FormCreate() {
     if (const size_t kept = mailDelivery_.LoadQueue(MailQueueFolder(options_.stateDir)))
         std::fprintf(stderr, "%zu alert mails not delivered before the last stop are sent now.\n", kept);
     keepInTray_ = registryKey_.ReadInteger(kKeepInTrayValue).value_or(0) != 0;
+    StartHistory();
     m.slotPicturesVisible = {false, false};
     m.currentPage = kPageStatus;
     shell_.ShowPageButtons();
@@ -285,6 +292,49 @@ void MainModule::FormCreate() {
         simClock_ = std::make_unique<sim::SimClock>(*devices_.simulated, options_.timeScale);
         simClock_->Start();
     }
+}
+
+void MainModule::StartHistory() {
+    history_.SetWarningTemperature(ReadWarningTemperature(registryKey_));
+    // The user's warning goes where the enclosure's own over-heat goes: the
+    // same alert (mail, desktop) and a day-log line of its own.
+    history_.SetWarningPorts(TemperatureWarningPorts{
+        .started =
+            [this](int slot, double mean, unsigned limit) {
+                eventLog_.AddLine(WarningLine(slot, mean, limit, true));
+                desktopAlerts_.ComposeAlert(static_cast<int>(NotificationEvent::OverHeat), slot, 0);
+            },
+        .ended = [this](int slot, double mean,
+                        unsigned limit) { eventLog_.AddLine(WarningLine(slot, mean, limit, false)); },
+    });
+    historyPath_ = HistoryFilePath(options_.stateDir);
+    if (historyPath_.empty() || historyWriter_) return;
+    const bool echo = !options_.headless;
+    historyWriter_ = std::make_unique<HistoryWriter>(historyPath_, [this, echo](const std::string& text) {
+        // From the writer's thread: the panel on this one; headless, the
+        // panel itself reaches standard error.
+        if (echo) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fflush(stderr);
+        }
+        QMetaObject::invokeMethod(&timers_, [this, text] { ports_.statusBar.SetPanel(kErrorPanel, text); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void MainModule::RecordHistory(const PollRound& round) {
+    // The time of this poll's event log pass, the time its lines carry.
+    const int64_t now = flags_.LastTick.isValid() ? flags_.LastTick.toMSecsSinceEpoch() : logClock_().toMSecsSinceEpoch();
+    for (unsigned slot = 0; slot < 2; ++slot)
+        if (const std::optional<EnclosureStatus>& record = round.records[slot])
+            history_.Poll(now, static_cast<int>(slot), KeyOf(drives_.IdentifyOfSlot(slot), *record), *record);
+}
+
+std::optional<EnclosureKey> MainModule::HistoryKeyOfSlot(int slot) const {
+    const unsigned s = static_cast<unsigned>(slot);
+    if (s >= drives_.EnclosureCount || drives_.DriveOfSlot(s) >= static_cast<unsigned>(DriveTable::kPhysicalDrives))
+        return std::nullopt;
+    return KeyOf(drives_.IdentifyOfSlot(s), SlotStatus(drives_, s));
 }
 
 void MainModule::Redetect() { detection_.Redetect(!statusPageDrawn_.load()); }
@@ -303,11 +353,21 @@ void MainModule::UpdateHealth(const SlotRecords& polled) {
 
 bool MainModule::SetKeepInTray(bool on) {
     keepInTray_ = on;
+    return StoreSetting(kKeepInTrayValue, on ? 1u : 0u);
+}
+
+bool MainModule::SetWarningTemperature(unsigned celsius) {
+    if (celsius > kWarningTemperatureMax) celsius = 0;
+    history_.SetWarningTemperature(celsius);
+    return StoreSetting(kWarningTemperatureValue, celsius);
+}
+
+bool MainModule::StoreSetting(const char* name, uint32_t value) {
     if (!registryKey_.IsOpen() && !registryKey_.Open(true)) {
         ports_.statusBar.SetPanel(kErrorPanel, "Settings not saved: " + registryKey_.Error());
         return false;
     }
-    registryKey_.WriteInteger(kKeepInTrayValue, on ? 1u : 0u);
+    registryKey_.WriteInteger(name, value);
     if (!registryKey_.Flush()) {
         registryKey_.DiscardPendingWrites();
         ports_.statusBar.SetPanel(kErrorPanel, "Settings not saved: " + registryKey_.Error());
@@ -351,6 +411,7 @@ void MainModule::ReportPresenceChanges() {
     eventLog_.QueueDeviceLine("    Device had changed.");
     for (int slot : changes.removed) {
         health_.EnclosureRemoved(slot);
+        history_.Event(logClock_().toMSecsSinceEpoch(), slot, "enclosure", "Enclosure removed");
         desktopAlerts_.ComposeAlert(static_cast<int>(NotificationEvent::DeviceRemoved), slot, 0);
     }
 }
@@ -436,6 +497,10 @@ void MainModule::FormClose() {
     // still hand to this thread meanwhile is served and does nothing.
     if (simClock_) simClock_.reset();
     StopWorkers();
+    // The minute under way is written too; the writer ends once it has
+    // written what it holds.
+    history_.Flush();
+    historyWriter_.reset();
     firmwareImage_.Release();
     mailSettings_.ReleaseLists();
     composer_.ReleaseLists();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
@@ -16,6 +17,10 @@
 #include "monitor/presence_watch.h"
 #include "device/transport.h"
 #include "eventlog/event_log.h"
+#include "history/history_recorder.h"
+#include "history/history_writer.h"
+#include "history/history_store.h"
+#include "history/temperature_warning.h"
 #include "maintenance/firmware_image.h"
 #include "maintenance/firmware_upgrade.h"
 #include "maintenance/flash_access.h"
@@ -144,6 +149,17 @@ public:
     // After a change no poll follows (both device boxes unchecked).
     void RefreshDesktop() { UpdateHealth({}); }
     bool KeepInTray() const { return keepInTray_; }
+
+    // The history of every enclosure: its file (empty without a state
+    // folder), the recorder the polls feed, and who the enclosure in a slot
+    // is for it.
+    const std::string& HistoryPath() const { return historyPath_; }
+    HistoryRecorder& history() { return history_; }
+    std::optional<EnclosureKey> HistoryKeyOfSlot(int slot) const;
+    // The user's warning temperature (0 off), stored beside the settings;
+    // false (and the status bar says why) when it was not written.
+    unsigned WarningTemperature() const { return history_.WarningTemperature(); }
+    bool SetWarningTemperature(unsigned celsius);
     // False (and the status bar says why) when the settings file was not written.
     bool SetKeepInTray(bool on);
 
@@ -151,6 +167,7 @@ private:
     void UpdateHealth(const SlotRecords& polled);
     // Marks the Status page drawn and hands the redraw to the window.
     void ShowStatusPage(const StatusPageUpdate& update);
+    bool StoreSetting(const char* name, uint32_t value);
     void Dispatch();  // TRaidThread's job, on the user-interface thread
     void ConnectTimers();
     void RunTimer1(bool on);
@@ -162,6 +179,8 @@ private:
     void StopWorkers();
     void PublishState();
     void IdentifyPause(std::chrono::milliseconds pause);
+    void RecordHistory(const PollRound& round);
+    void StartHistory();
 
     Options options_;
     ProductVariant variant_;
@@ -205,6 +224,11 @@ private:
     SetupPage setupPage_;
     std::unique_ptr<DeviceNotifier> notifier_;
     std::unique_ptr<sim::SimClock> simClock_;
+    std::string historyPath_;
+    std::unique_ptr<HistoryWriter> historyWriter_;
+    HistoryRecorder history_{[this](HistoryBatch batch) {
+        if (historyWriter_) historyWriter_->Submit(std::move(batch));
+    }};
     std::function<void(const StatusPageUpdate&)> statusPageView_;
     std::function<void()> closeRequest_;
     std::function<void(const StatusReport&)> publish_;

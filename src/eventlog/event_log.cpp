@@ -131,23 +131,28 @@ void EventLog::LogStatusChanges(const SlotRecords& polled) {
         // At the start and after a device change: what changed while this
         // program did not watch the enclosure, and the problems it has
         // that were not alerted before.
-        for (unsigned i = 0; i < limit; ++i) {
-            if (!refreshed(i)) continue;
-            const std::optional<EnclosureStatus> s = StatusOf(i);
+        for (unsigned i = 0; i < polledLimit; ++i) {
+            const std::optional<EnclosureStatus>& s = polled[i];
             if (s && compared_.insert(EnclosureIdentity(drives_.IdentifyOfSlot(i))).second)
                 CompareWithLastSeen(i, *s, ts);
         }
     }
 
-    const StatusEvents::Emit emit = [this](std::string line) { Append(std::move(line)); };
     for (unsigned i = 0; i < polledLimit; ++i) {
         const std::optional<EnclosureStatus>& s = polled[i];
         if (!s) continue;
+        const StatusEvents::Emit emit = [this, i, &ts](std::string line) {
+            if (config_.enclosureLine) {
+                const bool stamped = line.size() >= ts.size() && line.compare(line.size() - ts.size(), ts.size(), ts) == 0;
+                config_.enclosureLine(i, stamped ? line.substr(0, line.size() - ts.size()) : line);
+            }
+            Append(std::move(line));
+        };
         changed |= events_.Apply(i, *s, !headerDue, ts, emit);
     }
 
     if (changed) Save();
-    KeepStates(mask, limit);
+    KeepStates(polled, polledLimit);
     FlushEcho();
     if (revision_ != revisionBefore && listener_) listener_();
 }
@@ -174,10 +179,9 @@ bool EventLog::CompareWithLastSeen(unsigned index, const EnclosureStatus& s, con
     return wrote;
 }
 
-void EventLog::KeepStates(uint8_t mask, unsigned limit) {
+void EventLog::KeepStates(const SlotRecords& polled, unsigned limit) {
     for (unsigned i = 0; i < limit; ++i) {
-        if (!((mask >> i) & 1u)) continue;
-        const std::optional<EnclosureStatus> s = StatusOf(i);
+        const std::optional<EnclosureStatus>& s = polled[i];
         if (!s) continue;
         const std::string error = known_.Update(EnclosureIdentity(drives_.IdentifyOfSlot(i)),
                                                 KnownState{s->diskState, events_.LastEnvFlags(i)});
@@ -189,6 +193,16 @@ void EventLog::FlushEcho() {
     if (echoed_.empty()) return;
     config_.echoLines(echoed_);
     echoed_.clear();
+}
+
+void EventLog::AddLine(const std::string& text) {
+    const uint64_t revisionBefore = revision_;
+    passTime_ = config_.clock();
+    (void)OpenFile(LogFilePath(passTime_), config_.firstStatusPending());
+    Append(text + TimestampText(passTime_));
+    Save();
+    FlushEcho();
+    if (revision_ != revisionBefore && listener_) listener_();
 }
 
 // Ties the lines to the day's file. Returns true when a new list begins

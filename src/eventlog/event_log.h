@@ -49,6 +49,9 @@ struct EventLogConfig {
     // Where the last state of each enclosure is kept (known_enclosures.h);
     // empty: in memory only.
     std::string knownEnclosuresFile;
+    // Receives each line the status rules add about one enclosure (its
+    // index), without the pass's timestamp: the history keeps them.
+    std::function<void(unsigned enclosure, const std::string& line)> enclosureLine;
 };
 
 // An echo that writes each line and a line feed to out, flushed at once.
@@ -63,6 +66,10 @@ public:
 
     // The pass over the records the poll has just read (slot i's, if read).
     void LogStatusChanges(const SlotRecords& polled);
+
+    // A line of the program's own (not from a status record), stamped with
+    // the clock and written at once.
+    void AddLine(const std::string& text);
 
     // Device presence lines, stamped and written by the next pass after the
     // start-up phase.
@@ -122,7 +129,7 @@ private:
     std::optional<EnclosureStatus> StatusOf(unsigned index) const;
     void RememberDiskStates(unsigned limit);
     bool CompareWithLastSeen(unsigned index, const EnclosureStatus& status, const std::string& ts);
-    void KeepStates(uint8_t mask, unsigned limit);
+    void KeepStates(const SlotRecords& polled, unsigned limit);
 
     const DriveTable& drives_;
     AlertSink& alerts_;

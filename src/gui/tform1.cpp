@@ -13,12 +13,14 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QHeaderView>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTableWidget>
 
 #include "gui/skin.h"
+#include "gui/history_window.h"
 #include "gui/tform5.h"
 #include "platform/time_scale.h"
 
@@ -186,6 +188,7 @@ void TForm1::Start(WindowModule& module) {
         const QSignalBlocker block(CheckBox_KeepInTray);
         CheckBox_KeepInTray->setChecked(module_->KeepInTray());
     }
+    SpinBox_WarningTemperature->setValue(static_cast<int>(module_->WarningTemperature()));
     UpdateDesktop();
     started_ = true;
 }
@@ -342,6 +345,12 @@ void TForm1::BuildStatusPage(QWidget* page) {
     Image0_D2_Yellow = new PictureButton("Image0_D2_Yellow", page);
     Image0_Log = new PictureButton("Image0_Log", page);
     Image0_Log->setGeometry(604, 12, 112, 32);
+    Button_History = new QPushButton("&History", page);
+    Button_History->setObjectName("Button_History");
+    Button_History->setGeometry(604, 48, 112, 26);
+    Button_History->setStyleSheet(
+        "QPushButton { color: #1d2b3a; background: #dde4ec; border: 1px solid #b8c4d0; border-radius: 6px; }"
+        "QPushButton:focus { border: 2px dashed #ff8c00; }");
 
     Label43 = MakeLabel(page, "Label43", "Mode:", QRect(150, 16, 60, 24), 11);
     Label17 = MakeLabel(page, "Label17", "", QRect(204, 16, 170, 24), 11, true);
@@ -561,6 +570,14 @@ void TForm1::BuildEmailPage(QWidget* page) {
     MakeLabel(setup, "Label_CAFile", "CA file", QRect(310, 214, 60, 24));
     Edit_CAFile = MakeEdit(setup, "Edit_CAFile", QRect(370, 214, 280, 24));
     Edit_CAFile->setPlaceholderText("the system's certificates");
+    MakeLabel(setup, "Label_WarningTemperature", "Warning temperature", QRect(490, 100, 200, 24));
+    SpinBox_WarningTemperature = new QSpinBox(setup);
+    SpinBox_WarningTemperature->setObjectName("SpinBox_WarningTemperature");
+    SpinBox_WarningTemperature->setGeometry(490, 128, 90, 24);
+    SpinBox_WarningTemperature->setRange(0, static_cast<int>(kWarningTemperatureMax));
+    SpinBox_WarningTemperature->setSpecialValueText("Off");
+    SpinBox_WarningTemperature->setSuffix(" \u00b0C");
+    SpinBox_WarningTemperature->setToolTip("An alert and a day-log line when a minute's mean temperature passes it");
     ButtonTestMail = new QPushButton("Send test mail", setup);
     ButtonTestMail->setObjectName("ButtonTestMail");
     ButtonTestMail->setGeometry(490, 176, 160, 30);
@@ -629,6 +646,11 @@ void TForm1::ConnectEmailPage() {
         connect(remove, &PictureButton::clicked, this, act([&page] { page.Image3_1MClick(); }));
     connect(Image3_OK, &PictureButton::clicked, this, act([&page] { page.Image3_OKClick(); }));
     connect(Image3_Ignore, &PictureButton::clicked, this, act([&page] { page.Image3_IgnoreClick(); }));
+    // The warning temperature is stored with OK and goes back with Ignore.
+    connect(Image3_OK, &PictureButton::clicked, this,
+            [this] { module_->SetWarningTemperature(static_cast<unsigned>(SpinBox_WarningTemperature->value())); });
+    connect(Image3_Ignore, &PictureButton::clicked, this,
+            [this] { SpinBox_WarningTemperature->setValue(static_cast<int>(module_->WarningTemperature())); });
     connect(ButtonTestMail, &QPushButton::clicked, this, act([this] { module_->SendTestMailClick(); }));
     for (PictureButton* button : {Image3_1P, Image3_1M, Image3_2P, Image3_2M}) AddPressedLook(button);
     SyncEmailPage();
@@ -781,12 +803,27 @@ void TForm1::ConnectHandlers() {
         return QFileDialog::getOpenFileName(this, "Open", QString(), DialogFilter(kImageFileFilter));
     };
     connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
+    connect(Button_History, &QPushButton::clicked, this, &TForm1::HistoryClick);
     // A box unchecked leaves its enclosure out of the summary at once.
     for (QCheckBox* box : {CheckBox1, CheckBox3})
         connect(box, &QCheckBox::clicked, this, [this] { module_->RefreshDesktop(); });
     connect(CheckBox_KeepInTray, &QCheckBox::clicked, this, [this](bool on) { module_->SetKeepInTray(on); });
     ConnectEmailPage();
     ConnectSetupPage();
+}
+
+void TForm1::HistoryClick() {
+    if (historyWindow_) {
+        historyWindow_->raise();
+        historyWindow_->activateWindow();
+        return;
+    }
+    auto* window = new HistoryWindow(module_->HistoryPath(),
+                                     module_->HistoryKeyOfSlot(module_->Model().statusPageDevice), nullptr,
+                                     this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    historyWindow_ = window;
+    window->show();
 }
 
 void TForm1::Image0_LogClick() {

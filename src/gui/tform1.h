@@ -5,10 +5,12 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStackedWidget>
 #include <array>
 #include <memory>
 
+#include "gui/history_window.h"
 #include "gui/picture_button.h"
 #include "gui/tray_icon.h"
 #include "gui/widget_ui.h"
@@ -23,6 +25,7 @@ class QTableWidget;
 class QPushButton;
 class QPlainTextEdit;
 class QRadioButton;
+class QSpinBox;
 
 namespace kestrel {
 
@@ -47,6 +50,10 @@ public:
     void ApplyStatusPage(const StatusPageUpdate& update);
     // Opens the event log viewer, modally; one at a time.
     void Image0_LogClick();
+    // Opens the History window of the enclosure the Status page shows
+    // (beside the main window; one at a time).
+    void HistoryClick();
+    HistoryWindow* historyWindow() const { return historyWindow_; }
     // Ends the program, also when closing would keep it in the tray (the
     // tray's Quit, SIGTERM, a scenario's quit).
     void Quit();
@@ -85,6 +92,8 @@ public:
     PictureButton* Image3_OK = nullptr;
     PictureButton* Image3_Ignore = nullptr;
     PictureButton* Image0_Log = nullptr;
+    QPushButton* Button_History = nullptr;
+    QSpinBox* SpinBox_WarningTemperature = nullptr;  // the E-mail page's Setup: 0 = off
     PictureButton* Image2_Load = nullptr;
     PictureButton* Image2_Upgrade = nullptr;
     PictureButton* Image1_Set = nullptr;
@@ -215,6 +224,7 @@ private:
     std::unique_ptr<TrayIcon> tray_;
     bool started_ = false;
     bool logViewerOpen_ = false;
+    QPointer<HistoryWindow> historyWindow_;
     bool quitting_ = false;
     bool trayHintShown_ = false;  // the first hide to the tray says so
     bool disksLit_ = false;

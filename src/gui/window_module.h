@@ -5,7 +5,11 @@
 #include <functional>
 #include <string>
 
+#include <optional>
+
 #include "eventlog/event_log.h"
+#include "history/history_recorder.h"
+#include "history/temperature_warning.h"
 #include "maintenance/firmware_upgrade.h"
 #include "maintenance/setup_page.h"
 #include "monitor/enclosure_health.h"
@@ -64,6 +68,12 @@ public:
     virtual bool Image2_LoadClickAllowed() const = 0;
     virtual void OpenDialog1CanClose(const std::string& path) = 0;
     [[nodiscard]] virtual UpgradeOutcome Image2_UpgradeClick() = 0;
+    // The history file and the identity under which slot's enclosure is kept.
+    virtual const std::string& HistoryPath() const = 0;
+    virtual std::optional<EnclosureKey> HistoryKeyOfSlot(int slot) const = 0;
+    // The user's warning temperature in °C (0: off); false when it was not stored.
+    virtual unsigned WarningTemperature() const = 0;
+    virtual bool SetWarningTemperature(unsigned celsius) = 0;
 };
 
 }  // namespace kestrel

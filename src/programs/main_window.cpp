@@ -58,6 +58,10 @@ public:
     void RefreshDesktop() override { m_.RefreshDesktop(); }
     bool KeepInTray() const override { return m_.KeepInTray(); }
     bool SetKeepInTray(bool on) override { return m_.SetKeepInTray(on); }
+    const std::string& HistoryPath() const override { return m_.HistoryPath(); }
+    std::optional<EnclosureKey> HistoryKeyOfSlot(int slot) const override { return m_.HistoryKeyOfSlot(slot); }
+    unsigned WarningTemperature() const override { return m_.WarningTemperature(); }
+    bool SetWarningTemperature(unsigned celsius) override { return m_.SetWarningTemperature(celsius); }
     void StatusBar1DblClick() override { m_.StatusBar1DblClick(); }
     bool Image2_LoadClickAllowed() const override { return m_.Image2_LoadClickAllowed(); }
     void OpenDialog1CanClose(const std::string& path) override {

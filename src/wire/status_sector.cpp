@@ -82,6 +82,10 @@ std::string IdentifyRevision(const Block512& identify) {
 
 std::string IdentifyModel(const Block512& identify) { return AtaString(identify, kIdentifyModel, kModelLength); }
 
+std::string IdentifySerial(const Block512& identify) {
+    return AtaString(identify, kIdentifySerial, kIdentifySerialLength);
+}
+
 bool HasControllerSignature(const Block512& identify) {
     return identify[kIdentifySignature] == '3' && identify[kIdentifySignature + 1] == 'X';
 }

@@ -38,6 +38,8 @@ inline constexpr size_t kBadSectorCount = 471;
 inline constexpr size_t kBadSectorList = 472;
 
 // IdentifyBlock fields.
+inline constexpr size_t kIdentifySerial = 20;  // the ATA serial number field, 20 characters
+inline constexpr size_t kIdentifySerialLength = 20;
 inline constexpr size_t kIdentifyRevision = 46;
 inline constexpr size_t kIdentifyRevisionLength = 8;
 inline constexpr size_t kIdentifyModel = 54;
@@ -103,6 +105,9 @@ uint32_t BadSectorAddress(const Block512& block, unsigned k);
 // IdentifyBlock: firmware revision (8 characters) and model name (40).
 std::string IdentifyRevision(const Block512& identify);
 std::string IdentifyModel(const Block512& identify);
+// The controller's serial number, where its block carries one (else blanks
+// or NULs).
+std::string IdentifySerial(const Block512& identify);
 bool HasControllerSignature(const Block512& identify);
 
 }  // namespace kestrel::status
