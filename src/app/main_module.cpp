@@ -390,7 +390,10 @@ bool MainModule::OpenDialog1CanClose(const std::string& path, ImageFile* file) {
         real = OpenRealImageFile();
         file = real.get();
     }
-    return LoadFirmwareImage(path, firmwareImage_, {ports_.statusBar, ports_.messages}, *file);
+    // Headless, panel 4 reaches standard error by itself.
+    std::function<void(const std::string&)> refused;
+    if (!options_.headless) refused = [](const std::string& why) { std::fprintf(stderr, "%s\n", why.c_str()); };
+    return LoadFirmwareImage(path, firmwareImage_, {ports_.statusBar, ports_.messages, std::move(refused)}, *file);
 }
 
 void MainModule::IdentifyPause(std::chrono::milliseconds pause) {

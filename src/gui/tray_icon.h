@@ -19,6 +19,10 @@ class QAction;
 
 namespace kestrel {
 
+// The colour of a state's severity, the same wherever it is drawn: green,
+// amber, red; grey for nothing known.
+QColor LevelColour(std::optional<HealthLevel> level);
+
 // The tooltip: the enclosures' summary, and a word when alerts reach nobody
 // by mail.
 std::string TrayToolTip(const HealthBoard& board, const std::string& title, bool mailNotSetUp);

@@ -74,10 +74,13 @@ DiskOutcome DiskOperations::Initialize(int slot) {
     // Both disks are wiped: nothing happens without a Yes (a window without
     // a person answers No).
     const int device = slot + 1;
-    if (ports_.boxes.Show("Initialize will erase all data on both disks of Device" + std::to_string(device) +
-                              ".\nContinue?",
-                          kInitializeCaption, MessageButtons::YesNo) != MessageAnswer::Yes)
-        return DiskOutcome::Ignored;
+    const MessageAnswer answer = lock_.WithBoxOpen([&] {
+        const std::string& label = window_.Model().deviceHint[static_cast<size_t>(slot & 1)];
+        return ports_.boxes.Show("Initialize will erase all data on both disks of Device" + std::to_string(device) +
+                                     (label.empty() ? "" : " (" + label + ")") + ".\nContinue?",
+                                 kInitializeCaption, MessageButtons::YesNo);
+    });
+    if (answer != MessageAnswer::Yes) return DiskOutcome::Ignored;
     // The question let events run: something may have started meanwhile.
     if (Busy()) return DiskOutcome::Ignored;
     lock_.BeginMaintenance();
