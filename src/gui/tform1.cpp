@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QFileDialog>
 #include <QFocusEvent>
+#include <QAbstractScrollArea>
 #include <QFrame>
 #include <QIcon>
 #include <QLineEdit>
@@ -356,6 +357,7 @@ void TForm1::BuildWidgets() {
     skin.setColor(QPalette::AlternateBase, QColor("#f2f5f8"));
     skin.setColor(QPalette::Button, QColor("#f4f6f8"));
     skin.setColor(QPalette::Window, QColor("#e9eef4"));
+    skin.setColor(QPalette::PlaceholderText, QColor("#7d8894"));
     Notebook1->setPalette(skin);
     for (int i = 0; i < kPageCount; ++i) {
         auto* page = new QWidget;
@@ -368,6 +370,13 @@ void TForm1::BuildWidgets() {
     BuildUpgradePage(Notebook1->widget(kPageUpgrade));
     BuildAboutPage(Notebook1->widget(kPageAbout));
     BuildEmailPage(Notebook1->widget(kPageEmail));
+    // The notebook's style sheet stops its palette reaching its children:
+    // each control the style draws takes it itself.
+    for (QWidget* w : Notebook1->findChildren<QWidget*>())
+        if (!qobject_cast<QLabel*>(w) && !qobject_cast<QStackedWidget*>(w) && !qobject_cast<QFrame*>(w))
+            w->setPalette(skin);
+    for (QWidget* w : Notebook1->findChildren<QFrame*>())
+        if (qobject_cast<QAbstractScrollArea*>(w)) w->setPalette(skin);
 
     StaticText1 = MakeLabel(client, "StaticText1", "Drive detecting", QRect(14, 440, 732, 40), 16, true);
     StaticText1->setAlignment(Qt::AlignCenter);
