@@ -113,6 +113,32 @@ std::optional<int64_t> ParseHistoryDate(const std::string& text, bool endOfDay) 
     return time.toMSecsSinceEpoch();
 }
 
+namespace {
+
+// Qt's own options, which the window's QApplication takes from the same
+// command line: left to it, never refused as unknown here.
+bool QtOption(const QString& arg, bool& takesValue) {
+    static const QStringList withValue = {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
+                                          "stylesheet", "session", "display", "geometry", "title", "qwindowgeometry",
+                                          "qwindowicon", "qwindowtitle", "qwindowscreen", "name", "font", "fn", "bg",
+                                          "background", "fg", "foreground", "btn", "button", "visual", "qmljsdebugger"};
+    static const QStringList flags = {"reverse", "nograb", "dograb", "sync", "widgetcount", "testability"};
+    if (!arg.startsWith('-') || arg == "-" || arg == "--") return false;
+    QString name = arg.mid(arg.startsWith("--") ? 2 : 1);
+    const qsizetype equals = name.indexOf('=');
+    const bool inline_ = equals >= 0;
+    if (inline_) name = name.left(equals);
+    if (flags.contains(name) && !inline_) {
+        takesValue = false;
+        return true;
+    }
+    if (!withValue.contains(name)) return false;
+    takesValue = !inline_;
+    return true;
+}
+
+}  // namespace
+
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVariant variant,
                               bool displayAvailable) {
     const std::string program = args.empty() ? std::string("kestrel") : QFileInfo(QString::fromStdString(args[0])).fileName().toStdString();
@@ -121,8 +147,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     // express: "--simulate FILE" and "--simulate=FILE" both become the flag
     // plus a positional argument.
     QStringList list;
-    for (const std::string& a : args) {
-        const QString arg = QString::fromLocal8Bit(a.c_str());
+    for (size_t i = 0; i < args.size(); ++i) {
+        const QString arg = QString::fromLocal8Bit(args[i].c_str());
+        bool takesValue = false;
+        if (i > 0 && QtOption(arg, takesValue)) {
+            if (takesValue) ++i;
+            continue;
+        }
         if (arg.startsWith("--simulate=")) {
             list << "--simulate" << arg.mid(static_cast<int>(sizeof("--simulate=") - 1));
         } else {

@@ -134,7 +134,10 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
           if (betweenBlocks_) betweenBlocks_();
       }),
       upgrade_(flash_, maintenance_, reader_, drives_, flags_, shell_,
-               UpgradePorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); }}),
+               UpgradePorts{.boxes = ports.messages,
+                            .bar = ports.statusBar,
+                            .timer1 = [this](bool on) { RunTimer1(on); },
+                            .ended = [this](UpgradeOutcome outcome) { UpgradeEnded(outcome); }}),
       diskOperations_(transport_, maintenance_, drives_, flags_, shell_,
                       DiskOperationPorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); },
                                          [this] {
@@ -377,15 +380,19 @@ bool MainModule::StoreSetting(const char* name, uint32_t value) {
 }
 
 UpgradeOutcome MainModule::Image2_UpgradeClick() {
+    return upgrade_.Upgrade(static_cast<unsigned>(shell_.Model().upgradePageDevice), firmwareImage_);
+}
+
+void MainModule::UpgradeEnded(UpgradeOutcome outcome) {
+    // Told before the closing box waits for a person; the slot cannot change
+    // while the upgrade runs.
     const int slot = shell_.Model().upgradePageDevice;
-    const UpgradeOutcome outcome = upgrade_.Upgrade(static_cast<unsigned>(slot), firmwareImage_);
     if (outcome == UpgradeOutcome::Verified)
         desktopAlerts_.UpgradeEnded(slot, true, "The new firmware was written and verified.");
     else if (outcome == UpgradeOutcome::Failed)
         desktopAlerts_.UpgradeEnded(slot, false, "The new firmware did not verify; see the status bar.");
     if (upgradeListener_ && (outcome == UpgradeOutcome::Verified || outcome == UpgradeOutcome::Failed))
         upgradeListener_(slot, outcome == UpgradeOutcome::Verified);
-    return outcome;
 }
 
 void MainModule::PublishState() {
@@ -469,7 +476,10 @@ bool MainModule::OpenDialog1CanClose(const std::string& path, ImageFile* file) {
         real = OpenRealImageFile();
         file = real.get();
     }
-    return LoadFirmwareImage(path, firmwareImage_, {ports_.statusBar, ports_.messages}, *file);
+    // Headless, panel 4 reaches standard error by itself.
+    std::function<void(const std::string&)> refused;
+    if (!options_.headless) refused = [](const std::string& why) { std::fprintf(stderr, "%s\n", why.c_str()); };
+    return LoadFirmwareImage(path, firmwareImage_, {ports_.statusBar, ports_.messages, std::move(refused)}, *file);
 }
 
 void MainModule::IdentifyPause(std::chrono::milliseconds pause) {

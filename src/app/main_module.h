@@ -176,6 +176,7 @@ private:
     void CommitDetection();
     void ReportPresenceChanges();
     void ShowUpgradeFirmware(int slot);
+    void UpgradeEnded(UpgradeOutcome outcome);
     void StopWorkers();
     void PublishState();
     void IdentifyPause(std::chrono::milliseconds pause);

@@ -80,6 +80,8 @@ void Shell::DeviceCheckBoxClick(int slot) {
     } else {
         model_.slotPicturesVisible[self] = false;
         if (!otherChecked) {
+            // The page no longer shows a state that is not being watched.
+            if (model_.currentPage == kPageStatus) Call(hooks_.drawStatusPage, true);
             Sync();
             return;
         }

@@ -1,6 +1,7 @@
 #include "gui/skin.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <csetjmp>
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared first.
@@ -64,10 +65,27 @@ QImage DecodeJpeg(const QByteArray& data) {
     return result;
 }
 
+namespace {
+QImage EmbeddedPicture(const std::string& file) {
+    QFile f(QString(":/assets/%1.jpg").arg(QString::fromStdString(file)));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return DecodeJpeg(f.readAll());
+}
+}  // namespace
+
+QImage SkinPicture(const std::string& name, double devicePixelRatio) {
+    if (devicePixelRatio > 1.0) {
+        QImage sharp = EmbeddedPicture(name + "@2x");
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(2.0);
+            return sharp;
+        }
+    }
+    return EmbeddedPicture(name);
+}
+
 QImage SkinPicture(const std::string& name) {
-    QFile file(QString(":/assets/%1.jpg").arg(QString::fromStdString(name)));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return DecodeJpeg(file.readAll());
+    return SkinPicture(name, qGuiApp ? qGuiApp->devicePixelRatio() : 1.0);
 }
 
 }  // namespace kestrel

@@ -10,7 +10,12 @@ namespace kestrel {
 // complete, decodable JPEG (the control then stays blank).
 QImage DecodeJpeg(const QByteArray& data);
 
-// The embedded picture assets/<name>.jpg, decoded; null when missing.
+// The embedded picture assets/<name>.jpg, decoded; null when missing. On a
+// screen of device pixel ratio above 1 the picture drawn at twice the size
+// (<name>@2x.jpg) is taken where there is one, marked with ratio 2 so that
+// it covers the same area, sharp.
+QImage SkinPicture(const std::string& name, double devicePixelRatio);
+// At the application's device pixel ratio.
 QImage SkinPicture(const std::string& name);
 
 }  // namespace kestrel

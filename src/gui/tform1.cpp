@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QFileDialog>
+#include <QFocusEvent>
+#include <QAbstractScrollArea>
 #include <QFrame>
 #include <QIcon>
 #include <QLineEdit>
@@ -18,6 +20,7 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTime>
 
 #include "gui/skin.h"
 #include "gui/history_window.h"
@@ -29,6 +32,9 @@ namespace kestrel {
 namespace {
 
 constexpr int kHintHidePauseMs = 6000;
+constexpr int kRecentMessageLines = 50;
+constexpr const char* kSkinText = "#1d2b3a";
+constexpr const char* kSkinDisabledText = "#9aa5b1";
 constexpr int kClientWidth = 760;
 constexpr int kClientHeight = 518;
 constexpr QRect kNotebookRect(14, 128, 732, 376);
@@ -72,9 +78,44 @@ QString DialogFilter(const char* filter) {
     return out.join(";;");
 }
 
+// A state's headline colour: the tray's hues, dark enough to read on the
+// light panel.
+QString LevelTextColour(std::optional<HealthLevel> level) {
+    if (!level) return "#6b7785";
+    switch (*level) {
+        case HealthLevel::Normal: return "#1f7a2e";
+        case HealthLevel::Attention: return "#a86a00";
+        case HealthLevel::Alarm: break;
+    }
+    return "#c81e25";
+}
+
+// A round mark in a button's upper right corner.
+QLabel* MakeMark(QWidget* button, const char* name) {
+    // Small on the small D1 / D2 buttons, so that their caption stays readable.
+    const int size = button->height() >= 40 ? 18 : 11;
+    auto* mark = new QLabel(size >= 18 ? "!" : "", button);
+    mark->setObjectName(name);
+    mark->setGeometry(button->width() - size - 2, 2, size, size);
+    mark->setAlignment(Qt::AlignCenter);
+    mark->hide();
+    return mark;
+}
+
+void ShowMark(QLabel* mark, std::optional<HealthLevel> level, const QString& hint) {
+    mark->setVisible(level.has_value());
+    if (!level) return;
+    mark->setStyleSheet(QString("QLabel { background: %1; color: white; font-weight: bold; border-radius: %2px; }")
+                            .arg(LevelColour(level).name())
+                            .arg(mark->width() / 2));
+    mark->setToolTip(hint);
+    mark->parentWidget()->setToolTip(hint);
+}
+
 void SetTextColour(QLabel* label, const char* colour) {
-    label->setStyleSheet(QString("QLabel { color: %1; background: transparent; } QLabel:disabled { color: #9aa5b1; }")
-                             .arg(colour));
+    const QString sheet =
+        QString("QLabel { color: %1; background: transparent; } QLabel:disabled { color: #9aa5b1; }").arg(colour);
+    if (label->styleSheet() != sheet) label->setStyleSheet(sheet);
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect geometry, int maxLength = 32767) {
@@ -126,6 +167,10 @@ TForm1::TForm1() {
     BuildWidgets();
     LoadSkin();
     statusBarPort_ = std::make_unique<WidgetStatusBar>(StatusBar1);
+    statusBarPort_->SetListener([this](int panel, const QString& text) {
+        RecentMessages->appendPlainText(QTime::currentTime().toString("HH:mm:ss") +
+                                        QString("  [panel %1]  ").arg(panel) + text);
+    });
     for (QLabel* panel : StatusBar1->findChildren<QLabel*>()) panel->installEventFilter(this);
     messagePort_ = std::make_unique<WidgetMessageBoxes>(this);
 }
@@ -200,13 +245,19 @@ void TForm1::UpdateDesktop() {
                   mailNotSetUp, DesktopAlerts::MailsWaitingLine(m.MailsWaiting()));
     EmailMark->setVisible(mailNotSetUp);
     pageButtons[kPageEmail]->setToolTip(mailNotSetUp ? "Mail not set up: alerts go to the desktop only" : QString());
-    // The disks' light comes on once the enclosures have been detected.
-    const ShellModel& shell = m.Model();
-    const bool lit = shell.deviceBoxVisible[0] || shell.deviceBoxVisible[1];
-    if (lit != disksLit_) {
-        disksLit_ = lit;
-        for (PictureButton* disk : {Image4, Image5}) disk->TakePicture(lit ? *Image4_Lit : *Image4_Idle);
+    UpdateAlarmMarks();
+}
+
+void TForm1::UpdateAlarmMarks() {
+    const ShellModel& shell = module_->Model();
+    const AlarmMarks marks =
+        AlarmMarksFor(module_->health(), shell.statusPageDevice, shell.currentPage == kPageStatus);
+    for (size_t s = 0; s < 2; ++s) {
+        const std::string hint =
+            marks.slots[s] ? "Device" + std::to_string(s + 1) + " needs attention: click to show it" : std::string();
+        ShowMark(SlotMarks[s], marks.slots[s], QString::fromUtf8(hint.c_str()));
     }
+    ShowMark(StatusMark, marks.statusPage, QString::fromUtf8(marks.statusPageHint.c_str()));
 }
 
 void TForm1::Quit() {
@@ -271,6 +322,7 @@ void TForm1::BuildWidgets() {
         }
         pageYellow[static_cast<size_t>(i)] = holder((name + "_Yellow").toLatin1().constData());
     }
+    StatusMark = MakeMark(pageButtons[kPageStatus], "StatusMark");
 
     CheckBox1 = new QCheckBox("Device1", client);
     CheckBox1->setObjectName("CheckBox1");
@@ -288,6 +340,8 @@ void TForm1::BuildWidgets() {
         font.setBold(true);
         box->setFont(font);
         box->hide();
+        // The style's own focus mark is faint on the dark band.
+        box->installEventFilter(this);
     }
     CheckBox6 = new QCheckBox("Buzzer Mute", client);
     CheckBox6->setObjectName("CheckBox6");
@@ -298,6 +352,21 @@ void TForm1::BuildWidgets() {
     Notebook1->setObjectName("Notebook1");
     Notebook1->setGeometry(kNotebookRect);
     Notebook1->setStyleSheet("QStackedWidget { background: transparent; }");
+    // The pages lie on the skin's light panel: the texts that the style
+    // draws (check boxes, radio buttons) take the skin's colour, not the
+    // desktop theme's, which may be light text for a dark theme.
+    QPalette skin = Notebook1->palette();
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        skin.setColor(QPalette::Active, role, QColor(kSkinText));
+        skin.setColor(QPalette::Inactive, role, QColor(kSkinText));
+        skin.setColor(QPalette::Disabled, role, QColor(kSkinDisabledText));
+    }
+    skin.setColor(QPalette::Base, QColor("#ffffff"));
+    skin.setColor(QPalette::AlternateBase, QColor("#f2f5f8"));
+    skin.setColor(QPalette::Button, QColor("#f4f6f8"));
+    skin.setColor(QPalette::Window, QColor("#e9eef4"));
+    skin.setColor(QPalette::PlaceholderText, QColor("#7d8894"));
+    Notebook1->setPalette(skin);
     for (int i = 0; i < kPageCount; ++i) {
         auto* page = new QWidget;
         page->setObjectName(kPageCaptions[static_cast<size_t>(i)]);
@@ -309,6 +378,13 @@ void TForm1::BuildWidgets() {
     BuildUpgradePage(Notebook1->widget(kPageUpgrade));
     BuildAboutPage(Notebook1->widget(kPageAbout));
     BuildEmailPage(Notebook1->widget(kPageEmail));
+    // The notebook's style sheet stops its palette reaching its children:
+    // each control the style draws takes it itself.
+    for (QWidget* w : Notebook1->findChildren<QWidget*>())
+        if (!qobject_cast<QLabel*>(w) && !qobject_cast<QStackedWidget*>(w) && !qobject_cast<QFrame*>(w))
+            w->setPalette(skin);
+    for (QWidget* w : Notebook1->findChildren<QFrame*>())
+        if (qobject_cast<QAbstractScrollArea*>(w)) w->setPalette(skin);
 
     StaticText1 = MakeLabel(client, "StaticText1", "Drive detecting", QRect(14, 440, 732, 40), 16, true);
     StaticText1->setAlignment(Qt::AlignCenter);
@@ -343,6 +419,7 @@ void TForm1::BuildStatusPage(QWidget* page) {
     Image0_D1_Yellow = new PictureButton("Image0_D1_Yellow", page);
     Image0_D2_White = new PictureButton("Image0_D2_White", page);
     Image0_D2_Yellow = new PictureButton("Image0_D2_Yellow", page);
+    SlotMarks = {MakeMark(Image0_D1, "SlotMark1"), MakeMark(Image0_D2, "SlotMark2")};
     Image0_Log = new PictureButton("Image0_Log", page);
     Image0_Log->setGeometry(604, 12, 112, 32);
     Button_History = new QPushButton("&History", page);
@@ -384,8 +461,10 @@ void TForm1::BuildStatusPage(QWidget* page) {
     SetTextColour(LabelHealth, "#ff0000");
     Image4_Idle = new PictureButton("Image4_Idle", page);
     Image4_Lit = new PictureButton("Image4_Lit", page);
+    Image4_Empty = new PictureButton("Image4_Empty", page);
     Image4_Idle->hide();
     Image4_Lit->hide();
+    Image4_Empty->hide();
 
     Label47 = MakeLabel(page, "Label47", "Firmware Version:", QRect(16, 326, 140, 24), 10);
     Label48 = MakeLabel(page, "Label48", "", QRect(152, 326, 180, 24), 10, true);
@@ -442,7 +521,8 @@ void TForm1::BuildSetupPage(QWidget* page) {
                        QRect(0, 40, 700, 28), 13, true);
     Label3 = MakeLabel(initialize, "Label3", "please confirm to proceed with \"Initialize\" function.",
                        QRect(0, 72, 700, 28), 13, true);
-    for (QLabel* warning : {Label2, Label3}) {
+    Label_InitializeTarget = MakeLabel(initialize, "Label_InitializeTarget", "", QRect(0, 104, 700, 26), 12, true);
+    for (QLabel* warning : {Label2, Label3, Label_InitializeTarget}) {
         warning->setAlignment(Qt::AlignCenter);
         SetTextColour(warning, "#b00000");
     }
@@ -494,6 +574,8 @@ void TForm1::BuildUpgradePage(QWidget* page) {
     Edit9->setObjectName("Edit9");
     Edit9->setReadOnly(true);
     Edit9->setGeometry(140, 70, 576, 26);
+    MakeLabel(page, "Label_ImageCaption", "Image Firmware:", QRect(16, 104, 140, 24), 11);
+    Label_Image = MakeLabel(page, "Label_Image", "", QRect(160, 104, 556, 24), 11, true);
     Label12 = MakeLabel(page, "Label12", "", QRect(16, 200, 700, 30), 14, true);
     Label12->setAlignment(Qt::AlignCenter);
 }
@@ -507,6 +589,13 @@ void TForm1::BuildAboutPage(QWidget* page) {
     CheckBox_KeepInTray = new QCheckBox("Keep running in the tray when the window is closed", page);
     CheckBox_KeepInTray->setObjectName("CheckBox_KeepInTray");
     CheckBox_KeepInTray->setGeometry(186, 230, 420, 24);
+    MakeLabel(page, "Label_Recent", "Recent messages", QRect(16, 262, 300, 20), 9, true);
+    RecentMessages = new QPlainTextEdit(page);
+    RecentMessages->setObjectName("RecentMessages");
+    RecentMessages->setGeometry(16, 284, 700, 84);
+    RecentMessages->setReadOnly(true);
+    RecentMessages->setMaximumBlockCount(kRecentMessageLines);
+    RecentMessages->setLineWrapMode(QPlainTextEdit::NoWrap);
 }
 
 void TForm1::BuildEmailPage(QWidget* page) {
@@ -773,6 +862,7 @@ void TForm1::LoadSkin() {
     Image1_Set->SetPicture(SkinPicture("button_set"));
     Image4_Idle->SetPicture(SkinPicture("disk_idle"));
     Image4_Lit->SetPicture(SkinPicture("disk"));
+    Image4_Empty->SetPicture(SkinPicture("disk_empty"));
     Image4->TakePicture(*Image4_Idle);
     Image5->TakePicture(*Image4_Idle);
     Image1->SetPicture(SkinPicture("fan"));
@@ -847,6 +937,11 @@ void TForm1::Image2_LoadClick() {
     const QString path = OpenDialog1 ? OpenDialog1() : QString();
     if (path.isEmpty()) return;
     module_->OpenDialog1CanClose(path.toLocal8Bit().toStdString());
+    // What would be written, beside what the enclosure runs (Label54).
+    const FirmwareImage& image = module_->firmwareImage();
+    Label_Image->setText(image.Loaded() ? QString::fromStdString(ImageFirmwareCode(image) + "   " +
+                                                                 ChecksumText(ImageByteSum(image.bytes)))
+                                        : QString());
 }
 
 void TForm1::Image2_UpgradeClick() { (void)module_->Image2_UpgradeClick(); }  // boxes and panels tell the outcome
@@ -893,6 +988,8 @@ void TForm1::Sync(const ShellModel& m) {
     Image0_Log->setVisible(m.logButtonVisible);
     CheckBox7->setEnabled(m.autoScanBoxEnabled);
     Label54->setText(QString::fromUtf8(m.upgradeFirmware.c_str()));
+    Label_InitializeTarget->setText(QString::fromUtf8(InitializeTargetText(m).c_str()));
+    UpdateAlarmMarks();
     StaticText1->setText(QString::fromLatin1(m.detectText.c_str()));
     StaticText1->setVisible(m.detectTextVisible);
 
@@ -918,8 +1015,16 @@ void TForm1::Sync(const ShellModel& m) {
 }
 
 void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
-    if (u.result < 0) return;
     auto text = [](const std::string& t) { return QString::fromUtf8(t.c_str()); };
+    const QString headline = LevelTextColour(u.stateLevel);
+    if (u.result < 0) {
+        // Nothing is read: the last state drawn would mislead.
+        if (u.stateText) Label18->setText(text(*u.stateText));
+        SetTextColour(Label18, headline.toLatin1().constData());
+        LabelHealth->clear();
+        for (PictureButton* disk : {Image4, Image5}) disk->TakePicture(*Image4_Idle);
+        return;
+    }
     Label48->setText(text(u.firmware));
     SetTextColour(Label5, ColourName(u.fanColour));
     SetTextColour(Label7, ColourName(u.temperatureColour));
@@ -940,6 +1045,9 @@ void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
     }
     if (u.systemCapacity) Label27->setText(text(*u.systemCapacity));
     if (u.stateText) Label18->setText(text(*u.stateText));
+    SetTextColour(Label18, headline.toLatin1().constData());
+    const std::array<PictureButton*, 2> pictures = {Image4, Image5};
+    for (size_t i = 0; i < 2; ++i) pictures[i]->TakePicture(u.diskInBay[i] ? *Image4_Lit : *Image4_Empty);
     if (u.showLogButton) Image0_Log->show();
     LabelHealth->setText(text(u.healthLine));
 }
@@ -982,6 +1090,20 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == CheckBox1 || watched == CheckBox3) &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        // The keyboard's box: orange and underlined, as the picture buttons' frame.
+        auto* box = static_cast<QCheckBox*>(watched);
+        const auto* focus = static_cast<QFocusEvent*>(event);
+        const bool marked = event->type() == QEvent::FocusIn && focus->reason() != Qt::MouseFocusReason &&
+                            focus->reason() != Qt::ActiveWindowFocusReason && focus->reason() != Qt::PopupFocusReason;
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::WindowText, marked ? QColor("#ffa31a") : QColor(Qt::white));
+        box->setPalette(palette);
+        QFont font = box->font();
+        font.setUnderline(marked);
+        box->setFont(font);
+    }
     if (module_ && (watched == StatusBar1 || watched->parent() == StatusBar1) &&
         event->type() == QEvent::MouseButtonDblClick) {
         module_->StatusBar1DblClick();

@@ -128,13 +128,20 @@ public:
     QLabel* Label51 = nullptr;
     QLabel* Label52 = nullptr;
     QLabel* Label54 = nullptr;
+    QLabel* Label_Image = nullptr;  // Upgrade page: the loaded image's firmware code and byte sum
     QLabel* Label63 = nullptr;
     QLabel* Label65 = nullptr;
     QLabel* LabelHealth = nullptr;           // the sensor alarm under the state text
     QCheckBox* CheckBox_KeepInTray = nullptr;  // About page
+    QPlainTextEdit* RecentMessages = nullptr;  // About page: the last status bar texts, whole
     QLabel* EmailMark = nullptr;             // on the E-mail page button: mail not set up
     PictureButton* Image4_Idle = nullptr;    // holders: the disk picture with its light off
     PictureButton* Image4_Lit = nullptr;     //   and on
+    PictureButton* Image4_Empty = nullptr;   //   and the bay without a disk
+    // Marks for an enclosure with a problem that is not in view: on D1 / D2
+    // of the Status page and on the Status page button.
+    std::array<QLabel*, 2> SlotMarks{};
+    QLabel* StatusMark = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
     QPlainTextEdit* Memo7 = nullptr;
@@ -184,6 +191,7 @@ public:
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
+    QLabel* Label_InitializeTarget = nullptr;  // the enclosure Set would erase
     QLabel* Panel8Caption = nullptr;
     QCheckBox* CheckBox_Backup = nullptr;
     std::array<QRadioButton*, 4> periodButtons{};  // RadioButton_10min, _30min, _1Hour, _3Hour
@@ -227,7 +235,7 @@ private:
     QPointer<HistoryWindow> historyWindow_;
     bool quitting_ = false;
     bool trayHintShown_ = false;  // the first hide to the tray says so
-    bool disksLit_ = false;
+    void UpdateAlarmMarks();
 };
 
 // The application object the window needs, made before the window.

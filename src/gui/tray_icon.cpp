@@ -8,6 +8,7 @@ namespace kestrel {
 
 namespace {
 constexpr int kPictureSize = 64;
+}  // namespace
 
 QColor LevelColour(std::optional<HealthLevel> level) {
     if (!level) return QColor("#8a939c");
@@ -18,7 +19,6 @@ QColor LevelColour(std::optional<HealthLevel> level) {
     }
     return QColor("#d3222a");
 }
-}  // namespace
 
 std::string TrayToolTip(const HealthBoard& board, const std::string& title, bool mailNotSetUp,
                         const std::string& mailWaiting) {

@@ -19,6 +19,10 @@ class QAction;
 
 namespace kestrel {
 
+// The colour of a state's severity, the same wherever it is drawn: green,
+// amber, red; grey for nothing known.
+QColor LevelColour(std::optional<HealthLevel> level);
+
 // The tooltip: the enclosures' summary, and a word when alerts reach nobody
 // by mail.
 // mailWaiting: a line that counts the alert mails still waiting, or "".

@@ -112,8 +112,12 @@ void WidgetStatusBar::SetPanel(int index, const std::string& text) {
     if (!label) return;
     const QString qtext = QString::fromUtf8(text.c_str());
     // Queued when called from a worker thread; direct on the UI thread.
-    QMetaObject::invokeMethod(label, [label, qtext] {
-        if (label) label->setText(qtext);
+    QMetaObject::invokeMethod(label, [this, index, label, qtext] {
+        if (!label || label->text() == qtext) return;
+        label->setText(qtext);
+        // A panel clips a long text: the tooltip holds all of it.
+        label->setToolTip(qtext);
+        if (listener_ && !qtext.isEmpty()) listener_(index, qtext);
     });
 }
 

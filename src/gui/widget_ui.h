@@ -1,7 +1,9 @@
 #pragma once
 // The window implementations of the message box and status bar ports.
 #include <QPointer>
+#include <QString>
 #include <array>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -40,9 +42,13 @@ public:
     explicit WidgetStatusBar(QStatusBar* bar);
     void SetPanel(int index, const std::string& text) override;
     std::string Panel(int index) const override;
+    // Hears every new panel text on the user-interface thread (the window
+    // keeps the last ones readable).
+    void SetListener(std::function<void(int, const QString&)> listener) { listener_ = std::move(listener); }
 
 private:
     std::array<QPointer<QLabel>, kPanelCount> labels_;
+    std::function<void(int, const QString&)> listener_;
     mutable std::mutex mutex_;
     std::array<std::string, kPanelCount> texts_;
 };

@@ -68,6 +68,8 @@ public:
     virtual bool Image2_LoadClickAllowed() const = 0;
     virtual void OpenDialog1CanClose(const std::string& path) = 0;
     [[nodiscard]] virtual UpgradeOutcome Image2_UpgradeClick() = 0;
+    // The image the Upgrade page loaded (empty when none is).
+    virtual const FirmwareImage& firmwareImage() const = 0;
     // The history file and the identity under which slot's enclosure is kept.
     virtual const std::string& HistoryPath() const = 0;
     virtual std::optional<EnclosureKey> HistoryKeyOfSlot(int slot) const = 0;

@@ -53,7 +53,7 @@ OpResult DiskOperations::SendDiskCommand(uint8_t code, uint8_t argument) {
 
 bool DiskOperations::Busy() const {
     // A detection uses the same transport from its own thread.
-    return lock_.Busy() || flags_.Probing.load() || flags_.DetectPending.load();
+    return !lock_.Available() || flags_.Probing.load() || flags_.DetectPending.load();
 }
 
 OpResult DiskOperations::RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure) {
@@ -74,10 +74,13 @@ DiskOutcome DiskOperations::Initialize(int slot) {
     // Both disks are wiped: nothing happens without a Yes (a window without
     // a person answers No).
     const int device = slot + 1;
-    if (ports_.boxes.Show("Initialize will erase all data on both disks of Device" + std::to_string(device) +
-                              ".\nContinue?",
-                          kInitializeCaption, MessageButtons::YesNo) != MessageAnswer::Yes)
-        return DiskOutcome::Ignored;
+    const MessageAnswer answer = lock_.WithBoxOpen([&] {
+        const std::string& label = window_.Model().deviceHint[static_cast<size_t>(slot & 1)];
+        return ports_.boxes.Show("Initialize will erase all data on both disks of Device" + std::to_string(device) +
+                                     (label.empty() ? "" : " (" + label + ")") + ".\nContinue?",
+                                 kInitializeCaption, MessageButtons::YesNo);
+    });
+    if (answer != MessageAnswer::Yes) return DiskOutcome::Ignored;
     // The question let events run: something may have started meanwhile.
     if (Busy()) return DiskOutcome::Ignored;
     lock_.BeginMaintenance();
@@ -110,15 +113,18 @@ DiskOutcome DiskOperations::Initialize(int slot) {
     if (ports_.timer1) ports_.timer1(false);
     view.setupStepPanelVisible = false;
     window_.Sync();
-    if (result.ok) {
-        ports_.boxes.ShowWithIcon(std::string("Auto Partition 8/8 completed!\n") +
-                                      "\nPlease power off this device or the system," +
-                                      "\nand power on it to start data synchronize!",
-                                  kInitializeCaption, MessageIcon::Warning);
-    } else {
-        ports_.boxes.Show(result.failure, kInitializeCaption);
-    }
+    // The polls run again while the closing box waits; panel 4 keeps the
+    // last step's text.
     lock_.EndMaintenance();
+    lock_.WithBoxOpen([&] {
+        if (result.ok)
+            ports_.boxes.ShowWithIcon(std::string("Auto Partition 8/8 completed!\n") +
+                                          "\nPlease power off this device or the system," +
+                                          "\nand power on it to start data synchronize!",
+                                      kInitializeCaption, MessageIcon::Warning);
+        else
+            ports_.boxes.Show(result.failure, kInitializeCaption);
+    });
     return result.ok ? DiskOutcome::Completed : DiskOutcome::Failed;
 }
 

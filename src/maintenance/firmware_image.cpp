@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "wire/status_sector.h"
+
 namespace kestrel {
 
 namespace {
@@ -64,10 +66,28 @@ std::string ChecksumText(uint32_t sum) {
     return text;
 }
 
-bool ImageLooksValid(std::span<const uint8_t> bytes) {
-    if (bytes.size() < kImageFlashSize) return false;
-    return std::equal(std::begin(kMagic), std::end(kMagic), bytes.begin()) &&
-           bytes[kImageConfigVersion] == kAcceptedConfigVersion;
+bool ImageLooksValid(std::span<const uint8_t> bytes) { return ImageProblem(bytes, bytes.size()).empty(); }
+
+std::string ImageProblem(std::span<const uint8_t> bytes, uint64_t length) {
+    if (length < kImageFlashSize || bytes.size() < kImageFlashSize)
+        return "wrong size: " + std::to_string(length) + " bytes, not " + std::to_string(kImageFlashSize);
+    if (!std::equal(std::begin(kMagic), std::end(kMagic), bytes.begin()))
+        return "it does not begin with \"FIPS\"";
+    if (bytes[kImageConfigVersion] != kAcceptedConfigVersion) {
+        char text[80];
+        std::snprintf(text, sizeof text, "configuration version 0x%02X, not 0x%02X",
+                      static_cast<unsigned>(bytes[kImageConfigVersion]), static_cast<unsigned>(kAcceptedConfigVersion));
+        return text;
+    }
+    return {};
+}
+
+std::string ImageFirmwareCode(const FirmwareImage& image) {
+    // The enclosure's status record begins with its copy of this record.
+    Block512 record{};
+    if (image.Length() >= kImageConfigRecord + 256)
+        std::copy_n(image.bytes.begin() + kImageConfigRecord, 256, record.begin());
+    return status::FirmwareText(record);
 }
 
 bool LoadFirmwareImage(const std::string& path, FirmwareImage& image, ImageLoadPorts ports, ImageFile& file) {
@@ -118,7 +138,12 @@ bool LoadFirmwareImage(const std::string& path, FirmwareImage& image, ImageLoadP
         }
     }
     ports.bar.SetPanel(kChecksumPanel, ChecksumText(sum));
-    if (length < kImageFlashSize || !ImageLooksValid(bytes)) {
+    if (const std::string problem = ImageProblem(bytes, length); !problem.empty()) {
+        // The box says only that it is wrong; the panel and standard error
+        // say why.
+        const std::string why = "Not a firmware image: " + problem;
+        ports.bar.SetPanel(kFilePanel, why);
+        if (ports.refused) ports.refused(path + ": " + why);
         ports.boxes.ShowWithIcon("The firmware file is not correct.\nPlease check it.", "Error", MessageIcon::Error);
         return false;
     }

@@ -60,9 +60,21 @@ std::string ChecksumText(uint32_t sum);
 // programming bytes that are not there).
 bool ImageLooksValid(std::span<const uint8_t> bytes);
 
+// Why bytes read from a file of length bytes are no image for this
+// controller ("wrong size: ...", "no \"FIPS\" ...", "configuration version
+// ..."); empty when they are one.
+std::string ImageProblem(std::span<const uint8_t> bytes, uint64_t length);
+
+// The firmware code an image carries in its configuration record, as the
+// enclosure reports its own ("R1A"; "C00" when it is no code).
+std::string ImageFirmwareCode(const FirmwareImage& image);
+
 struct ImageLoadPorts {
     StatusBar& bar;
     MessageBoxes& boxes;
+    // Hears why an image was refused (the window writes it to standard
+    // error; headless, the panel already goes there); may be empty.
+    std::function<void(const std::string&)> refused = {};
 };
 
 // A read error is reported and retried this many times at the same byte,

@@ -12,24 +12,28 @@ void FirmwareUpgrade::ShowStep(const char* text) {
     window_.Sync();
 }
 
+UpgradeOutcome FirmwareUpgrade::Finish(UpgradeOutcome outcome, const std::function<void()>& box) {
+    lock_.EndMaintenance();
+    if (ports_.ended && (outcome == UpgradeOutcome::Verified || outcome == UpgradeOutcome::Failed))
+        ports_.ended(outcome);
+    lock_.WithBoxOpen(box);
+    return outcome;
+}
+
 UpgradeOutcome FirmwareUpgrade::Refuse(const std::string& box, const std::string& caption, SignalHold& hold) {
-    ports_.boxes.Show(box, caption);
     (void)flash_.SetSpiMode(spi_mode::kLeaveUpgrade);  // the refusal is what is told
     DeliverHeld(hold);
-    lock_.EndMaintenance();
-    return UpgradeOutcome::Refused;
+    return Finish(UpgradeOutcome::Refused, [&] { ports_.boxes.Show(box, caption); });
 }
 
 UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& image) {
     // A detection uses the same transport from its own thread; the button
     // is disabled meanwhile, and this keeps other callers out too.
-    if (lock_.Busy() || flags_.Probing.load() || flags_.DetectPending.load()) return UpgradeOutcome::Ignored;
+    if (!lock_.Available() || flags_.Probing.load() || flags_.DetectPending.load()) return UpgradeOutcome::Ignored;
     lock_.BeginMaintenance();
-    if (!image.Loaded()) {
-        ports_.boxes.Show("Please Load Firmware File First ", "Message");
-        lock_.EndMaintenance();
-        return UpgradeOutcome::Refused;
-    }
+    if (!image.Loaded())
+        return Finish(UpgradeOutcome::Refused,
+                      [this] { ports_.boxes.Show("Please Load Firmware File First ", "Message"); });
     drives_.LockedEnclosure = slot;
     // From entering upgrade mode until it is left, no signal but SIGKILL
     // may end the process: a half-erased flash may not boot.
@@ -65,17 +69,15 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
     if (ports_.timer1) ports_.timer1(false);
     view.stepPanelVisible = false;
     window_.Sync();
-    if (verified) {
-        ports_.boxes.ShowWithIcon(std::string("Firmware Upgrade 3/3 completed!\n") +
-                                      "\nPlease power off this device or the system," +
-                                      "\nand power on it to enable the new firmware!",
-                                  "Firmware Upgrade Message", MessageIcon::Warning);
-    } else {
-        if (!left && left.failure != written.failure) ports_.bar.SetPanel(kErrorPanel, written.failure);
-        ports_.boxes.Show(written.failure, "Message");
-    }
-    lock_.EndMaintenance();
-    return verified ? UpgradeOutcome::Verified : UpgradeOutcome::Failed;
+    if (verified)
+        return Finish(UpgradeOutcome::Verified, [this] {
+            ports_.boxes.ShowWithIcon(std::string("Firmware Upgrade 3/3 completed!\n") +
+                                          "\nPlease power off this device or the system," +
+                                          "\nand power on it to enable the new firmware!",
+                                      "Firmware Upgrade Message", MessageIcon::Warning);
+        });
+    if (!left && left.failure != written.failure) ports_.bar.SetPanel(kErrorPanel, written.failure);
+    return Finish(UpgradeOutcome::Failed, [&] { ports_.boxes.Show(written.failure, "Message"); });
 }
 
 void FirmwareUpgrade::DeliverHeld(SignalHold& hold) {

@@ -42,6 +42,10 @@ struct UpgradePorts {
     // Receives the signals that arrived while the enclosure was in upgrade
     // mode, once it has left it. Empty: each then takes its default action.
     std::function<void(const std::vector<int>&)> heldSignals = {};
+    // Hears the outcome of an upgrade that touched the flash (Verified or
+    // Failed) once the lock is released, before the closing box waits for
+    // a person; may be empty.
+    std::function<void(UpgradeOutcome)> ended = {};
 };
 
 class FirmwareUpgrade {
@@ -57,6 +61,9 @@ public:
 
 private:
     UpgradeOutcome Refuse(const std::string& box, const std::string& caption, SignalHold& hold);
+    // Ends maintenance, then shows the outcome's box: the polls run while
+    // it waits.
+    UpgradeOutcome Finish(UpgradeOutcome outcome, const std::function<void()>& box);
     void DeliverHeld(SignalHold& hold);
     OpResult EraseProgramVerify(const FirmwareImage& image);
     void ShowStep(const char* text);

@@ -17,6 +17,21 @@ public:
         : flags_(flags), drives_(drives), window_(window) {}
 
     bool Busy() const { return flags_.MaintenanceBusy.load() != 0; }
+    // Whether an operation may start: none runs and no operation's box
+    // (a question before one, an outcome after one) waits for a person.
+    bool Available() const { return !Busy() && boxesOpen_ == 0; }
+    // Shows an operation's box: the operation has ended (the lock is
+    // released and the polls run while it waits), yet no other operation
+    // starts until it is closed.
+    template <typename ShowBox>
+    auto WithBoxOpen(ShowBox&& show) {
+        struct Open {
+            int& count;
+            explicit Open(int& c) : count(c) { ++count; }
+            ~Open() { --count; }
+        } open(boxesOpen_);
+        return show();
+    }
     // Sets MaintenanceBusy and disables the device boxes.
     void BeginMaintenance();
     // Releases the locked enclosure, enables the device boxes and clears
@@ -41,6 +56,7 @@ private:
     DriveTable& drives_;
     WindowState& window_;
     std::function<void()> heldClose_;
+    int boxesOpen_ = 0;
     std::function<void(std::function<void()>)> post_;
 };
 

@@ -55,14 +55,27 @@ void SetupPage::LoadScheduleControls() {
     Changed();
 }
 
+std::string InitializeTargetText(const ShellModel& m) {
+    const size_t slot = static_cast<size_t>(m.statusPageDevice & 1);
+    const std::string& label = m.deviceHint[slot];
+    return "Set erases both disks of Device" + std::to_string(slot + 1) + (label.empty() ? "" : " (" + label + ")") +
+           ".";
+}
+
+namespace {
+std::string PeriodText(unsigned minutes) { return "Backup period: " + std::to_string(minutes) + " minutes"; }
+}  // namespace
+
 void SetupPage::ShowBackupSchedule() {
     if (state_.backupChecked) {
         // The controller's own period is shown; BackupPeriod stays what the
         // radio buttons chose, so that Set sends the period they show.
+        // Where the radio buttons chose another period, the text says what
+        // Set will change it to, in the same words.
         const EnclosureStatus s = SlotStatus(drives_, static_cast<unsigned>(window_.Model().statusPageDevice));
-        state_.backupMessage = s.scheduledBackup
-                                   ? "Backup period: " + std::to_string(s.backupPeriod) + " minutes"
-                                   : "Schedule Backup Disable";
+        state_.backupMessage = s.scheduledBackup ? PeriodText(s.backupPeriod) : "Schedule Backup Disable";
+        if (backupPeriod_ != 0 && (!s.scheduledBackup || backupPeriod_ != s.backupPeriod))
+            state_.backupMessage += "; Set makes it " + std::to_string(backupPeriod_) + " minutes";
         state_.backupMessageVisible = true;
         state_.setVisible = true;
     } else {
@@ -95,6 +108,7 @@ void SetupPage::CheckBox_BackupClick() {
 
 void SetupPage::RadioButtonClick(size_t index) {
     if (index < kBackupPeriods.size()) backupPeriod_ = kBackupPeriods[index];
+    if (state_.backupChecked && !window_.Model().firstStatusPending) ShowBackupSchedule();
     Changed();
 }
 
@@ -118,7 +132,7 @@ OpResult SetupPage::SendSettingsCommand(unsigned slot) {
     if (state_.backupChecked && pageHoldsIt) {
         on = 1;
         period = backupPeriod_;
-        state_.backupMessage = "Backup period: " + std::to_string(period) + " min";
+        state_.backupMessage = PeriodText(period);
         Changed();
     } else if (variant_ == ProductVariant::Hybrid && !pageHoldsIt && slot < drives_.EnclosureCount) {
         // An option box changed for an enclosure whose schedule the page

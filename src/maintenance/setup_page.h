@@ -39,6 +39,10 @@ struct SetupPageState {
     bool backupMessageVisible = false;
 };
 
+// The Initialize sub-page's line naming the enclosure Set would erase (the
+// Status page's), with its model as its device label gives it.
+std::string InitializeTargetText(const ShellModel& model);
+
 class SetupPage {
 public:
     SetupPage(ProductVariant variant, Transport& transport, MaintenanceLock& lock, DriveTable& drives,

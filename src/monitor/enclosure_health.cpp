@@ -129,7 +129,7 @@ std::string HealthBoard::Summary(const std::string& title) const {
 }
 
 std::string RowText(const HealthRow& row) {
-    if (!row.monitored) return row.label + ": not monitored";
+    if (!row.monitored) return row.label + ": Not monitored";
     if (!row.known) return row.label + ": waiting for its status";
     return row.label + ": " + HealthText(row.health);
 }

@@ -47,7 +47,7 @@ struct HealthRow {
     EnclosureHealth health;
 };
 
-// "Device1: Rebuilding 24%", "Device2: not monitored" ...
+// "Device1: Rebuilding 24%", "Device2: Not monitored" ...
 std::string RowText(const HealthRow& row);
 
 // A rebuild that ended since the last update, and how.

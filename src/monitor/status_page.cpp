@@ -6,6 +6,12 @@
 
 namespace kestrel {
 
+namespace {
+// Yes copies HDD2 onto the new SSD: what the SSD holds is lost.
+constexpr const char* kRestoreQuestion =
+    "Do you want to restore data from HDD to SSD?\nThe SSD's contents will be overwritten.";
+}  // namespace
+
 StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, WindowState& shell, MessageBoxes& messages,
                        StatusPageLinks links)
     : variant_(variant), drives_(drives), shell_(shell), messages_(messages), links_(std::move(links)) {}
@@ -13,7 +19,13 @@ StatusPage::StatusPage(ProductVariant variant, const DriveTable& drives, WindowS
 StatusPageUpdate StatusPage::DrawStatusPage(bool force, const SlotRecords& polled) {
     StatusPageUpdate u;
     ShellModel& model = shell_.Model();
-    if (!model.deviceChecked[0] && !model.deviceChecked[1]) return u;
+    if (!model.deviceChecked[0] && !model.deviceChecked[1]) {
+        // Nothing drawn from a record; the headline says why, and the
+        // next draw after a box is ticked again redraws everything.
+        u.stateText = kNotMonitoredText;
+        shownSlot_ = -1;
+        return u;
+    }
     u.result = 0;
     const unsigned slot = static_cast<unsigned>(model.statusPageDevice);
     const EnclosureStatus s = slot < polled.size() && polled[slot] ? *polled[slot] : SlotStatus(drives_, slot);
@@ -37,7 +49,9 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force, const SlotRecords& polle
     u.temperatureColour = s.overTemperatureBit ? TextColour::Red : TextColour::Blue;
     u.fanSpeed = std::to_string(s.fanRpm);
     u.temperature = std::to_string(s.temperature);
-    u.environmentVisible = s.environmentShown;
+    // Also where the firmware revision alone would hide the panel: the
+    // sensors are evaluated, so their values are shown beside any alarm.
+    u.environmentVisible = s.environmentShown || (s.sensors.has_value() && s.envFlags != 0xAA);
     u.healthLine = SensorAlarmLine(ReadHealth(s));
 
     const bool mute = !s.buzzerEnabled;
@@ -60,6 +74,10 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force, const SlotRecords& polle
         u.mode = s.modeName;
 
     model.firstStatusPending = false;
+    for (size_t k = 0; k < 2; ++k) {
+        const MemberStatus& member = s.disks[k];
+        u.diskInBay[k] = member.Present() || member.Failed() || member.Inserted();
+    }
 
     const uint8_t diskState = s.diskState;
     if (force || diskState != shownDiskState_) {
@@ -82,7 +100,11 @@ StatusPageUpdate StatusPage::DrawStatusPage(bool force, const SlotRecords& polle
             shownProgress_ = progress;
         }
         u.showLogButton = true;
+        u.stateLevel = HealthLevel::Attention;
     } else {
+        u.stateLevel = s.array == ArrayState::Normal       ? HealthLevel::Normal
+                       : s.array == ArrayState::SingleDisk ? HealthLevel::Attention
+                                                           : HealthLevel::Alarm;
         u.stateText = s.array == ArrayState::Normal       ? "Normal"
                       : s.array == ArrayState::SingleDisk ? "Single HDD\nPresent"
                                                           : "Failure";
@@ -113,10 +135,10 @@ DiskLabelUpdate StatusPage::DrawDiskState(const EnclosureStatus& s, int disk) {
     const std::string capacity = std::to_string(status::Gigabytes(member.sectors)) + " GB\n";
 
     if (member.Absent()) {
-        if (member.HasSerial()) {
-            d.capacity = capacity;
-            d.model = model;
-        }
+        // The bay is empty: the removed disk's model and size would read as
+        // if it were still there.
+        d.capacity = std::string();
+        d.model = std::string();
         d.capacityEnabled = false;
         d.modelEnabled = false;
         if (disk == 0) hdd1Prompted_ = false;
@@ -146,7 +168,7 @@ DiskLabelUpdate StatusPage::DrawDiskState(const EnclosureStatus& s, int disk) {
                 const std::weak_ptr<int> alive = alive_;
                 Notify("Unmatched SSD is inserted." + serialText, [this, alive, asker](MessageAnswer) {
                     if (alive.expired()) return;
-                    messages_.ShowAsync("Do you want to restore data from HDD to SSD?", "Message",
+                    messages_.ShowAsync(kRestoreQuestion, "Message",
                                         MessageButtons::YesNo, [this, alive, asker](MessageAnswer answer) {
                                             if (answer == MessageAnswer::Yes && !alive.expired() &&
                                                 StillAsking(asker) && links_.startRebuild)
@@ -173,6 +195,21 @@ DiskLabelUpdate StatusPage::DrawDiskState(const EnclosureStatus& s, int disk) {
 
 void StatusPage::Notify(const std::string& text, MessageAnswered answered) {
     messages_.ShowAsync(text, "Message", MessageButtons::Ok, std::move(answered));
+}
+
+AlarmMarks AlarmMarksFor(const HealthBoard& board, int shownSlot, bool statusPageShown) {
+    AlarmMarks marks;
+    for (const HealthRow& row : board.Rows()) {
+        if (!row.monitored || !row.known || row.slot < 0 || row.slot > 1) continue;
+        const HealthLevel level = LevelOf(row.health.state);
+        if (level == HealthLevel::Normal) continue;
+        const bool inView = statusPageShown && row.slot == shownSlot;
+        if (row.slot != shownSlot) marks.slots[static_cast<size_t>(row.slot)] = level;
+        if (inView) continue;
+        if (!marks.statusPage || level > *marks.statusPage) marks.statusPage = level;
+        marks.statusPageHint += (marks.statusPageHint.empty() ? "" : "\n") + RowText(row);
+    }
+    return marks;
 }
 
 StatusPage::Asker StatusPage::AskerOf(const EnclosureStatus& status) const {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/product_variant.h"
+#include "monitor/enclosure_health.h"
 #include "monitor/window_state.h"
 #include "wire/drive_table.h"
 #include "wire/enclosure_status.h"
@@ -39,11 +40,31 @@ struct StatusPageUpdate {
     std::array<DiskLabelUpdate, 2> disks;
     std::optional<std::string> systemCapacity;  // Label27
     std::optional<std::string> stateText;       // Label18
+    // The state text's colour: the severity the tray gives that state
+    // (green, amber, red); none (grey) while nothing is monitored.
+    std::optional<HealthLevel> stateLevel;
+    // Per disk: a disk is in the bay (its light on); false draws the bay
+    // empty.
+    std::array<bool, 2> diskInBay{};
     bool showLogButton = false;                 // Image0_Log
     // Below the state text: the sensor alarm while it lasts, in red, so that
     // "Normal" over a stopped fan is not the whole story; empty otherwise.
     std::string healthLine;
 };
+
+// The page's text when neither device box is checked: nothing is read, so
+// the last state drawn no longer holds.
+inline constexpr const char* kNotMonitoredText = "Not monitored";
+
+// Marks for enclosures with a problem that the user is not looking at: on
+// the D1/D2 buttons of the Status page for the slot not shown, and on the
+// Status page button when such an enclosure exists or another page is up.
+struct AlarmMarks {
+    std::array<std::optional<HealthLevel>, 2> slots;
+    std::optional<HealthLevel> statusPage;
+    std::string statusPageHint;  // the rows behind the Status page button's mark
+};
+AlarmMarks AlarmMarksFor(const HealthBoard& board, int shownSlot, bool statusPageShown);
 
 struct StatusPageLinks {
     // The hidden option boxes changed by the redraw run their click handler.

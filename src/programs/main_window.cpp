@@ -58,6 +58,7 @@ public:
     void RefreshDesktop() override { m_.RefreshDesktop(); }
     bool KeepInTray() const override { return m_.KeepInTray(); }
     bool SetKeepInTray(bool on) override { return m_.SetKeepInTray(on); }
+    const FirmwareImage& firmwareImage() const override { return m_.firmwareImage(); }
     const std::string& HistoryPath() const override { return m_.HistoryPath(); }
     std::optional<EnclosureKey> HistoryKeyOfSlot(int slot) const override { return m_.HistoryKeyOfSlot(slot); }
     unsigned WarningTemperature() const override { return m_.WarningTemperature(); }

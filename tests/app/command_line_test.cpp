@@ -52,6 +52,16 @@ TEST(CommandLine, BadValuesGiveOneLineAndExitCode2) {
     EXPECT_DOUBLE_EQ(Parse({"--time-scale", "0.05"}).options.timeScale, 0.05);
 }
 
+TEST(CommandLine, QtsOwnOptionsAreLeftToQt) {
+    const ParseOutcome o = Parse({"-style", "Fusion", "--simulate", "-reverse", "-platform", "offscreen",
+                                  "-display=:1", "--time-scale", "0.5"});
+    ASSERT_EQ(o.kind, ParseOutcome::Kind::Run) << o.err;
+    EXPECT_TRUE(o.options.simulate);
+    EXPECT_EQ(o.options.scenarioFile, "") << "an option's value is not taken for a scenario file";
+    EXPECT_DOUBLE_EQ(o.options.timeScale, 0.5);
+    EXPECT_EQ(Parse({"-stylish"}).exitCode, 2) << "only Qt's own names";
+}
+
 TEST(CommandLine, HelpAndVersionExitZero) {
     const ParseOutcome help = Parse({"--help"});
     EXPECT_EQ(help.exitCode, 0);

@@ -300,7 +300,7 @@ TEST(MainModule, StatusBarDoubleClickShowsTheSystemInformation) {
 const char* kOldAndNewFirmware = R"({
   "enclosures": [
     {"name": "old", "paths": ["mailbox"], "identity": {"model": "OLD BOX", "firmwareRevision": "090618.2"},
-     "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "C01"}},
+     "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 0, "firmwareCode": "C01"}},
     {"name": "new", "paths": ["bridge"], "identity": {"model": "NEW BOX", "firmwareRevision": "100126.1"},
      "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "S0C"}}
   ],
@@ -371,13 +371,14 @@ TEST(MainModule, EveryViewCallsAScanAScanOnTheEnclosureWhoseFirmwareReportsScans
 }
 
 TEST(MainModule, TheStatusPageKeepsItsOwnEnclosuresRevisionAfterAnotherPageShowedAnother) {
-    // D1 with the fan panel, D2 without it (its firmware predates it).
+    // D1 with the fan panel, D2 without it (its firmware predates it, and it
+    // reports no sensors).
     Module m(R"({
       "enclosures": [
         {"name": "d1", "paths": ["mailbox"], "identity": {"model": "ONE BOX", "firmwareRevision": "100126.1"},
          "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "C01"}},
         {"name": "d2", "paths": ["bridge"], "identity": {"model": "TWO BOX", "firmwareRevision": "100125.1"},
-         "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 17, "firmwareCode": "S0C"}}
+         "status": {"diskState": 34, "envFlags": 160, "sensorSupport": 0, "firmwareCode": "S0C"}}
       ],
       "drives": [{"number": 0}, {"number": 1, "enclosure": "d1"}, {"number": 2, "enclosure": "d2"}]
     })");

@@ -82,7 +82,7 @@ TEST(PageClicks, StatusAndUpgradeSelectTheirPagesSlot) {
     EXPECT_EQ(f.drives.SelectedEnclosure, 0u);
 }
 
-TEST(DeviceSlots, UncheckingTheOnlyCheckedSlotHidesItsPicturesAndNothingElse) {
+TEST(DeviceSlots, UncheckingTheOnlyCheckedSlotHidesItsPicturesAndRedrawsThePage) {
     Fixture f;
     f.shell.Model().deviceChecked = {true, false};
     f.shell.Model().slotPicturesVisible = {true, false};
@@ -90,7 +90,8 @@ TEST(DeviceSlots, UncheckingTheOnlyCheckedSlotHidesItsPicturesAndNothingElse) {
     f.shell.SetDeviceChecked(0, false);
     EXPECT_FALSE(f.shell.Model().slotPicturesVisible[0]);
     EXPECT_EQ(f.drives.SelectedEnclosure, 0u);
-    EXPECT_TRUE(f.calls.empty());
+    // Only the Status page is redrawn, to say that nothing is monitored.
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"draw forced"}));
 }
 
 TEST(DeviceSlots, UncheckingOneOfTwoMovesTheStatusPageToTheOther) {

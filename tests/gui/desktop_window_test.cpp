@@ -163,7 +163,7 @@ TEST(DesktopWindow, AKeyboardOnlyWalkReachesAndPressesEveryPageAndItsButtons) {
     ASSERT_TRUE(TabTo(form.CheckBox3));
     QTest::keyClick(form.CheckBox3, Qt::Key_Space);
     EXPECT_FALSE(form.module().shell().Model().deviceChecked[1]);
-    EXPECT_TRUE(form.tray().icon().toolTip().contains("Device2: not monitored")) << form.tray().icon().toolTip().toStdString();
+    EXPECT_TRUE(form.tray().icon().toolTip().contains("Device2: Not monitored")) << form.tray().icon().toolTip().toStdString();
     form.Quit();
 }
 

@@ -121,7 +121,10 @@ TEST(SetupPageWindow, EnterSaysNoToInitializeAndYesRunsItsEightSteps) {
         BoxAnswerer answerer({PressEnter});
         QTest::mouseClick(w.form.Image1_Set, Qt::LeftButton);
         ASSERT_EQ(answerer.texts.size(), 1u);
-        EXPECT_EQ(answerer.texts[0], "Initialize will erase all data on both disks of Device1.\nContinue?");
+        // The enclosure is named by its label, as the Setup page names it before Set.
+        EXPECT_EQ(answerer.texts[0].rfind("Initialize will erase all data on both disks of Device1 (KESTREL", 0), 0u)
+            << answerer.texts[0];
+        EXPECT_TRUE(w.form.Label_InitializeTarget->text().startsWith("Set erases both disks of Device1 (KESTREL"));
     }
     EXPECT_EQ(w.Commands(), 0u);
     EXPECT_FALSE(w.form.Panel8->isVisible());

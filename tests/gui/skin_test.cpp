@@ -16,6 +16,17 @@ TEST(Skin, EveryEmbeddedPictureDecodes) {
     EXPECT_TRUE(SkinPicture("no_such_picture").isNull());
 }
 
+TEST(Skin, ScreensOfRatioTwoGetPicturesDrawnAtTwiceTheSize) {
+    for (const char* name : {"background_raid", "page_sts_yellow", "slot_d1_white", "button_log", "disk", "disk_empty"}) {
+        const QImage normal = SkinPicture(name, 1.0);
+        const QImage sharp = SkinPicture(name, 2.0);
+        ASSERT_FALSE(sharp.isNull()) << name;
+        EXPECT_EQ(sharp.size(), normal.size() * 2) << name;
+        EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(normal.size())) << name << " covers the same area";
+    }
+    EXPECT_EQ(SkinPicture("clock", 2.0).size(), SkinPicture("clock", 1.0).size()) << "no 2x drawing: the 1x one";
+}
+
 TEST(Skin, DamagedPicturesDecodeToNothingWithoutCrashing) {
     QFile file(":/assets/disk.jpg");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

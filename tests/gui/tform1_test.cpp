@@ -11,6 +11,9 @@
 #include <QJsonObject>
 #include <QIcon>
 #include <QGuiApplication>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPalette>
 
 #include <QMessageBox>
 #include <QTimer>
@@ -248,6 +251,30 @@ TEST(MainWindow, LogButtonOpensOneViewerAtATime) {
     });
     form.Image0_LogClick();
     EXPECT_EQ(opened, 1);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(MainWindow, TextsOnTheSkinKeepTheSkinsColoursUnderADarkTheme) {
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Base, QColor("#202020"));
+    QApplication::setPalette(dark);
+    {
+        MainWindow form(TestOptions(), ProductVariant::Raid, Demo());
+        for (QWidget* w : std::initializer_list<QWidget*>{form.CheckBox8, form.CheckBox_RequireTls,
+                                                          form.CheckBox_KeepInTray})
+            EXPECT_EQ(w->palette().color(QPalette::WindowText), QColor("#1d2b3a")) << w->objectName().toStdString();
+        EXPECT_EQ(form.Edit2->palette().color(QPalette::Base), QColor("#ffffff"));
+        EXPECT_EQ(form.Edit2->palette().color(QPalette::Text), QColor("#1d2b3a"));
+    }
+    QApplication::setPalette(before);
 }
 
 }  // namespace

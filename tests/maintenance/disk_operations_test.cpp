@@ -190,6 +190,23 @@ TEST_F(DiskOperationsTest, InitializeSendsItsSevenStepsByteForByteOnEachPath) {
     }
 }
 
+TEST_F(DiskOperationsTest, InitializesClosingBoxWaitsWithTheLockReleasedAndNothingElseStarting) {
+    Attach(kPaths[0]);
+    boxes_.answers = {MessageAnswer::Yes};
+    std::vector<bool> busy, available;
+    DiskOutcome during = DiskOutcome::Completed;
+    boxes_.onShow = [&](const std::string& text) {
+        busy.push_back(lock_.Busy());
+        available.push_back(lock_.Available());
+        if (text.rfind("Auto Partition 8/8", 0) == 0) during = disks_.StartRebuild(0);
+    };
+    EXPECT_EQ(disks_.Initialize(0), DiskOutcome::Completed);
+    EXPECT_EQ(busy, (std::vector<bool>{false, false})) << "the polls run while either box waits";
+    EXPECT_EQ(available, (std::vector<bool>{false, false})) << "but no operation starts";
+    EXPECT_EQ(during, DiskOutcome::Ignored);
+    EXPECT_TRUE(lock_.Available());
+}
+
 TEST_F(DiskOperationsTest, RebuildSendsItsFourStepsByteForByteOnEachPathAndTheControllerRebuilds) {
     for (const Path& p : kPaths) {
         SCOPED_TRACE(p.name);

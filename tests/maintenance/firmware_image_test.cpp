@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <fstream>
+#include <tuple>
 #include <sys/stat.h>
 
 #include "maintenance/firmware_image.h"
@@ -96,21 +97,23 @@ TEST_F(FirmwareImageTest, RefusesWhatIsNoImage) {
     wrongMagic[3] = 'T';
     std::vector<uint8_t> wrongVersion = Accepted();
     wrongVersion[kImageConfigVersion] = 0xA1;
-    const std::vector<std::pair<const char*, std::vector<uint8_t>>> cases = {
-        {"empty", {}},
-        {"wrong magic", wrongMagic},
-        {"wrong version", wrongVersion},
-        {"ends before the version byte", Accepted(0x78001)},
+    // The box only says the file is wrong; panel 4 says why.
+    const std::vector<std::tuple<const char*, std::vector<uint8_t>, std::string>> cases = {
+        {"empty", {}, "wrong size: 0 bytes, not 524288"},
+        {"wrong magic", wrongMagic, "it does not begin with \"FIPS\""},
+        {"wrong version", wrongVersion, "configuration version 0xA1, not 0xA0"},
+        {"ends before the version byte", Accepted(0x78001), "wrong size: 491521 bytes, not 524288"},
         // Passes magic and version, but the upgrade would program past its end.
-        {"short of the flash size", Accepted(0x78002)},
-        {"one byte short", Accepted(kImageFlashSize - 1)},
+        {"short of the flash size", Accepted(0x78002), "wrong size: 491522 bytes"},
+        {"one byte short", Accepted(kImageFlashSize - 1), "wrong size: 524287 bytes"},
     };
-    for (const auto& [name, bytes] : cases) {
+    for (const auto& [name, bytes, why] : cases) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(Load(Write("good.bin", Accepted())));
         boxes_.shown.clear();
         EXPECT_FALSE(Load(Write("bad.bin", bytes)));
         ExpectNotCorrect();
+        EXPECT_EQ(bar_.Panel(4).rfind("Not a firmware image: " + why, 0), 0u) << bar_.Panel(4);
     }
 }
 

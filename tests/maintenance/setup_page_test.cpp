@@ -97,13 +97,13 @@ TEST_F(SetupPageTest, AnOddPeriodChecksTenMinutesAndSetSendsTen) {
     EXPECT_EQ(s.subPage, kSetupSchedule);
     EXPECT_TRUE(s.setVisible);
     EXPECT_TRUE(s.backupMessageVisible);
-    EXPECT_EQ(s.backupMessage, "Backup period: 45 minutes");
+    EXPECT_EQ(s.backupMessage, "Backup period: 45 minutes; Set makes it 10 minutes") << "what Set will change";
     setup_.Image1_SetClick();
     EXPECT_TRUE(ConfigWriteRaised());
     EXPECT_TRUE(io_.calls.empty()) << "the click only raises the bit";
     EXPECT_TRUE(setup_.SendSettingsCommand(static_cast<unsigned>(shell_.Model().statusPageDevice)));
     EXPECT_EQ(LastCommand("m"), (std::vector<int>{0x20, 0, 0, 1, 10}));
-    EXPECT_EQ(s.backupMessage, "Backup period: 10 min");
+    EXPECT_EQ(s.backupMessage, "Backup period: 10 minutes") << "in the same words as before Set";
     EXPECT_EQ(pc_.StatusOf("m")->at(testing::at::kBackupPeriod), 10);
 }
 

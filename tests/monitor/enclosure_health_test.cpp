@@ -62,7 +62,7 @@ TEST(EnclosureHealth, TheWorstCountsOnlyEnclosuresWhoseStatusWasRead) {
     b.monitored = {true, false};
     b.Poll(1);
     EXPECT_EQ(b.board.Worst(), HealthState::Normal);
-    EXPECT_EQ(b.board.Summary("T"), "T\nDevice1: Normal\nDevice2: not monitored");
+    EXPECT_EQ(b.board.Summary("T"), "T\nDevice1: Normal\nDevice2: Not monitored");
 }
 
 TEST(EnclosureHealth, AGoneEnclosureStaysUntilADetectionFindsMore) {

@@ -61,7 +61,10 @@ Record Healthy() {
 TEST(StatusPage, NothingIsDrawnWithoutACheckedDevice) {
     Page p;
     p.shell.Model().deviceChecked = {false, false};
-    EXPECT_EQ(p.Draw(Healthy()).result, -1);
+    const StatusPageUpdate u = p.Draw(Healthy());
+    EXPECT_EQ(u.result, -1);
+    EXPECT_EQ(u.stateText, "Not monitored") << "the last state drawn no longer holds";
+    EXPECT_FALSE(u.stateLevel.has_value());
     EXPECT_TRUE(p.shell.Model().firstStatusPending);
 }
 
@@ -69,7 +72,14 @@ TEST(StatusPage, StateTextFollowsThePresentBits) {
     Page p;
     EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x22)).stateText, "Normal");
     EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x24)).stateText, "Single HDD\nPresent");
-    EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x44)).stateText, "Failure");
+    const StatusPageUpdate failure = p.Draw(Record(Healthy()).diskState(0x44));
+    EXPECT_EQ(failure.stateText, "Failure");
+    // The headline takes the severity the tray gives the state.
+    EXPECT_EQ(failure.stateLevel, HealthLevel::Alarm);
+    EXPECT_EQ(failure.diskInBay, (std::array<bool, 2>{false, false}));
+    EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x22)).stateLevel, HealthLevel::Normal);
+    EXPECT_EQ(p.Draw(Record(Healthy()).diskState(0x24)).stateLevel, HealthLevel::Attention);
+    EXPECT_EQ(p.Draw(Record(Healthy()).activity(0x02).progress(11)).stateLevel, HealthLevel::Attention);
     EXPECT_FALSE(p.shell.Model().firstStatusPending);
 }
 
@@ -99,7 +109,9 @@ TEST(StatusPage, EnvironmentPanelNeedsCapabilityAndReportingFlags) {
     EXPECT_FALSE(p.Draw(Record(Healthy()).env(0xAA)).environmentVisible);
     EXPECT_FALSE(p.Draw(Record(Healthy()).env(0x50)).environmentVisible);
     p.Revision(0, "100125.1");  // firmware without the panel
-    EXPECT_FALSE(p.Draw(Record(Healthy()).env(0xA0)).environmentVisible);
+    EXPECT_FALSE(p.Draw(Record(Healthy()).env(0xA0).sensorSupport(0x00)).environmentVisible);
+    EXPECT_TRUE(p.Draw(Record(Healthy()).env(0xA1).sensorSupport(0x11)).environmentVisible)
+        << "its sensors report (and may alarm): their values are shown";
 }
 
 TEST(StatusPage, DisksAreRedrawnOnlyWhenTheirStateChanges) {
@@ -174,7 +186,9 @@ TEST(StatusPage, AbsentFailedAndEmptyDisks) {
     Page p;
     StatusPageUpdate u = p.Draw(Record(Healthy()).diskState(0x84), true);
     EXPECT_EQ(u.disks[0].capacityEnabled, false);
-    EXPECT_EQ(u.disks[0].model, "WDC WD5000AAKS                          ");
+    EXPECT_EQ(u.disks[0].model, "") << "a pulled disk's model is not drawn in its empty bay";
+    EXPECT_EQ(u.disks[0].capacity, "");
+    EXPECT_EQ(u.diskInBay, (std::array<bool, 2>{false, true}));
     EXPECT_EQ(u.disks[1].capacityColour, TextColour::Red);
     EXPECT_EQ(u.disks[1].capacityEnabled, true);
     EXPECT_EQ(u.disks[1].modelEnabled, false);
@@ -182,7 +196,7 @@ TEST(StatusPage, AbsentFailedAndEmptyDisks) {
     Record noSerial = Record(Healthy()).diskState(0x04);
     std::fill_n(noSerial.b.begin() + testing::at::kDisk1Serial, testing::at::kSerialLength, 0);
     u = p.Draw(noSerial, true);
-    EXPECT_FALSE(u.disks[0].model.has_value()) << "an absent disk without a serial keeps the old texts";
+    EXPECT_EQ(u.disks[0].model, "") << "an absent disk, with or without a serial";
     EXPECT_EQ(u.disks[1].model, "") << "HDD2 with no state bit is emptied";
 
     u = p.Draw(Record(Healthy()).diskState(0x12), true);
@@ -212,7 +226,8 @@ TEST(StatusPage, HybridAsksOncePerHdd1FailureWithoutWaitingAndStartsTheRebuildOn
     // The question comes once the notice is acknowledged.
     ASSERT_TRUE(p.boxes.Answer("Unmatched SSD", MessageAnswer::Ok));
     ASSERT_EQ(p.boxes.shown.size(), 2u);
-    EXPECT_EQ(p.boxes.shown[1].text, "Do you want to restore data from HDD to SSD?");
+    EXPECT_EQ(p.boxes.shown[1].text,
+              "Do you want to restore data from HDD to SSD?\nThe SSD's contents will be overwritten.");
     EXPECT_EQ(p.boxes.shown[1].caption, "Message");
     EXPECT_EQ(p.boxes.shown[1].buttons, MessageButtons::YesNo);
     p.Draw(failed, true);

@@ -3,6 +3,7 @@
 // answer questions as the test says.
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ struct ShownBox {
 class RecordingMessageBoxes final : public MessageBoxes {
 public:
     MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons) override {
+        if (onShow) onShow(text);
         std::lock_guard lock(mutex_);
         shown.push_back({text, caption, buttons});
         if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
@@ -31,9 +33,12 @@ public:
         return a;
     }
     void ShowWithIcon(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        if (onShow) onShow(text);
         std::lock_guard lock(mutex_);
         shown.push_back({text, caption, MessageButtons::Ok, icon});
     }
+    // Runs while a modal box is up (what the program does meanwhile).
+    std::function<void(const std::string&)> onShow;
     // Stays open until the test answers it with Answer().
     bool ShowAsync(const std::string& text, const std::string& caption, MessageButtons buttons,
                    MessageAnswered answered) override {
