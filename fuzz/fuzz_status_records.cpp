@@ -42,13 +42,13 @@ private:
     ShellModel model_;
 };
 
-struct Alert {
+struct ComposedAlert {
     int kind, enclosure, disk;
 };
 class AlertLog final : public AlertSink {
 public:
     void ComposeAlert(int kind, int enclosure, int disk) override { alerts.push_back({kind, enclosure, disk}); }
-    std::vector<Alert> alerts;
+    std::vector<ComposedAlert> alerts;
 };
 
 // The controller's identify block as the demo enclosure gives it.
@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string added;
         for (size_t i = linesBefore; i < log.LineCount(); ++i) added += log.Line(i) + "\n";
         for (size_t a = alertsBefore; a < alerts.alerts.size(); ++a) {
-            const Alert& alert = alerts.alerts[a];
+            const ComposedAlert& alert = alerts.alerts[a];
             FUZZ_CHECK(alert.enclosure == 0, "alert for enclosure " + std::to_string(alert.enclosure));
             const uint8_t env = kept[status::kEnvFlags];
             const bool sensors = kept[status::kSensorSupport] == 0x11 && (env & 0xF0) == 0xA0;
