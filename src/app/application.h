@@ -13,7 +13,7 @@ struct DeviceIoChoice;
 struct Options;
 
 // The main window as the process entry drives it. The window programs bring
-// one (gui/); the monitor program has none and always runs headless.
+// one (app/window/); the monitor program has none and always runs headless.
 class ProgramWindow {
 public:
     virtual ~ProgramWindow() = default;

@@ -17,7 +17,7 @@
 #include <set>
 
 #include "app/device_io_choice.h"
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 #include "platform/registry_key.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"

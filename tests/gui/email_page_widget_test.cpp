@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/device_io_choice.h"
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 #include "support/smtp_server.h"
 
 namespace kestrel {

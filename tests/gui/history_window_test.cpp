@@ -19,7 +19,7 @@
 
 #include "app/device_io_choice.h"
 #include "gui/tform1.h"
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 #include "history/history_recorder.h"
 
 namespace kestrel {

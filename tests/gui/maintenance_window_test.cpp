@@ -18,7 +18,7 @@
 
 #include "app/device_io_choice.h"
 #include "gui/tform1.h"
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 #include "gui/tform5.h"
 #include "sim/controller.h"
 #include "sim/scenario.h"

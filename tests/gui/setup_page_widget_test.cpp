@@ -14,7 +14,7 @@
 #include <deque>
 
 #include "app/device_io_choice.h"
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 
 namespace kestrel {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "app/device_io_choice.h"
 #include "gui/tform1.h"
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 #include "sim/scenario.h"
 
 namespace kestrel {

@@ -1,5 +1,5 @@
 // The main window on the offscreen platform: the controls reflect the model.
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <QTimer>
 
 #include "app/device_io_choice.h"
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 #include "sim/controller.h"
 
 namespace kestrel {

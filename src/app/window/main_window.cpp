@@ -1,4 +1,4 @@
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 
 #include "gui/window_raise.h"
 

@@ -1,4 +1,4 @@
-#include "programs/main_window.h"
+#include "app/window/main_window.h"
 
 int main(int argc, char** argv) {
     return kestrel::Run(kestrel::ProductVariant::Hybrid, argc, argv, &kestrel::MainWindowProgram());
