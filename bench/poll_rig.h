@@ -38,11 +38,13 @@ struct PollRig {
           detection(drives, transport, *devices.io, reader),
           shell(ProductVariant::Raid, drives),
           log(drives, alerts, bar,
-              EventLogConfig{.logDir = dir.path().toStdString(),
-                             .baseTitle = BaseTitleFor(ProductVariant::Raid),
-                             .firstStatusPending = [this] { return shell.Model().firstStatusPending; },
-                             .clock = {},
-                             .echo = {}}),
+              [this] {
+                  EventLogConfig c;
+                  c.logDir = dir.path().toStdString();
+                  c.baseTitle = BaseTitleFor(ProductVariant::Raid);
+                  c.firstStatusPending = [this] { return shell.Model().firstStatusPending; };
+                  return c;
+              }()),
           page(ProductVariant::Raid, drives, shell, boxes),
           poll(flags, drives, shell, bar,
                StatusPollLinks{

@@ -66,6 +66,14 @@ bool HistoryStore::Exec(const char* sql) {
     return false;
 }
 
+bool HistoryStore::Run(QSqlQuery& q, const QString& sql, const std::vector<QVariant>& values) {
+    q.prepare(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    if (q.exec()) return true;
+    error_ = q.lastError().text().toStdString();
+    return false;
+}
+
 bool HistoryStore::Open(const std::string& path, Mode mode) {
     Close();
     error_.clear();
@@ -163,16 +171,12 @@ int64_t HistoryStore::EnclosureId(const EnclosureKey& key, int slot, int64_t tim
         if (e.id == found) match = &e;
     QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
     if (!match) {
-        q.prepare("INSERT INTO enclosures(model, serial, serial1, serial2, firmware, first_ms, last_ms, last_slot) "
-                  "VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
-        for (const QVariant& v : {QVariant(Q(key.model)), QVariant(Q(key.serial)), QVariant(Q(key.serials[0])), QVariant(Q(key.serials[1])),
-                                  QVariant(Q(key.firmware)), QVariant(qint64(timeMs)), QVariant(qint64(timeMs)),
-                                  QVariant(slot)})
-            q.addBindValue(v);
-        if (!q.exec()) {
-            error_ = q.lastError().text().toStdString();
+        if (!Run(q,
+                 "INSERT INTO enclosures(model, serial, serial1, serial2, firmware, first_ms, last_ms, last_slot) "
+                 "VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
+                 {Q(key.model), Q(key.serial), Q(key.serials[0]), Q(key.serials[1]), Q(key.firmware),
+                  qint64(timeMs), qint64(timeMs), slot}))
             return 0;
-        }
         known_.push_back(StoredEnclosure{q.lastInsertId().toLongLong(), key, timeMs, timeMs, slot});
         return known_.back().id;
     }
@@ -182,15 +186,11 @@ int64_t HistoryStore::EnclosureId(const EnclosureKey& key, int slot, int64_t tim
                                     .text = "Firmware " + match->key.firmware + " is now " + key.firmware});
     if (match->key.serials != key.serials || match->key.firmware != key.firmware || match->lastSlot != slot ||
         timeMs > match->lastMs) {
-        q.prepare("UPDATE enclosures SET serial1 = ?, serial2 = ?, firmware = ?, last_ms = max(last_ms, ?), "
-                  "last_slot = ? WHERE id = ?");
-        for (const QVariant& v : {QVariant(Q(key.serials[0])), QVariant(Q(key.serials[1])), QVariant(Q(key.firmware)),
-                                  QVariant(qint64(timeMs)), QVariant(slot), QVariant(qint64(match->id))})
-            q.addBindValue(v);
-        if (!q.exec()) {
-            error_ = q.lastError().text().toStdString();
+        if (!Run(q,
+                 "UPDATE enclosures SET serial1 = ?, serial2 = ?, firmware = ?, last_ms = max(last_ms, ?), "
+                 "last_slot = ? WHERE id = ?",
+                 {Q(key.serials[0]), Q(key.serials[1]), Q(key.firmware), qint64(timeMs), slot, qint64(match->id)}))
             return 0;
-        }
         match->key.serials = key.serials;
         if (!key.firmware.empty()) match->key.firmware = key.firmware;
         match->lastSlot = slot;
@@ -298,14 +298,8 @@ bool HistoryStore::Thin(int64_t nowMinute) {
             {"DELETE FROM hours WHERE enclosure = ? AND minute < ?", {e.id, drop}},
             {"DELETE FROM events WHERE enclosure = ? AND time_ms < ?", {e.id, drop * 60000}},
         };
-        for (const auto& [sql, values] : steps) {
-            q.prepare(QString::fromLatin1(sql));
-            for (qint64 v : values) q.addBindValue(v);
-            if (!q.exec()) {
-                error_ = q.lastError().text().toStdString();
-                return false;
-            }
-        }
+        for (const auto& [sql, values] : steps)
+            if (!Run(q, QString::fromLatin1(sql), std::vector<QVariant>(values.begin(), values.end()))) return false;
     }
     thinnedHour_ = hour;
     return true;
@@ -319,16 +313,15 @@ std::vector<ReadingRow> HistoryStore::Readings(int64_t enclosureId, int64_t from
                                            "temp_mean10, fan_min, fan_max, fan_mean, state");
     QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
     q.setForwardOnly(true);
-    q.prepare("SELECT 60, " + columns + " FROM hours" + where + " UNION ALL SELECT 1, " + columns + " FROM minutes" +
-              where + " ORDER BY 2, 3");
-    for (int i = 0; i < 2; ++i)
-        for (qint64 v : {qint64(enclosureId), qint64(enclosureId), qint64(fromMinute), qint64(toMinute), qint64(slot),
-                         qint64(slot)})
-            q.addBindValue(v);
-    if (!q.exec()) {
-        error_ = q.lastError().text().toStdString();
+    const std::vector<QVariant> range = {qint64(enclosureId), qint64(enclosureId), qint64(fromMinute),
+                                         qint64(toMinute),    qint64(slot),        qint64(slot)};
+    std::vector<QVariant> values = range;
+    values.insert(values.end(), range.begin(), range.end());  // the same range for both tables
+    if (!Run(q,
+             "SELECT 60, " + columns + " FROM hours" + where + " UNION ALL SELECT 1, " + columns + " FROM minutes" +
+                 where + " ORDER BY 2, 3",
+             values))
         return out;
-    }
     while (q.next()) {
         ReadingRow r;
         r.span = q.value(0).toInt();
@@ -354,14 +347,11 @@ std::vector<EventRow> HistoryStore::Events(int64_t enclosureId, int64_t fromMs, 
     if (!open_) return out;
     QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
     q.setForwardOnly(true);
-    q.prepare("SELECT enclosure, time_ms, slot, kind, text FROM events WHERE (? = 0 OR enclosure = ?) AND "
-              "time_ms >= ? AND time_ms < ? AND (? < 0 OR slot = ?) ORDER BY enclosure, time_ms, rowid");
-    for (qint64 v : {qint64(enclosureId), qint64(enclosureId), qint64(fromMs), qint64(toMs), qint64(slot), qint64(slot)})
-        q.addBindValue(v);
-    if (!q.exec()) {
-        error_ = q.lastError().text().toStdString();
+    if (!Run(q,
+             "SELECT enclosure, time_ms, slot, kind, text FROM events WHERE (? = 0 OR enclosure = ?) AND "
+             "time_ms >= ? AND time_ms < ? AND (? < 0 OR slot = ?) ORDER BY enclosure, time_ms, rowid",
+             {qint64(enclosureId), qint64(enclosureId), qint64(fromMs), qint64(toMs), qint64(slot), qint64(slot)}))
         return out;
-    }
     while (q.next()) {
         EventRow e;
         e.enclosureId = q.value(0).toLongLong();

@@ -10,6 +10,10 @@
 
 #include "history/history_rows.h"
 
+class QSqlQuery;
+class QString;
+class QVariant;
+
 namespace kestrel {
 
 // The file in the program's state folder.
@@ -46,6 +50,9 @@ public:
 
 private:
     bool Exec(const char* sql);
+    // Prepares sql on q, binds values in order and runs it; false with the
+    // error kept.
+    bool Run(QSqlQuery& q, const QString& sql, const std::vector<QVariant>& values);
     bool CreateTables();
     int64_t EnclosureId(const EnclosureKey& key, int slot, int64_t timeMs, std::vector<EventRow>& upgrades);
     bool Thin(int64_t nowMinute);

@@ -85,8 +85,9 @@ TEST(DesktopNotification, TheDemosDiskPullAndFanFailureEachNotifyOnceWithNoMailS
     EXPECT_EQ(count["Device1 rebuild finished."], 1) << seen;
     for (const QJsonObject& note : all) {
         EXPECT_EQ(note["app"].toString(), "RAID GUI");
-        if (note["summary"].toString().endsWith(" fail.") || note["summary"].toString().endsWith(" was removed."))
+        if (note["summary"].toString().endsWith(" fail.") || note["summary"].toString().endsWith(" was removed.")) {
             EXPECT_EQ(note["body"].toString(), "No alert mail: mail is not set up (no recipient).");
+        }
     }
     // Nothing but the demo's episodes: no note is repeated by the polls.
     for (const auto& [summary, n] : count) EXPECT_EQ(n, 1) << summary;

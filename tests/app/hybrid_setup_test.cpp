@@ -11,9 +11,12 @@
 #include "app/main_module.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
+#include "support/serve_until.h"
 
 namespace kestrel {
 namespace {
+
+using testing::ServeUntil;
 
 const char* kHybridPair = R"({
   "enclosures": [
@@ -44,13 +47,6 @@ struct HybridModule {
         });
         module->FormCreate();
     }
-    template <typename Cond>
-    bool ServeUntil(Cond cond, int ms = 20000) {
-        QElapsedTimer t;
-        t.start();
-        while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return cond();
-    }
     bool Settled() {
         const SchedulerFlags& f = module->flags();
         return !f.DetectionInFlight() && f.DetectCountdown.load() == 0 && f.Probing.load() == 0 &&
@@ -70,7 +66,7 @@ struct HybridModule {
 TEST(HybridSetup, YesToTheRestoreQuestionRebuildsTheEnclosureThatAsked) {
     HybridModule m;
     m.module->shell().SetDeviceChecked(0, true);
-    ASSERT_TRUE(m.ServeUntil([&] { return m.Settled() && m.boxes.OpenCount() > 0; }));
+    ASSERT_TRUE(ServeUntil([&] { return m.Settled() && m.boxes.OpenCount() > 0; }));
     ASSERT_TRUE(m.boxes.Answer("Unmatched SSD is inserted.\nThe Matched SSD's Serial# is SSD-NEW-1", MessageAnswer::Ok));
     ASSERT_TRUE(m.boxes.Answer("Do you want to restore data from HDD to SSD?", MessageAnswer::Yes));
     const std::vector<Block512> sent = m.simulated->CommandsOf("duo");
@@ -81,21 +77,21 @@ TEST(HybridSetup, YesToTheRestoreQuestionRebuildsTheEnclosureThatAsked) {
     EXPECT_EQ(m.bar.Panel(kErrorPanel), "Start Rebuilding HDD2 to HDD1 OK");
     EXPECT_EQ(m.Commands("usb"), 0u);
     // The next polls show the controller rebuilding onto HDD1.
-    EXPECT_TRUE(m.ServeUntil([&] { return m.stateText.find("%\n<<<<\nRebuilding") != std::string::npos; }))
+    EXPECT_TRUE(ServeUntil([&] { return m.stateText.find("%\n<<<<\nRebuilding") != std::string::npos; }))
         << m.stateText;
 }
 
 TEST(HybridSetup, AnAnswerAfterTheEnclosureWentSendsNothing) {
     HybridModule m;
     m.module->shell().SetDeviceChecked(0, true);
-    ASSERT_TRUE(m.ServeUntil([&] { return m.Settled() && m.boxes.OpenCount() > 0; }));
+    ASSERT_TRUE(ServeUntil([&] { return m.Settled() && m.boxes.OpenCount() > 0; }));
     ASSERT_TRUE(m.boxes.Answer("Unmatched SSD is inserted.", MessageAnswer::Ok));
     sim::Step unplug;
     unplug.action = sim::Action::Unplug;
     unplug.enclosure = "duo";
     m.simulated->RunStep(unplug);
     // The "usb" enclosure moves into slot 0 once the change is committed.
-    ASSERT_TRUE(m.ServeUntil([&] {
+    ASSERT_TRUE(ServeUntil([&] {
         return m.Settled() && m.module->drives().EnclosureCount == 1;
     }));
     ASSERT_TRUE(m.boxes.Answer("Do you want to restore data from HDD to SSD?", MessageAnswer::Yes));
@@ -107,14 +103,14 @@ TEST(HybridSetup, TheMonitoringWorkerSendsTheSettingsCommandAnOptionBoxRaised) {
     HybridModule m;
     m.module->shell().SetDeviceChecked(0, true);
     // Drawn once with the enclosure's own record (auto scan on).
-    ASSERT_TRUE(m.ServeUntil([&] { return m.Settled() && m.module->statusPage().AutoScan(); }));
+    ASSERT_TRUE(ServeUntil([&] { return m.Settled() && m.module->statusPage().AutoScan(); }));
     // The controller's buzzer bit changes between two refreshes.
     sim::Step set;
     set.action = sim::Action::Set;
     set.enclosure = "duo";
     set.fields = {{"optionFlags", sim::FieldValue(uint64_t{6})}};
     m.simulated->RunStep(set);
-    ASSERT_TRUE(m.ServeUntil([&] { return m.Commands("duo") > 0; }));
+    ASSERT_TRUE(ServeUntil([&] { return m.Commands("duo") > 0; }));
     const Block512 sent = m.simulated->CommandsOf("duo").back();
     // The schedule sub-page was never opened: the controller's own schedule goes back.
     EXPECT_EQ((std::vector<int>{sent[2], sent[3], sent[4], sent[5], sent[6]}), (std::vector<int>{0x20, 0, 0, 1, 30}));

@@ -16,9 +16,12 @@
 #include "platform/headless_ui.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
+#include "support/serve_until.h"
 
 namespace kestrel {
 namespace {
+
+using testing::ServeUntil;
 
 // Passes every request on to the simulated PC, and counts the requests the
 // user-interface thread makes while a detection is pending.
@@ -77,14 +80,6 @@ struct Module {
                                               security);
         io->flags = &module->flags();
     }
-    // Serves events until cond holds; false after a generous time-out.
-    template <typename Cond>
-    bool ServeUntil(Cond cond, int ms = 20000) {
-        QElapsedTimer t;
-        t.start();
-        while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return cond();
-    }
     QTemporaryDir dir;
     Options options;
     testing::RecordingMessageBoxes boxes;
@@ -117,7 +112,7 @@ TEST(MainModule, DetectionAndPollingNeverOverlap) {
     auto count = [&](const std::string& text) {
         return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(text, 0) == 0; });
     };
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
     // Each change once the last one has been dealt with, and its lines
     // written by the next poll.
     const std::vector<std::tuple<sim::Action, std::string, std::string, unsigned>> steps = {
@@ -132,7 +127,7 @@ TEST(MainModule, DetectionAndPollingNeverOverlap) {
         step.action = action;
         step.enclosure = enclosure;
         m.simulated->RunStep(step);
-        ASSERT_TRUE(m.ServeUntil([&, &line = line, enclosures = enclosures] {
+        ASSERT_TRUE(ServeUntil([&, &line = line, enclosures = enclosures] {
             return Settled(m) && m.module->drives().EnclosureCount == enclosures && count(line) == 1;
         }));
     }
@@ -141,8 +136,8 @@ TEST(MainModule, DetectionAndPollingNeverOverlap) {
     sim::Step usb;
     usb.action = sim::Action::UsbEvent;
     m.simulated->RunStep(usb);
-    ASSERT_TRUE(m.ServeUntil([&] { return m.module->flags().DetectCountdown.load() != 0; }));
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m); }));
+    ASSERT_TRUE(ServeUntil([&] { return m.module->flags().DetectCountdown.load() != 0; }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m); }));
     EXPECT_EQ(m.io->detectionRequests.load(), requests);
     EXPECT_EQ(m.io->overlaps.load(), 0);
     EXPECT_EQ(m.io->detectionsWithoutPending.load(), 0);
@@ -156,7 +151,7 @@ TEST(MainModule, DetectionAndPollingNeverOverlap) {
 TEST(MainModule, UnpluggingTheShownEnclosureMovesThePageCaptionAndLabelsToTheOther) {
     Module m(kTwoEnclosures);
     m.module->FormCreate();
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
     Shell& shell = m.module->shell();
     shell.Image0_D2Click();
     shell.Image2_D2Click();
@@ -165,7 +160,7 @@ TEST(MainModule, UnpluggingTheShownEnclosureMovesThePageCaptionAndLabelsToTheOth
     unplug.action = sim::Action::Unplug;
     unplug.enclosure = "travel";
     m.simulated->RunStep(unplug);
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 1; }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 1; }));
     EXPECT_EQ(shell.Model().statusPageDevice, 0);
     EXPECT_EQ(shell.Model().upgradePageDevice, 0);
     EXPECT_EQ(shell.Model().caption, "RAID GUI V0.23.6 - DESK BOX []");
@@ -189,7 +184,7 @@ TEST(MainModule, ADeviceChangeAtEveryRequestOfADetectionIsDetectedAfterItsCommit
     {
         Module m(scenario, ComSetup::Security::Succeeds, 0.01);
         m.module->FormCreate();
-        ASSERT_TRUE(m.ServeUntil([&] { return settled(m); }));
+        ASSERT_TRUE(ServeUntil([&] { return settled(m); }));
         requests = m.io->detectionRequests.load();
         m.module->FormClose();
     }
@@ -203,7 +198,7 @@ TEST(MainModule, ADeviceChangeAtEveryRequestOfADetectionIsDetectedAfterItsCommit
         m.io->changeAtRequest = n;
         m.io->change = [&m, &plug] { m.simulated->RunStep(plug); };
         m.module->FormCreate();
-        ASSERT_TRUE(m.ServeUntil([&] { return settled(m) && m.module->drives().EnclosureCount == 2; }));
+        ASSERT_TRUE(ServeUntil([&] { return settled(m) && m.module->drives().EnclosureCount == 2; }));
         EXPECT_EQ(m.io->overlaps.load(), 0) << "no device request of the window beside a detection";
         EXPECT_EQ(m.io->detectionsWithoutPending.load(), 0);
         EXPECT_EQ(m.module->shell().Model().caption.rfind("RAID GUI V0.23.6 - DESK BOX [E]", 0), 0u);
@@ -215,7 +210,7 @@ TEST(MainModule, NoEnclosureMeansNoMonitoring) {
     Module m(R"({"drives": [{"number": 0}], "volumes": [{"letter": "C", "disk": 0}]})");
     m.module->FormCreate();
     const ShellModel& shell = m.module->shell().Model();
-    ASSERT_TRUE(m.ServeUntil([&] { return shell.detectText == "No Drive found! "; }));
+    ASSERT_TRUE(ServeUntil([&] { return shell.detectText == "No Drive found! "; }));
     EXPECT_EQ(shell.detectText, "No Drive found! ");
     EXPECT_FALSE(shell.pageButtonsEnabled);
     EXPECT_FALSE(m.module->timers().Timer2.isActive());
@@ -240,7 +235,7 @@ TEST(MainModule, TimersRunOnlyWithWorkAndTheLogKeepsItsStampsAcrossMidnight) {
     m.module->FormCreate();
     EXPECT_TRUE(timers.Timer4.isActive()) << "the detection at start";
     EXPECT_FALSE(timers.Timer2.isActive());
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
     EXPECT_FALSE(timers.Timer4.isActive()) << "nothing to count down, blink or commit";
     EXPECT_TRUE(timers.Timer2.isActive());
     EXPECT_TRUE(has("RAID GUI V0.23.6 has started from " + TimestampText(now)));
@@ -250,7 +245,7 @@ TEST(MainModule, TimersRunOnlyWithWorkAndTheLogKeepsItsStampsAcrossMidnight) {
 
     // Midnight: the next pass starts the new day's file with a separator.
     now = QDateTime(QDate(2026, 3, 15), QTime(0, 0, 0, 125));
-    ASSERT_TRUE(m.ServeUntil([&] { return log.PassTime() == now; }));
+    ASSERT_TRUE(ServeUntil([&] { return log.PassTime() == now; }));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], separator);
     EXPECT_EQ(lines[1], "Device1 information :");
@@ -266,9 +261,9 @@ TEST(MainModule, TimersRunOnlyWithWorkAndTheLogKeepsItsStampsAcrossMidnight) {
     unplug.action = sim::Action::Unplug;
     unplug.enclosure = "travel";
     m.simulated->RunStep(unplug);
-    ASSERT_TRUE(m.ServeUntil([&] { return timers.Timer4.isActive(); }));
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 1 && log.PassTime() == now; }));
-    ASSERT_TRUE(m.ServeUntil([&] { return has("    Device had changed." + TimestampText(now)); }));
+    ASSERT_TRUE(ServeUntil([&] { return timers.Timer4.isActive(); }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 1 && log.PassTime() == now; }));
+    ASSERT_TRUE(ServeUntil([&] { return has("    Device had changed." + TimestampText(now)); }));
     EXPECT_TRUE(has("D2 Device was removed." + TimestampText(now)));
     EXPECT_FALSE(timers.Timer4.isActive()) << "committed: Timer4 stopped again";
     EXPECT_EQ(m.module->flags().LastTick, log.PassTime());
@@ -333,11 +328,11 @@ TEST(MainModule, EveryViewCallsAScanAScanOnTheEnclosureWhoseFirmwareReportsScans
     Module m(kOldAndNewFirmware);
     Views views(*m.module);
     m.module->FormCreate();
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
     ASSERT_TRUE(m.module->shell().Model().deviceChecked[1]);
     ASSERT_EQ(m.module->shell().Model().statusPageDevice, 0) << "the page shows D1";
     const EventLog& log = m.module->eventLog();
-    ASSERT_TRUE(m.ServeUntil([&] { return HasLineStarting(log, "D2 HDD1 Scan 20%"); }))
+    ASSERT_TRUE(ServeUntil([&] { return HasLineStarting(log, "D2 HDD1 Scan 20%"); }))
         << "the day log names the scan, not a rebuild";
     EXPECT_FALSE(HasLineStarting(log, "D2 HDD2 --> HDD1"));
     EXPECT_NE(m.module->health().Summary("T").find("Device2: Scanning"), std::string::npos)
@@ -357,14 +352,14 @@ TEST(MainModule, EveryViewCallsAScanAScanOnTheEnclosureWhoseFirmwareReportsScans
     EXPECT_EQ(views.page.firmware, "090618.2.C01");
 
     // The scan's end is a scan's end: no rebuild note on the desktop.
-    ASSERT_TRUE(m.ServeUntil([&] { return HasLineStarting(log, "D2 HDD1 Scan Done"); }));
-    ASSERT_TRUE(m.ServeUntil([&] { return m.module->health().Summary("T").find("Device2: Normal") != std::string::npos; }));
+    ASSERT_TRUE(ServeUntil([&] { return HasLineStarting(log, "D2 HDD1 Scan Done"); }));
+    ASSERT_TRUE(ServeUntil([&] { return m.module->health().Summary("T").find("Device2: Normal") != std::string::npos; }));
     for (const std::string& note : views.notes) EXPECT_EQ(note.find("rebuild"), std::string::npos) << note;
 
     // Device1 unticked by the user: published as not monitored, no part of
     // the exit code (unlike an enclosure that stopped answering).
     m.module->shell().SetDeviceChecked(0, false);
-    ASSERT_TRUE(m.ServeUntil([&] { return views.published.enclosures.size() == 2 &&
+    ASSERT_TRUE(ServeUntil([&] { return views.published.enclosures.size() == 2 &&
                                           views.published.enclosures[0].kind == ReportState::NotMonitored; }));
     EXPECT_EQ(StatusExitCode(views.published), 0);
     m.module->FormClose();
@@ -384,7 +379,7 @@ TEST(MainModule, TheStatusPageKeepsItsOwnEnclosuresRevisionAfterAnotherPageShowe
     })");
     Views views(*m.module);
     m.module->FormCreate();
-    ASSERT_TRUE(m.ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && m.module->drives().EnclosureCount == 2; }));
     Shell& shell = m.module->shell();
     shell.Image_StsClick();
     shell.Image0_D2Click();
@@ -397,7 +392,7 @@ TEST(MainModule, TheStatusPageKeepsItsOwnEnclosuresRevisionAfterAnotherPageShowe
     // And so it stays, poll after poll.
     for (int poll = 0; poll < 3; ++poll) {
         views.page = {};
-        ASSERT_TRUE(m.ServeUntil([&] { return views.page.result == 0; }));
+        ASSERT_TRUE(ServeUntil([&] { return views.page.result == 0; }));
         EXPECT_EQ(views.page.firmware, "100125.1.S0C");
         EXPECT_FALSE(views.page.environmentVisible);
     }

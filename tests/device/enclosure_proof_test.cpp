@@ -52,10 +52,13 @@ Block512 ControllerStatus() {
 
 TEST(EnclosureProofTest, TheControllersOwnBlocksProveItAndDiskDataDoesNot) {
     const Block512 identify = sim::MakeIdentifyBlock(sim::IdentityConfig{}, true);
-    EnclosureEvidence controller{.flags = 0x40, .mailboxIdentify = identify, .status = ControllerStatus()};
+    EnclosureEvidence controller;
+    controller.flags = 0x40;
+    controller.mailboxIdentify = identify;
+    controller.status = ControllerStatus();
     EXPECT_EQ(ProveEnclosure(controller).outcome, ProofOutcome::Proven);
     // A revision need not have the '.' form.
-    Block512 plainRevision = sim::MakeIdentifyBlock({.model = "X", .firmwareRevision = "V1R2"}, true);
+    Block512 plainRevision = sim::MakeIdentifyBlock({.model = "X", .firmwareRevision = "V1R2", .serial = ""}, true);
     EXPECT_TRUE(IdentifyBlockPlausible(plainRevision));
 
     struct Case {
@@ -80,7 +83,7 @@ TEST(EnclosureProofTest, TheControllersOwnBlocksProveItAndDiskDataDoesNot) {
          ProofOutcome::Disproven},
         {"two paths naming different controllers", [](EnclosureEvidence& e) {
              e.flags |= access::kAtaPassThrough;
-             e.ataIdentify = sim::MakeIdentifyBlock({.model = "OTHER"}, true);
+             e.ataIdentify = sim::MakeIdentifyBlock({.model = "OTHER", .firmwareRevision = "100126.1", .serial = ""}, true);
          }, ProofOutcome::Disproven},
         {"the status read failed", [](EnclosureEvidence& e) { e.status.reset(); }, ProofOutcome::StatusUnread},
     };
@@ -92,8 +95,12 @@ TEST(EnclosureProofTest, TheControllersOwnBlocksProveItAndDiskDataDoesNot) {
         EXPECT_FALSE(proof.reason.empty()) << c.what;
     }
     // A bridge that answered only the fixed command brings its status record.
-    EXPECT_EQ(ProveEnclosure({.flags = 0xA4, .status = ControllerStatus()}).outcome, ProofOutcome::Proven);
-    EXPECT_EQ(ProveEnclosure({.flags = 0xA4, .status = Block512{}}).outcome, ProofOutcome::Disproven);
+    EnclosureEvidence bridgeOnly;
+    bridgeOnly.flags = 0xA4;
+    bridgeOnly.status = ControllerStatus();
+    EXPECT_EQ(ProveEnclosure(bridgeOnly).outcome, ProofOutcome::Proven);
+    bridgeOnly.status = Block512{};
+    EXPECT_EQ(ProveEnclosure(bridgeOnly).outcome, ProofOutcome::Disproven);
 }
 
 class HistoryBar final : public StatusBar {

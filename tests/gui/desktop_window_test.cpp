@@ -21,9 +21,12 @@
 #include "platform/registry_key.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
+#include "support/serve_until.h"
 
 namespace kestrel {
 namespace {
+
+using testing::ServeUntil;
 
 struct Files {
     QTemporaryDir dir;
@@ -40,31 +43,15 @@ struct Files {
 // The demo's PC and enclosures without its timeline; desk's status fields
 // changed as given.
 DeviceIoChoice StillDemo(const Files& files, const QJsonObject& deskStatus = {}) {
-    QJsonObject demo = QJsonDocument::fromJson(QByteArray(sim::BuiltInScenarioText().data(),
-                                                          static_cast<qsizetype>(sim::BuiltInScenarioText().size())))
-                           .object();
-    demo.remove("timeline");
-    QJsonArray enclosures = demo["enclosures"].toArray();
-    QJsonObject desk = enclosures[0].toObject();
-    QJsonObject status = desk["status"].toObject();
-    for (auto it = deskStatus.begin(); it != deskStatus.end(); ++it) status[it.key()] = it.value();
-    desk["status"] = status;
-    enclosures[0] = desk;
-    demo["enclosures"] = enclosures;
-    const QString path = files.dir.filePath("still.json");
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(demo).toJson());
-    file.close();
-    return ChooseDeviceIo(true, path.toStdString());
-}
-
-template <typename Cond>
-bool ServeUntil(Cond cond, int ms = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return cond();
+    return testing::StillDemo(files.dir.path(), [&](QJsonObject& demo) {
+        QJsonArray enclosures = demo["enclosures"].toArray();
+        QJsonObject desk = enclosures[0].toObject();
+        QJsonObject status = desk["status"].toObject();
+        for (auto it = deskStatus.begin(); it != deskStatus.end(); ++it) status[it.key()] = it.value();
+        desk["status"] = status;
+        enclosures[0] = desk;
+        demo["enclosures"] = enclosures;
+    });
 }
 
 void ShowAndWaitForStatus(MainWindow& form) {

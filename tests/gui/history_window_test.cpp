@@ -21,6 +21,7 @@
 #include "gui/tform1.h"
 #include "app/window/main_window.h"
 #include "history/history_recorder.h"
+#include "support/status_builder.h"
 
 namespace kestrel {
 namespace {
@@ -28,12 +29,7 @@ namespace {
 constexpr int64_t kMinute = 60000;
 
 EnclosureStatus Reading(unsigned temperature, unsigned fan, ArrayState array = ArrayState::Normal) {
-    EnclosureStatus s;
-    s.array = array;
-    s.environmentShown = true;
-    s.temperature = temperature;
-    s.fanRpm = fan;
-    return s;
+    return testing::SensorReading(temperature, fan, array);
 }
 
 const EnclosureKey kDesk{.model = "KESTREL DUAL RAID", .serial = "KS10012601", .serials = {"A", "B"}, .firmware = "1"};

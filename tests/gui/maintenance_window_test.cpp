@@ -22,6 +22,7 @@
 #include "gui/tform5.h"
 #include "sim/controller.h"
 #include "sim/scenario.h"
+#include "support/serve_until.h"
 
 namespace kestrel {
 namespace {
@@ -76,18 +77,7 @@ TEST(PictureButtonPress, ActsOnlyOnAPressAndAReleaseOnItself) {
     EXPECT_EQ(button.pos(), rest) << "every press look undone";
 }
 
-DeviceIoChoice StillDemo(const QTemporaryDir& dir) {
-    QJsonObject demo = QJsonDocument::fromJson(QByteArray(sim::BuiltInScenarioText().data(),
-                                                          static_cast<qsizetype>(sim::BuiltInScenarioText().size())))
-                           .object();
-    demo.remove("timeline");
-    const QString path = dir.filePath("still.json");
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(demo).toJson());
-    file.close();
-    return ChooseDeviceIo(true, path.toStdString());
-}
+DeviceIoChoice StillDemo(const QTemporaryDir& dir) { return testing::StillDemo(dir.path()); }
 
 struct Window {
     QTemporaryDir dir;

@@ -15,9 +15,12 @@
 
 #include "app/device_io_choice.h"
 #include "app/window/main_window.h"
+#include "support/serve_until.h"
 
 namespace kestrel {
 namespace {
+
+using testing::ServeUntil;
 
 Options HybridOptions(const QTemporaryDir& dir) {
     Options o;
@@ -31,13 +34,6 @@ Options HybridOptions(const QTemporaryDir& dir) {
 struct HybridWindow {
     HybridWindow() : form(HybridOptions(dir), ProductVariant::Hybrid, ChooseDeviceIo(true, "", ProductVariant::Hybrid)) {
         form.show();
-    }
-    template <typename Cond>
-    bool ServeUntil(Cond cond, int ms = 20000) {
-        QElapsedTimer t;
-        t.start();
-        while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return cond();
     }
     void OpenSetupPage() {
         ASSERT_TRUE(ServeUntil([&] { return !form.module().shell().Model().firstStatusPending; }));
@@ -106,7 +102,7 @@ TEST(SetupPageWindow, TwoSubPagesWithTheirControls) {
     QTest::mouseClick(f.CheckBox_Backup, Qt::LeftButton);
     EXPECT_FALSE(f.Image1_Set->isVisible());
     EXPECT_FALSE(f.Label_Backup_mess->isVisible());
-    EXPECT_TRUE(w.ServeUntil([&] { return w.Commands() == 1; }));
+    EXPECT_TRUE(ServeUntil([&] { return w.Commands() == 1; }));
     EXPECT_EQ(w.form.module().simulatedPc()->CommandsOf("duo").back()[5], 0);
 
     QTest::mouseClick(f.Image1_Initialize, Qt::LeftButton);

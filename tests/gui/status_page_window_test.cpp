@@ -12,36 +12,23 @@
 #include "gui/tform1.h"
 #include "app/window/main_window.h"
 #include "sim/scenario.h"
+#include "support/serve_until.h"
 
 namespace kestrel {
 namespace {
 
-template <typename Cond>
-bool ServeUntil(Cond cond, int ms = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return cond();
-}
+using testing::ServeUntil;
 
 bool Coloured(QLabel* label, const char* colour) { return label->styleSheet().contains(QString("color: ") + colour); }
 
 TEST(StatusPageWindow, StateColourEmptyBayMarksAndNotMonitored) {
     QTemporaryDir dir;
-    QJsonObject demo = QJsonDocument::fromJson(QByteArray(sim::BuiltInScenarioText().data(),
-                                                          static_cast<qsizetype>(sim::BuiltInScenarioText().size())))
-                           .object();
-    demo.remove("timeline");
-    QFile file(dir.filePath("still.json"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(demo).toJson());
-    file.close();
     Options o;
     o.simulate = true;
     o.logDir = dir.path().toStdString();
     o.registryFile = (dir.path() + "/registry.ini").toStdString();
     o.timeScale = 0.01;
-    MainWindow form(o, ProductVariant::Raid, ChooseDeviceIo(true, file.fileName().toStdString()));
+    MainWindow form(o, ProductVariant::Raid, testing::StillDemo(dir.path()));
     form.show();
     ASSERT_TRUE(ServeUntil([&] { return form.Label18->text() == "Normal"; }));
     EXPECT_TRUE(Coloured(form.Label18, "#1f7a2e")) << "green";

@@ -23,9 +23,12 @@
 #include "sim/scenario.h"
 #include "support/sim_scenarios.h"
 #include "wire/status_sector.h"
+#include "support/serve_until.h"
 
 namespace kestrel {
 namespace {
+
+using testing::ServeUntil;
 
 DeviceIoChoice Demo() { return ChooseDeviceIo(true, ""); }
 
@@ -137,15 +140,7 @@ TEST(MainWindow, StatusBarHasFivePanels) {
 // first drawing shows does not depend on how fast the machine reaches it.
 DeviceIoChoice DemoWithoutTimeline() {
     static QTemporaryDir dir;
-    QJsonObject demo = QJsonDocument::fromJson(QByteArray(sim::BuiltInScenarioText().data(),
-                                                          static_cast<qsizetype>(sim::BuiltInScenarioText().size())))
-                           .object();
-    demo.remove("timeline");
-    QFile file(dir.filePath("still.json"));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(demo).toJson());
-    file.close();
-    return ChooseDeviceIo(true, file.fileName().toStdString());
+    return testing::StillDemo(dir.path());
 }
 
 TEST(MainWindow, DemoEnclosuresAppearInTheCaptionAndTheDeviceBoxes) {
@@ -174,14 +169,6 @@ std::vector<QMessageBox*> OpenBoxes() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) boxes.push_back(box);
     return boxes;
-}
-
-template <typename Cond>
-bool ServeUntil(Cond cond, int ms = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return cond();
 }
 
 TEST(MainWindow, AStatusPageBoxNobodyAnswersNeverStopsTheMonitoring) {

@@ -19,6 +19,7 @@
 #include "history/history_recorder.h"
 #include "history/history_store.h"
 #include "history/history_writer.h"
+#include "support/status_builder.h"
 
 namespace kestrel {
 namespace {
@@ -27,12 +28,7 @@ constexpr int64_t kMinute = 60000;
 constexpr int64_t kStart = 1'780'002'000'000;  // an hour boundary in 2026
 
 EnclosureStatus Reading(unsigned temperature, unsigned fan, ArrayState array = ArrayState::Normal) {
-    EnclosureStatus s;
-    s.array = array;
-    s.environmentShown = true;
-    s.temperature = temperature;
-    s.fanRpm = fan;
-    return s;
+    return testing::SensorReading(temperature, fan, array);
 }
 
 EnclosureKey Box(const std::string& serial, std::array<std::string, 2> disks = {"D1", "D2"}) {

@@ -95,4 +95,14 @@ inline Block512 IdentifyBlock(const std::string& model, const std::string& revis
     return b;
 }
 
+// A decoded status that shows its sensors, for the history's tests.
+inline EnclosureStatus SensorReading(unsigned temperature, unsigned fan, ArrayState array = ArrayState::Normal) {
+    EnclosureStatus s;
+    s.array = array;
+    s.environmentShown = true;
+    s.temperature = temperature;
+    s.fanRpm = fan;
+    return s;
+}
+
 }  // namespace kestrel::testing
