@@ -410,7 +410,7 @@ void MainModule::ReloadSettings() {
     Options stored = options_;
     TakeStoredSettings(stored);
     auto say = [](const char* what, const std::string& now) {
-        std::fprintf(stderr, "%s%s: %s\n", IsJournalStream(stderr) ? "<5>" : "", what,
+        std::fprintf(stderr, "%s%s now: %s\n", IsJournalStream(stderr) ? "<5>" : "", what,
                      now.empty() ? "none" : now.c_str());
         std::fflush(stderr);
     };

@@ -152,7 +152,7 @@ TEST(ServiceConventions, SighupReloadsTheSettingsAndKeepsMonitoring) {
     // A metrics file no longer named is taken away.
     store("Addr=raid@example.com\nEventProgram=" + recorder.toUtf8() + "\n");
     ::kill(static_cast<pid_t>(p->processId()), SIGHUP);
-    EXPECT_TRUE(said("Metrics file: none")) << err.toStdString();
+    EXPECT_TRUE(said("Metrics file now: none")) << err.toStdString();
     EXPECT_FALSE(QFile::exists(metrics));
     EXPECT_EQ(p->state(), QProcess::Running);
     p->terminate();
