@@ -31,7 +31,7 @@ namespace kestrel {
 namespace {
 
 // SIGINT and SIGTERM end the program as closing the main window does; SIGHUP
-// reloads the mail settings. They are blocked in every thread and read from
+// reloads the settings. They are blocked in every thread and read from
 // a signalfd by the event loop, so no handler runs in signal context.
 sigset_t TerminationSignals() {
     sigset_t set;
@@ -86,12 +86,13 @@ bool DisplayAvailable() {
     return (x && *x) || (w && *w) || drawsAnyway;
 }
 
-// SIGHUP: the mail thread loads the settings file again before its next step.
-std::function<void()> ReloadMailSettings(MainModule& module) {
+// SIGHUP: the settings file is read again; the mail thread loads the mail
+// settings before its next step.
+std::function<void()> ReloadSettings(MainModule& module) {
     return [&module] {
-        std::fprintf(stderr, "%sSIGHUP: reloading the e-mail settings\n", IsJournalStream(stderr) ? "<5>" : "");
+        std::fprintf(stderr, "%sSIGHUP: reloading the settings\n", IsJournalStream(stderr) ? "<5>" : "");
         std::fflush(stderr);
-        module.mailSettings().RequestReload();
+        module.ReloadSettings();
     };
 }
 
@@ -100,9 +101,10 @@ std::function<void()> ReloadMailSettings(MainModule& module) {
 // monitor has gone.
 class StatePublication {
 public:
-    StatePublication(MainModule& module, std::string path, std::string logDir, const std::string& metricsFile = {})
-        : path_(std::move(path)), metrics_(metricsFile) {
-        if (path_.empty() && metricsFile.empty()) return;
+    StatePublication(MainModule& module, std::string path, std::string logDir)
+        : path_(std::move(path)), metrics_(module.MetricsFilePath()) {
+        // A metrics file named later is written from the next poll on.
+        module.SetMetricsFileListener([this](const std::string& file) { metrics_.SetPath(file); });
         const int64_t started = QDateTime::currentMSecsSinceEpoch();
         auto publish = [this, logDir, started](const StatusReport& report) {
             StatusReport r = report;
@@ -214,10 +216,9 @@ int RunHeadless(const Options& options, ProductVariant variant, int argc, char**
         QCoreApplication::exit(0);
     };
     module.SetCloseRequest(close);
-    StatePublication publication(module, statePath, options.logDir, options.metricsFile);
-    const std::unique_ptr<EventFeed> events = FeedEventProgram(module, options);
+    StatePublication publication(module, statePath, options.logDir);
     module.FormCreate();
-    auto notifier = WatchTerminationSignals(close, ReloadMailSettings(module));
+    auto notifier = WatchTerminationSignals(close, ReloadSettings(module));
     app.exec();
     FinishClose(module);
     return 0;
@@ -229,9 +230,8 @@ int RunWindow(const WindowProgram& window, const Options& options, ProductVarian
     auto form = window.makeWindow(options, variant, std::move(devices));
     form->module().desktopAlerts().SetNotifications(DesktopService(variant));
     if (!form->Started()) return 0;
-    StatePublication publication(form->module(), statePath, options.logDir, options.metricsFile);
-    const std::unique_ptr<EventFeed> events = FeedEventProgram(form->module(), options);
-    auto notifier = WatchTerminationSignals([&form] { form->Close(); }, ReloadMailSettings(form->module()));
+    StatePublication publication(form->module(), statePath, options.logDir);
+    auto notifier = WatchTerminationSignals([&form] { form->Close(); }, ReloadSettings(form->module()));
     form->ListenForRaise(runFolder);
     form->Show();
     QCoreApplication::exec();

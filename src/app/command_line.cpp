@@ -53,7 +53,7 @@ Files:
                  a minute, older ones an hour) and events; --history prints them
 
 Signals: SIGINT and SIGTERM close the program as closing its window does;
-SIGHUP reloads the e-mail settings.
+SIGHUP reloads the settings (mail, EventProgram, MetricsFile).
 
 Privileges: the enclosures are reached through /dev/sg*: run as root or as a
 member of group disk, which may also write /run/kestrel.
@@ -73,11 +73,11 @@ LogDirInputs LogDirInputsFromEnvironment() {
 }
 
 void TakeStoredSettings(Options& options) {
-    if (!options.eventProgram.empty() && !options.metricsFile.empty()) return;
+    if (options.eventProgramOnCommandLine && options.metricsFileOnCommandLine) return;
     RegistryKey key(options.registryFile.empty() ? RegistryKey::DefaultFile() : options.registryFile);
     if (key.Probe() != RegistryKey::Presence::Present || !key.Open(false)) return;
-    if (options.eventProgram.empty()) options.eventProgram = key.ReadString(kEventProgramValue).value_or("");
-    if (options.metricsFile.empty()) options.metricsFile = key.ReadString(kMetricsFileValue).value_or("");
+    if (!options.eventProgramOnCommandLine) options.eventProgram = key.ReadString(kEventProgramValue).value_or("");
+    if (!options.metricsFileOnCommandLine) options.metricsFile = key.ReadString(kMetricsFileValue).value_or("");
     (void)key.Close();
 }
 
@@ -313,12 +313,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, ProductVaria
     if (parser.isSet(metricsFile)) {
         o.metricsFile = parser.value(metricsFile).toStdString();
         if (o.metricsFile.empty()) return Fail(program, "--metrics-file needs a file");
+        o.metricsFileOnCommandLine = true;
         if (QFileInfo(parser.value(metricsFile)).isDir())
             return Fail(program, "--metrics-file '" + o.metricsFile + "' is a directory");
     }
     if (parser.isSet(eventProgram)) {
         o.eventProgram = parser.value(eventProgram).toStdString();
         if (o.eventProgram.empty()) return Fail(program, "--event-program needs a program");
+        o.eventProgramOnCommandLine = true;
     }
     o.testEvent = parser.isSet(testEvent);
     if (o.testEvent && (o.status || o.testMail || !o.upgradeFirmware.empty() || !o.writeSampleImage.empty()))

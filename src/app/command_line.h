@@ -36,6 +36,9 @@ struct Options {
     StatusFormat statusFormat = StatusFormat::Text;
     std::string metricsFile;      // the running monitor's metrics file; empty: none
     std::string eventProgram;     // run for every event; empty: none
+    // Named on the command line: the settings file's value is not read.
+    bool metricsFileOnCommandLine = false;
+    bool eventProgramOnCommandLine = false;
     bool testEvent = false;       // one-shot: run the event program once with a test event
     bool history = false;         // one-shot: print the stored history
     HistoryOutput historyOutput = HistoryOutput::Csv;
@@ -74,7 +77,8 @@ std::string DefaultStateDir(const LogDirInputs& in);
 LogDirInputs LogDirInputsFromEnvironment();
 
 // The settings file's EventProgram and MetricsFile (docs/settings.md) where
-// the command line named none; a missing or unreadable file changes nothing.
+// the command line named none, at the start and again on SIGHUP; a missing
+// or unreadable file changes nothing.
 void TakeStoredSettings(Options& options);
 
 // args[0] is the program name. displayAvailable tells whether DISPLAY or

@@ -100,9 +100,20 @@ std::string EventFeed::LogLineFor(const ProgramEvent& event) const {
     return first;
 }
 
-std::unique_ptr<EventFeed> FeedEventProgram(MainModule& module, const Options& options) {
-    if (options.eventProgram.empty()) return nullptr;
-    return std::make_unique<EventFeed>(module, EventProgramFor(options, module.variant()));
+std::string TestEventOutcome(int code) { return "The event program ended with exit status " + std::to_string(code) + "."; }
+
+std::string EventProgramProblem(const std::string& path) {
+    // The window's working folder means nothing to the one who types it.
+    if (!path.empty() && path.front() != '/') return "give its full path, beginning with /";
+    return {};
+}
+
+ProgramEvent TestEvent(ProductVariant variant) {
+    ProgramEvent event;
+    event.kind = "test";
+    event.message = BaseTitleFor(variant) + ": test event";
+    event.state = "Normal";
+    return event;
 }
 
 int RunTestEventCommand(const Options& options, ProductVariant variant, std::FILE* out) {
@@ -110,12 +121,8 @@ int RunTestEventCommand(const Options& options, ProductVariant variant, std::FIL
         std::fprintf(stderr, "No event program is set: give --event-program PROGRAM, or EventProgram in the settings file.\n");
         return 2;
     }
-    ProgramEvent event;
-    event.kind = "test";
-    event.message = BaseTitleFor(variant) + ": test event";
-    event.state = "Normal";
-    const int code = RunEventProgram(EventProgramFor(options, variant), event);
-    std::fprintf(out, "The event program ended with exit status %d.\n", code);
+    const int code = RunEventProgram(EventProgramFor(options, variant), TestEvent(variant));
+    std::fprintf(out, "%s\n", TestEventOutcome(code).c_str());
     return code;
 }
 

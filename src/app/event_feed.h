@@ -36,6 +36,12 @@ private:
     uint64_t seenEpoch_ = 0;
 };
 
+// The event --test-event and the E-mail page's Test button run.
+ProgramEvent TestEvent(ProductVariant variant);
+// What the end of a test event says: "The event program ended with exit status N."
+std::string TestEventOutcome(int code);
+// Why path cannot be stored as the event program: not a full path; empty when it can (also when empty: none).
+std::string EventProgramProblem(const std::string& path);
 // A firmware upgrade's end in slot (0-based), from the window or the command line.
 ProgramEvent UpgradeEvent(int slot, const std::string& model, bool verified);
 // An alert mail's end (delivered, or given up), if the outcome is one.
@@ -43,8 +49,6 @@ std::optional<ProgramEvent> MailEvent(const MailOutcome& outcome);
 // The program's configuration from the options: the program, its title,
 // the bound (30 s, scaled by --time-scale).
 EventProgramConfig EventProgramFor(const Options& options, ProductVariant variant);
-// A feed when an event program is set, else none.
-std::unique_ptr<EventFeed> FeedEventProgram(MainModule& module, const Options& options);
 // --test-event: runs the program once; its exit status, 2 when none is set.
 int RunTestEventCommand(const Options& options, ProductVariant variant, std::FILE* out);
 

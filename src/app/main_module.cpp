@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <cstdio>
 
+#include "app/event_feed.h"
 #include "device/device_labels.h"
 #include "eventlog/kept_log_lines.h"
 #include "platform/headless_ui.h"
@@ -181,6 +182,8 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
     mailDelivery_.SetRetryPauses(ScaledMs(30000, options.timeScale), ScaledMs(15 * 60000, options.timeScale));
     // Headless, panel 3 itself reaches standard error.
     if (!options.headless) mailDelivery_.SetReport(LineEchoTo(stderr));
+    // Always there, so that a program named later hears the events from then on.
+    eventFeed_ = std::make_unique<EventFeed>(*this, EventProgramFor(options, variant));
 }
 
 MainModule::~MainModule() {
@@ -366,17 +369,78 @@ bool MainModule::SetWarningTemperature(unsigned celsius) {
 }
 
 bool MainModule::StoreSetting(const char* name, uint32_t value) {
+    return StoreWritten([name, value](RegistryKey& key) { key.WriteInteger(name, value); });
+}
+
+bool MainModule::StoreSetting(const char* name, const std::string& value) {
+    return StoreWritten([name, &value](RegistryKey& key) { key.WriteString(name, value); });
+}
+
+bool MainModule::StoreWritten(const std::function<void(RegistryKey&)>& write) {
     if (!registryKey_.IsOpen() && !registryKey_.Open(true)) {
         ports_.statusBar.SetPanel(kErrorPanel, "Settings not saved: " + registryKey_.Error());
         return false;
     }
-    registryKey_.WriteInteger(name, value);
+    write(registryKey_);
     if (!registryKey_.Flush()) {
         registryKey_.DiscardPendingWrites();
         ports_.statusBar.SetPanel(kErrorPanel, "Settings not saved: " + registryKey_.Error());
         return false;
     }
     return true;
+}
+
+EventProgram& MainModule::eventProgram() { return eventFeed_->program(); }
+
+bool MainModule::SetEventProgram(const std::string& path) {
+    if (const std::string problem = EventProgramProblem(path); !problem.empty()) {
+        ports_.statusBar.SetPanel(kErrorPanel, "Event program not stored: " + problem);
+        return false;
+    }
+    if (!StoreSetting(kEventProgramValue, path)) return false;
+    // What the user stored is what runs, also over the command line's.
+    options_.eventProgram = path;
+    options_.eventProgramOnCommandLine = false;
+    eventFeed_->program().SetProgram(path);
+    return true;
+}
+
+void MainModule::ReloadSettings() {
+    mailSettings_.RequestReload();
+    Options stored = options_;
+    TakeStoredSettings(stored);
+    auto say = [](const char* what, const std::string& now) {
+        std::fprintf(stderr, "%s%s now: %s\n", IsJournalStream(stderr) ? "<5>" : "", what,
+                     now.empty() ? "none" : now.c_str());
+        std::fflush(stderr);
+    };
+    if (stored.eventProgram != options_.eventProgram) {
+        options_.eventProgram = stored.eventProgram;
+        eventFeed_->program().SetProgram(stored.eventProgram);
+        say("Event program", stored.eventProgram);
+    }
+    if (stored.metricsFile != options_.metricsFile) {
+        options_.metricsFile = stored.metricsFile;
+        if (metricsFileListener_) metricsFileListener_(stored.metricsFile);
+        say("Metrics file", stored.metricsFile);
+    }
+}
+
+void MainModule::TestEventClick(const std::string& path) {
+    StatusBar& bar = ports_.statusBar;
+    if (path.empty()) {
+        bar.SetPanel(kErrorPanel, "No event program is set.");
+        return;
+    }
+    if (const std::string problem = EventProgramProblem(path); !problem.empty()) {
+        bar.SetPanel(kErrorPanel, "Event program not run: " + problem);
+        return;
+    }
+    bar.SetPanel(kErrorPanel, "Event program: running the test event");
+    // The panel takes text from any thread.
+    if (!eventFeed_->program().Post(TestEvent(variant_), [&bar](int code) { bar.SetPanel(kErrorPanel, TestEventOutcome(code)); },
+                                    path))
+        bar.SetPanel(kErrorPanel, "Event program: the test event was not run, too many events wait");
 }
 
 UpgradeOutcome MainModule::Image2_UpgradeClick() {

@@ -52,6 +52,9 @@
 
 namespace kestrel {
 
+class EventFeed;
+class EventProgram;
+
 // What answers the system information questions: the simulated PC's host,
 // or this machine's.
 std::unique_ptr<ManagementQuery> HostQuery(const DeviceIoChoice& devices);
@@ -163,11 +166,32 @@ public:
     // False (and the status bar says why) when the settings file was not written.
     bool SetKeepInTray(bool on);
 
+    // The event program and the metrics file in use: the command line's,
+    // else the settings file's. A change reaches the next event, the next
+    // poll. The E-mail page stores the event program (false, and the
+    // status bar says why, when it is not stored or not a full path).
+    const std::string& EventProgramPath() const { return options_.eventProgram; }
+    bool SetEventProgram(const std::string& path);
+    const std::string& MetricsFilePath() const { return options_.metricsFile; }
+    // Told the new metrics file (empty: none) when it changes.
+    void SetMetricsFileListener(std::function<void(const std::string&)> listener) {
+        metricsFileListener_ = std::move(listener);
+    }
+    // SIGHUP: the mail settings, the event program and the metrics file
+    // are read again (those the command line named stay).
+    void ReloadSettings();
+    // The E-mail page's Test: runs path (as typed) once with the test
+    // event, on the event program's thread; the status bar tells the end.
+    void TestEventClick(const std::string& path);
+    EventProgram& eventProgram();
+
 private:
     void UpdateHealth(const SlotRecords& polled);
     // Marks the Status page drawn and hands the redraw to the window.
     void ShowStatusPage(const StatusPageUpdate& update);
     bool StoreSetting(const char* name, uint32_t value);
+    bool StoreSetting(const char* name, const std::string& value);
+    bool StoreWritten(const std::function<void(RegistryKey&)>& write);
     void Dispatch();  // TRaidThread's job, on the user-interface thread
     void ConnectTimers();
     void RunTimer1(bool on);
@@ -242,6 +266,9 @@ private:
     bool closed_ = false;
     // Set when closing begins: a detection in progress skips its pauses.
     std::atomic<bool> closing_{false};
+    std::function<void(const std::string&)> metricsFileListener_;
+    // Last: it listens to the parts above and stops first.
+    std::unique_ptr<EventFeed> eventFeed_;
 };
 
 }  // namespace kestrel

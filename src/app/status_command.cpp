@@ -154,6 +154,17 @@ void MetricsFile::Write(const StatusReport& report) {
     }
 }
 
+void MetricsFile::SetPath(const std::string& path) {
+    if (path == path_) return;
+    if (!path_.empty() && ::unlink(path_.c_str()) != 0 && errno != ENOENT) {
+        std::fprintf(err_, "%sCannot remove the old metrics file %s: %s\n", IsJournalStream(err_) ? "<4>" : "",
+                     path_.c_str(), std::strerror(errno));
+        std::fflush(err_);
+    }
+    path_ = path;
+    failing_ = false;
+}
+
 bool StatusQueryRunning(const std::string& runFolder) {
     SingleInstance mark(kStatusQueryMark, runFolder);
     return !mark.Acquire(0, "status") && !mark.Refused();

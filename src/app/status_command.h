@@ -39,6 +39,10 @@ public:
     explicit MetricsFile(std::string path, std::FILE* err = stderr) : path_(std::move(path)), err_(err) {}
     // Does nothing without a path.
     void Write(const StatusReport& report);
+    // Another file from the next write on (empty: none). The old one is
+    // removed: its series would go on beside the new file's in the same
+    // collector folder, with a time stamp nobody moves.
+    void SetPath(const std::string& path);
 
 private:
     std::string path_;

@@ -234,6 +234,7 @@ void TForm1::Start(WindowModule& module) {
         CheckBox_KeepInTray->setChecked(module_->KeepInTray());
     }
     SpinBox_WarningTemperature->setValue(static_cast<int>(module_->WarningTemperature()));
+    Edit_EventProgram->setText(QString::fromLocal8Bit(module_->EventProgramPath().c_str()));
     UpdateDesktop();
     started_ = true;
 }
@@ -670,6 +671,13 @@ void TForm1::BuildEmailPage(QWidget* page) {
     ButtonTestMail = new QPushButton("Send test mail", setup);
     ButtonTestMail->setObjectName("ButtonTestMail");
     ButtonTestMail->setGeometry(490, 176, 160, 30);
+    MakeLabel(setup, "Label_EventProgram", "Event program", QRect(0, 240, 140, 22));
+    Edit_EventProgram = MakeEdit(setup, "Edit_EventProgram", QRect(150, 240, 410, 22));
+    Edit_EventProgram->setPlaceholderText("none");
+    Edit_EventProgram->setToolTip("Run for every event, with the facts in KESTREL_ variables (docs/event-program.md)");
+    ButtonTestEvent = new QPushButton("Test", setup);
+    ButtonTestEvent->setObjectName("ButtonTestEvent");
+    ButtonTestEvent->setGeometry(570, 238, 80, 24);
 
     struct AlertSubPage {
         QTableWidget*& grid;
@@ -740,6 +748,13 @@ void TForm1::ConnectEmailPage() {
             [this] { module_->SetWarningTemperature(static_cast<unsigned>(SpinBox_WarningTemperature->value())); });
     connect(Image3_Ignore, &PictureButton::clicked, this,
             [this] { SpinBox_WarningTemperature->setValue(static_cast<int>(module_->WarningTemperature())); });
+    // So is the event program; its test runs what is typed.
+    connect(Image3_OK, &PictureButton::clicked, this,
+            [this] { module_->SetEventProgram(Edit_EventProgram->text().toLocal8Bit().toStdString()); });
+    connect(Image3_Ignore, &PictureButton::clicked, this,
+            [this] { Edit_EventProgram->setText(QString::fromLocal8Bit(module_->EventProgramPath().c_str())); });
+    connect(ButtonTestEvent, &QPushButton::clicked, this,
+            [this] { module_->TestEventClick(Edit_EventProgram->text().toLocal8Bit().toStdString()); });
     connect(ButtonTestMail, &QPushButton::clicked, this, act([this] { module_->SendTestMailClick(); }));
     for (PictureButton* button : {Image3_1P, Image3_1M, Image3_2P, Image3_2M}) AddPressedLook(button);
     SyncEmailPage();

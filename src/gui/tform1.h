@@ -94,6 +94,8 @@ public:
     PictureButton* Image0_Log = nullptr;
     QPushButton* Button_History = nullptr;
     QSpinBox* SpinBox_WarningTemperature = nullptr;  // the E-mail page's Setup: 0 = off
+    QLineEdit* Edit_EventProgram = nullptr;          // the E-mail page's Setup: empty = none
+    QPushButton* ButtonTestEvent = nullptr;
     PictureButton* Image2_Load = nullptr;
     PictureButton* Image2_Upgrade = nullptr;
     PictureButton* Image1_Set = nullptr;

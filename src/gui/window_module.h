@@ -76,6 +76,11 @@ public:
     // The user's warning temperature in °C (0: off); false when it was not stored.
     virtual unsigned WarningTemperature() const = 0;
     virtual bool SetWarningTemperature(unsigned celsius) = 0;
+    // The event program's path (empty: none); false when it was not stored.
+    // Its test runs what is typed, off the window's thread.
+    virtual std::string EventProgramPath() const = 0;
+    virtual bool SetEventProgram(const std::string& path) = 0;
+    virtual void TestEventClick(const std::string& path) = 0;
 };
 
 }  // namespace kestrel

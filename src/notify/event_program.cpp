@@ -223,16 +223,21 @@ int RunEventProgram(const EventProgramConfig& config, const ProgramEvent& event,
 }
 
 EventProgram::EventProgram(EventProgramConfig config) : config_(std::move(config)) {
-    if (!Active()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!config_.program.empty()) StartLocked();
+}
+
+void EventProgram::StartLocked() {
+    if (worker_.joinable()) return;
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
     worker_ = std::thread([this] { Work(); });
 }
 
 EventProgram::~EventProgram() {
-    if (!worker_.joinable()) return;
     size_t left = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!worker_.joinable()) return;
         stopping_ = true;
         left = queue_.size();
         queue_.clear();
@@ -245,19 +250,45 @@ EventProgram::~EventProgram() {
         if (fd >= 0) ::close(fd);
 }
 
-void EventProgram::Post(ProgramEvent event) {
-    if (!Active()) return;
+bool EventProgram::Active() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !config_.program.empty();
+}
+
+std::string EventProgram::Program() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return config_.program;
+}
+
+void EventProgram::SetProgram(std::string program) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (program == config_.program) return;
+        config_.program = std::move(program);
+        if (config_.program.empty()) {
+            // Only the runs that name their own program are still wanted.
+            std::erase_if(queue_, [](const Run& run) { return run.program.empty(); });
+        } else {
+            StartLocked();
+        }
+    }
+    changed_.notify_all();
+}
+
+bool EventProgram::Post(ProgramEvent event, std::function<void(int)> done, std::string program) {
     if (!event.timeMs) event.timeMs = NowMs();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) return;
+        if (stopping_ || (program.empty() && config_.program.empty())) return false;
         if (queue_.size() >= config_.queueLimit) {
             ++dropped_;
-            return;
+            return false;
         }
-        queue_.push_back(std::move(event));
+        StartLocked();
+        queue_.push_back(Run{std::move(event), std::move(done), std::move(program)});
     }
     changed_.notify_all();
+    return true;
 }
 
 bool EventProgram::WaitIdle(std::chrono::milliseconds bound) {
@@ -267,23 +298,28 @@ bool EventProgram::WaitIdle(std::chrono::milliseconds bound) {
 
 void EventProgram::Work() {
     for (;;) {
-        ProgramEvent event;
+        Run run;
+        EventProgramConfig config;
         size_t dropped = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (stopping_) return;
-            event = std::move(queue_.front());
+            run = std::move(queue_.front());
             queue_.pop_front();
             dropped = dropped_;
             dropped_ = 0;
             running_ = true;
+            // The program as it is now: a change reaches the next event.
+            config = config_;
         }
+        if (!run.program.empty()) config.program = run.program;
         if (dropped > 0)
-            Say(config_.err, "<4>",
-                std::to_string(dropped) + " events were dropped: more than " + std::to_string(config_.queueLimit) +
+            Say(config.err, "<4>",
+                std::to_string(dropped) + " events were dropped: more than " + std::to_string(config.queueLimit) +
                     " waited while the program ran");
-        (void)RunEventProgram(config_, event, dropped, wake_[0]);
+        const int code = RunEventProgram(config, run.event, dropped, wake_[0]);
+        if (run.done) run.done(code);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             running_ = false;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -64,20 +65,34 @@ public:
     EventProgram(const EventProgram&) = delete;
     EventProgram& operator=(const EventProgram&) = delete;
 
-    bool Active() const { return !config_.program.empty(); }
-    // From any thread; returns at once.
-    void Post(ProgramEvent event);
+    bool Active() const;
+    std::string Program() const;
+    // The program for the events run from now on; empty: none, and the
+    // events still waiting are not run.
+    void SetProgram(std::string program);
+    // From any thread; returns at once. done, when given, gets the exit
+    // status on the program's thread. program, when given, runs instead of
+    // the configured one (the E-mail page's test of what is typed). False
+    // when the event is not run: no program, or too many wait.
+    bool Post(ProgramEvent event, std::function<void(int)> done = {}, std::string program = {});
     // Blocks until every event posted so far has run (tests, the end of a
     // one-shot command); false when bound passed first.
     bool WaitIdle(std::chrono::milliseconds bound);
 
 private:
+    struct Run {
+        ProgramEvent event;
+        std::function<void(int)> done;
+        std::string program;  // empty: the configured one
+    };
+    // Under mutex_: the worker, started with the first program.
+    void StartLocked();
     void Work();
 
     EventProgramConfig config_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<ProgramEvent> queue_;
+    std::deque<Run> queue_;
     size_t dropped_ = 0;
     bool running_ = false;
     bool stopping_ = false;

@@ -1,6 +1,6 @@
 // What a service manager and an administrator rely on: the help text, the
 // status options, the default log folder of an installed program, journal
-// priorities, and SIGHUP reloading the mail settings instead of ending it.
+// priorities, and SIGHUP reloading the settings instead of ending it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,9 +8,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "app/command_line.h"
@@ -105,31 +107,53 @@ TEST(ServiceConventions, FailureLinesCarryJournalPrioritiesOnlyWhenStderrIsTheJo
     std::fclose(out);
 }
 
-TEST(ServiceConventions, SighupReloadsTheMailSettingsAndKeepsMonitoring) {
+TEST(ServiceConventions, SighupReloadsTheSettingsAndKeepsMonitoring) {
     testing::Program program;
-    auto store = [&program](const char* sender) {
+    QTemporaryDir dir;
+    const QString events = dir.path() + "/events", metrics = dir.path() + "/kestrel.prom";
+    const QString recorder = dir.path() + "/record";
+    {
+        QFile script(recorder);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(("#!/bin/sh\necho \"$KESTREL_EVENT\" >> '" + events + "'\n").toUtf8());
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    auto store = [&program](const QByteArray& lines) {
         QFile ini(program.registry());
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(QByteArray("[KESTREL_RAID_GUI]\nAddr=") + sender + "\n");
+        ini.write("[KESTREL_RAID_GUI]\n" + lines);
     };
-    store("raid@example.com");
-    std::unique_ptr<QProcess> p(program.Start(program.WithFiles({"--headless", "--time-scale", "0.1"})));
+    store("Addr=raid@example.com\n");
+    std::unique_ptr<QProcess> p(program.Start(program.WithFiles({"--headless", "--time-scale", "0.3"})));
     QString err;
-    auto waitErr = [&](const char* text) {
-        QDeadlineTimer deadline(20000);
-        while (!err.contains(text) && !deadline.hasExpired()) {
+    auto waitFor = [&](const std::function<bool()>& done) {
+        QDeadlineTimer deadline(30000);
+        while (!done() && !deadline.hasExpired()) {
             p->waitForReadyRead(100);
             err += QString::fromLocal8Bit(p->readAllStandardError());
         }
-        return err.contains(text);
+        return done();
     };
-    ASSERT_TRUE(waitErr("Detected OK")) << err.toStdString();
+    auto said = [&](const char* text) { return waitFor([&] { return err.contains(text); }); };
+    ASSERT_TRUE(said("Detected OK")) << err.toStdString();
     // The settings change under the running service: a sender address that
-    // cannot be used, which loading the settings reports.
-    store("not an address");
+    // cannot be used, which loading the settings reports, an event program
+    // and a metrics file, which the next event and the next poll use.
+    store("Addr=not an address\nEventProgram=" + recorder.toUtf8() + "\nMetricsFile=" + metrics.toUtf8() + "\n");
     ::kill(static_cast<pid_t>(p->processId()), SIGHUP);
-    EXPECT_TRUE(waitErr("SIGHUP: reloading the e-mail settings")) << err.toStdString();
-    EXPECT_TRUE(waitErr("Addr is not usable as a sender")) << err.toStdString();
+    EXPECT_TRUE(said("SIGHUP: reloading the settings")) << err.toStdString();
+    EXPECT_TRUE(said("Addr is not usable as a sender")) << err.toStdString();
+    EXPECT_TRUE(waitFor([&] { return QFileInfo(events).size() > 0; })) << err.toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        QFile f(metrics);
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains("kestrel_last_poll_timestamp_seconds");
+    })) << err.toStdString();
+    // A metrics file no longer named is taken away.
+    store("Addr=raid@example.com\nEventProgram=" + recorder.toUtf8() + "\n");
+    ::kill(static_cast<pid_t>(p->processId()), SIGHUP);
+    EXPECT_TRUE(said("Metrics file now: none")) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(metrics));
     EXPECT_EQ(p->state(), QProcess::Running);
     p->terminate();
     ASSERT_TRUE(p->waitForFinished(10000));

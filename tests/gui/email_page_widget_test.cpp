@@ -14,6 +14,7 @@
 
 #include "app/device_io_choice.h"
 #include "app/window/main_window.h"
+#include "notify/event_program.h"
 #include "support/smtp_server.h"
 
 namespace kestrel {
@@ -32,6 +33,7 @@ protected:
         o.logDir = dir.path().toStdString();
         o.registryFile = (dir.path() + "/registry.ini").toStdString();
         o.timeScale = 0.01;
+        TakeStoredSettings(o);  // as the program's start does
         form = std::make_unique<MainWindow>(o, ProductVariant::Raid, ChooseDeviceIo(true, ""));
         form->show();
         ShellModel& m = form->module().shell().Model();
@@ -47,12 +49,12 @@ protected:
         edit->clear();
         QTest::keyClicks(edit, text);
     }
-    // Runs the window's event loop until panel 3 begins with text.
-    bool WaitForPanel3(const std::string& text) {
+    // Runs the window's event loop until panel 3 (or another) begins with text.
+    bool WaitForPanel3(const std::string& text, int panel = 3) {
         QElapsedTimer t;
         t.start();
-        while (form->module().statusBar().Panel(3).rfind(text, 0) != 0 && t.elapsed() < 20000) QTest::qWait(20);
-        return form->module().statusBar().Panel(3).rfind(text, 0) == 0;
+        while (form->module().statusBar().Panel(panel).rfind(text, 0) != 0 && t.elapsed() < 20000) QTest::qWait(20);
+        return form->module().statusBar().Panel(panel).rfind(text, 0) == 0;
     }
     void StoreServer(int port) {
         Retype(form->Edit1, QString::number(port));
@@ -180,6 +182,52 @@ TEST_F(EmailPageWindow, SendTestMailNamesTheOutcomeInPanelThree) {
     QTest::mouseClick(f.ButtonTestMail, Qt::LeftButton);
     EXPECT_TRUE(WaitForPanel3("Test mail failed: Mail server did not answer in time"))
         << f.module().statusBar().Panel(3);
+}
+
+// The event program's field: tested as typed, stored with OK for the
+// running program and the next run, back to the stored one with Ignore.
+TEST_F(EmailPageWindow, TheEventProgramIsTestedAsTypedAndStoredWithOk) {
+    const QString events = dir.path() + "/events", recorder = dir.path() + "/record";
+    QFile script(recorder);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(("#!/bin/sh\necho \"$2 $KESTREL_EVENT\" >> '" + events + "'\n").toUtf8());
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    auto settings = [this] {
+        QFile ini(dir.path() + "/registry.ini");
+        return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
+    };
+    StartAndOpen();
+    MainWindow& f = *form;
+    // A path of the working folder is refused: it means nothing to the service.
+    Retype(f.Edit_EventProgram, "record");
+    QTest::mouseClick(f.Image3_OK, Qt::LeftButton);
+    EXPECT_FALSE(settings().contains("EventProgram")) << settings().toStdString();
+    EXPECT_TRUE(WaitForPanel3("Event program not stored: give its full path", 4)) << f.module().statusBar().Panel(4);
+
+    Retype(f.Edit_EventProgram, recorder);
+    QTest::mouseClick(f.ButtonTestEvent, Qt::LeftButton);
+    ASSERT_TRUE(WaitForPanel3("The event program ended with exit status 0.", 4)) << f.module().statusBar().Panel(4);
+    QFile log(events);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(log.readAll(), " test\n");
+    EXPECT_EQ(f.module().eventProgram().Program(), "") << "a test stores nothing";
+
+    QTest::mouseClick(f.Image3_OK, Qt::LeftButton);
+    EXPECT_TRUE(settings().contains("EventProgram=" + recorder.toUtf8())) << settings().toStdString();
+    EXPECT_EQ(f.module().eventProgram().Program(), recorder.toStdString());
+    ProgramEvent lost;
+    lost.kind = "disk-lost";
+    lost.slot = 1;
+    ASSERT_TRUE(f.module().eventProgram().Post(lost));
+    ASSERT_TRUE(f.module().eventProgram().WaitIdle(std::chrono::seconds(20)));
+    EXPECT_TRUE(log.readAll().contains("Device1 disk-lost\n"));
+
+    Retype(f.Edit_EventProgram, "/typed/not/stored");
+    QTest::mouseClick(f.Image3_Ignore, Qt::LeftButton);
+    EXPECT_EQ(f.Edit_EventProgram->text(), recorder);
+    StartAndOpen();
+    EXPECT_EQ(form->Edit_EventProgram->text(), recorder);
 }
 
 }  // namespace

@@ -63,6 +63,9 @@ public:
     std::optional<EnclosureKey> HistoryKeyOfSlot(int slot) const override { return m_.HistoryKeyOfSlot(slot); }
     unsigned WarningTemperature() const override { return m_.WarningTemperature(); }
     bool SetWarningTemperature(unsigned celsius) override { return m_.SetWarningTemperature(celsius); }
+    std::string EventProgramPath() const override { return m_.EventProgramPath(); }
+    bool SetEventProgram(const std::string& path) override { return m_.SetEventProgram(path); }
+    void TestEventClick(const std::string& path) override { m_.TestEventClick(path); }
     void StatusBar1DblClick() override { m_.StatusBar1DblClick(); }
     bool Image2_LoadClickAllowed() const override { return m_.Image2_LoadClickAllowed(); }
     void OpenDialog1CanClose(const std::string& path) override {
