@@ -22,6 +22,7 @@
 #include <QTableWidget>
 #include <QTime>
 
+#include "gui/held_key_guard.h"
 #include "gui/skin.h"
 #include "gui/history_window.h"
 #include "gui/tform5.h"
@@ -173,6 +174,9 @@ TForm1::TForm1() {
     });
     for (QLabel* panel : StatusBar1->findChildren<QLabel*>()) panel->installEventFilter(this);
     messagePort_ = std::make_unique<WidgetMessageBoxes>(this);
+    // Every box and dialog of the program, the viewer's and the file
+    // dialogs among them, is kept from a key held down elsewhere.
+    qApp->installEventFilter(new HeldKeyGuard(this));
 }
 
 void TForm1::Start(WindowModule& module) {
@@ -425,7 +429,8 @@ void TForm1::BuildStatusPage(QWidget* page) {
     Image0_Log->setGeometry(604, 12, 112, 32);
     Button_History = new QPushButton("&History", page);
     Button_History->setObjectName("Button_History");
-    Button_History->setGeometry(604, 48, 112, 26);
+    // Under the right bay, clear of its caption and texts.
+    Button_History->setGeometry(604, 264, 112, 26);
     Button_History->setStyleSheet(
         "QPushButton { color: #1d2b3a; background: #dde4ec; border: 1px solid #b8c4d0; border-radius: 6px; }"
         "QPushButton:focus { border: 2px dashed #ff8c00; }");
@@ -1036,7 +1041,10 @@ void TForm1::ApplyStatusPage(const StatusPageUpdate& u) {
         // Nothing is read: the last state drawn would mislead.
         if (u.stateText) Label18->setText(text(*u.stateText));
         SetTextColour(Label18, headline.toLatin1().constData());
-        LabelHealth->clear();
+        // Nor would the last enclosure's details: the page stays neutral.
+        for (QLabel* detail : {LabelHealth, Label17, Label27, Label25, Label26, Label51, Label52, Label48})
+            detail->clear();
+        Panel11->hide();
         for (PictureButton* disk : {Image4, Image5}) disk->TakePicture(*Image4_Idle);
         return;
     }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 
 namespace kestrel {
 namespace {
@@ -16,15 +18,19 @@ TEST(Skin, EveryEmbeddedPictureDecodes) {
     EXPECT_TRUE(SkinPicture("no_such_picture").isNull());
 }
 
-TEST(Skin, ScreensOfRatioTwoGetPicturesDrawnAtTwiceTheSize) {
-    for (const char* name : {"background_raid", "page_sts_yellow", "slot_d1_white", "button_log", "disk", "disk_empty"}) {
+TEST(Skin, ScreensOfRatioTwoGetEveryPictureDrawnAtTwiceTheSize) {
+    int pictures = 0;
+    for (QDirIterator it(":/assets", {"*.jpg"}); it.hasNext();) {
+        const std::string name = QFileInfo(it.next()).completeBaseName().toStdString();
+        if (name.ends_with("@2x")) continue;
+        ++pictures;
         const QImage normal = SkinPicture(name, 1.0);
         const QImage sharp = SkinPicture(name, 2.0);
         ASSERT_FALSE(sharp.isNull()) << name;
-        EXPECT_EQ(sharp.size(), normal.size() * 2) << name;
+        EXPECT_EQ(sharp.size(), normal.size() * 2) << name << " has no 2x drawing";
         EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(normal.size())) << name << " covers the same area";
     }
-    EXPECT_EQ(SkinPicture("clock", 2.0).size(), SkinPicture("clock", 1.0).size()) << "no 2x drawing: the 1x one";
+    EXPECT_GT(pictures, 20);
 }
 
 TEST(Skin, DamagedPicturesDecodeToNothingWithoutCrashing) {

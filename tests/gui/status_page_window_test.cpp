@@ -68,6 +68,9 @@ TEST(StatusPageWindow, StateColourEmptyBayMarksAndNotMonitored) {
     QTest::mouseClick(form.CheckBox3, Qt::LeftButton);
     EXPECT_EQ(form.Label18->text(), "Not monitored");
     EXPECT_TRUE(form.LabelHealth->text().isEmpty());
+    for (QLabel* detail : {form.Label17, form.Label27, form.Label25, form.Label26, form.Label51, form.Label52, form.Label48})
+        EXPECT_TRUE(detail->text().isEmpty()) << "no enclosure's details: " << detail->objectName().toStdString();
+    EXPECT_FALSE(form.Panel11->isVisible());
     EXPECT_TRUE(form.tray().icon().toolTip().contains("Device1: Not monitored"));
     EXPECT_FALSE(form.StatusMark->isVisible());
     form.Quit();
