@@ -234,6 +234,7 @@ void TForm1::Start(WindowModule& module) {
         CheckBox_KeepInTray->setChecked(module_->KeepInTray());
     }
     SpinBox_WarningTemperature->setValue(static_cast<int>(module_->WarningTemperature()));
+    CheckBox_DailyReminder->setChecked(module_->DailyReminderOn());
     UpdateDesktop();
     started_ = true;
 }
@@ -667,6 +668,10 @@ void TForm1::BuildEmailPage(QWidget* page) {
     SpinBox_WarningTemperature->setSpecialValueText("Off");
     SpinBox_WarningTemperature->setSuffix(" \u00b0C");
     SpinBox_WarningTemperature->setToolTip("An alert and a day-log line when a minute's mean temperature passes it");
+    CheckBox_DailyReminder = new QCheckBox("Daily reminder", setup);
+    CheckBox_DailyReminder->setObjectName("CheckBox_DailyReminder");
+    CheckBox_DailyReminder->setGeometry(590, 128, 110, 24);
+    CheckBox_DailyReminder->setToolTip("A reminder mail once a day while an enclosure stays degraded, failed or in alarm");
     ButtonTestMail = new QPushButton("Send test mail", setup);
     ButtonTestMail->setObjectName("ButtonTestMail");
     ButtonTestMail->setGeometry(490, 176, 160, 30);
@@ -740,6 +745,11 @@ void TForm1::ConnectEmailPage() {
             [this] { module_->SetWarningTemperature(static_cast<unsigned>(SpinBox_WarningTemperature->value())); });
     connect(Image3_Ignore, &PictureButton::clicked, this,
             [this] { SpinBox_WarningTemperature->setValue(static_cast<int>(module_->WarningTemperature())); });
+    // So is the daily reminder.
+    connect(Image3_OK, &PictureButton::clicked, this,
+            [this] { module_->SetDailyReminder(CheckBox_DailyReminder->isChecked()); });
+    connect(Image3_Ignore, &PictureButton::clicked, this,
+            [this] { CheckBox_DailyReminder->setChecked(module_->DailyReminderOn()); });
     connect(ButtonTestMail, &QPushButton::clicked, this, act([this] { module_->SendTestMailClick(); }));
     for (PictureButton* button : {Image3_1P, Image3_1M, Image3_2P, Image3_2M}) AddPressedLook(button);
     SyncEmailPage();

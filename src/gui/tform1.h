@@ -94,6 +94,7 @@ public:
     PictureButton* Image0_Log = nullptr;
     QPushButton* Button_History = nullptr;
     QSpinBox* SpinBox_WarningTemperature = nullptr;  // the E-mail page's Setup: 0 = off
+    QCheckBox* CheckBox_DailyReminder = nullptr;     // the E-mail page's Setup
     PictureButton* Image2_Load = nullptr;
     PictureButton* Image2_Upgrade = nullptr;
     PictureButton* Image1_Set = nullptr;

@@ -76,6 +76,9 @@ public:
     // The user's warning temperature in °C (0: off); false when it was not stored.
     virtual unsigned WarningTemperature() const = 0;
     virtual bool SetWarningTemperature(unsigned celsius) = 0;
+    // The daily reminder mail while a problem lasts; false when it was not stored.
+    virtual bool DailyReminderOn() const = 0;
+    virtual bool SetDailyReminder(bool on) = 0;
 };
 
 }  // namespace kestrel

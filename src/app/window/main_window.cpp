@@ -63,6 +63,8 @@ public:
     std::optional<EnclosureKey> HistoryKeyOfSlot(int slot) const override { return m_.HistoryKeyOfSlot(slot); }
     unsigned WarningTemperature() const override { return m_.WarningTemperature(); }
     bool SetWarningTemperature(unsigned celsius) override { return m_.SetWarningTemperature(celsius); }
+    bool DailyReminderOn() const override { return m_.DailyReminderOn(); }
+    bool SetDailyReminder(bool on) override { return m_.SetDailyReminder(on); }
     void StatusBar1DblClick() override { m_.StatusBar1DblClick(); }
     bool Image2_LoadClickAllowed() const override { return m_.Image2_LoadClickAllowed(); }
     void OpenDialog1CanClose(const std::string& path) override {
