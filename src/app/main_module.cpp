@@ -7,6 +7,7 @@
 #include "app/event_feed.h"
 #include "device/device_labels.h"
 #include "eventlog/kept_log_lines.h"
+#include "eventlog/log_text.h"
 #include "platform/headless_ui.h"
 #include "notify/test_mail.h"
 #include "device/presence_report.h"
@@ -138,17 +139,20 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                UpgradePorts{.boxes = ports.messages,
                             .bar = ports.statusBar,
                             .timer1 = [this](bool on) { RunTimer1(on); },
-                            .ended = [this](UpgradeOutcome outcome) { UpgradeEnded(outcome); }}),
+                            .ended = [this](UpgradeOutcome outcome) { UpgradeEnded(outcome); },
+                            .logLine = [this](const std::string& line) { eventLog_.AddLine(line); }}),
       diskOperations_(transport_, maintenance_, drives_, flags_, shell_,
                       DiskOperationPorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); },
                                          [this] {
                                              if (betweenBlocks_) betweenBlocks_();
-                                         }}),
+                                         },
+                                         [this](const std::string& line) { eventLog_.AddLine(line); }}),
       setupPage_(variant, transport_, maintenance_, drives_, flags_, shell_, diskOperations_) {
     // A close held by a maintenance operation runs after its handler returned.
     maintenance_.SetPoster([this](std::function<void()> close) {
         QMetaObject::invokeMethod(&timers_, std::move(close), Qt::QueuedConnection);
     });
+    setupPage_.SetLogLine([this](const std::string& line) { eventLog_.AddLine(line); });
     if (devices_.simulated) devices_.simulated->SetTimeScale(options.timeScale);
     ShellHooks& hooks = shell_.Hooks();
     hooks.drawStatusPage = [this](bool force) { DrawStatusPage(force); };
@@ -163,7 +167,10 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
     };
     // Each poll's round, to each listener once, in this order.
     statusPoll_.AddListener([this](const PollRound& round) { eventLog_.LogStatusChanges(round.records); });
-    statusPoll_.AddListener([this](const PollRound& round) { UpdateHealth(round.records); });
+    statusPoll_.AddListener([this](const PollRound& round) {
+        UpdateHealth(round.records);
+        RemindLastingProblems();
+    });
     statusPoll_.AddListener([this](const PollRound& round) { RecordHistory(round); });
     statusPoll_.AddListener([this](const PollRound& round) {
         if (round.statusPageDue) ShowStatusPage(statusPage_.DrawStatusPage(round.forcePage, round.records));
@@ -287,6 +294,7 @@ void MainModule::FormCreate() {
     if (const size_t kept = mailDelivery_.LoadQueue(MailQueueFolder(options_.stateDir)))
         std::fprintf(stderr, "%zu alert mails not delivered before the last stop are sent now.\n", kept);
     keepInTray_ = registryKey_.ReadInteger(kKeepInTrayValue).value_or(0) != 0;
+    dailyReminderOn_ = registryKey_.ReadInteger(kDailyReminderValue).value_or(0) != 0;
     StartHistory();
     m.slotPicturesVisible = {false, false};
     m.currentPage = kPageStatus;
@@ -360,6 +368,29 @@ void MainModule::UpdateHealth(const SlotRecords& polled) {
 bool MainModule::SetKeepInTray(bool on) {
     keepInTray_ = on;
     return StoreSetting(kKeepInTrayValue, on ? 1u : 0u);
+}
+
+bool MainModule::SetDailyReminder(bool on) {
+    dailyReminderOn_ = on;
+    return StoreSetting(kDailyReminderValue, on ? 1u : 0u);
+}
+
+void MainModule::RemindLastingProblems() {
+    // The time of this poll's event log pass.
+    const QDateTime now = flags_.LastTick.isValid() ? flags_.LastTick : logClock_();
+    for (const HealthRow& row : health_.Rows()) {
+        const HealthState state = row.health.state;
+        const bool problem = row.known && row.monitored &&
+                             (state == HealthState::Degraded || state == HealthState::Failed ||
+                              state == HealthState::FanFailure || state == HealthState::OverHeated);
+        const std::optional<int64_t> since = reminder_.Check(row.slot, problem, now.toMSecsSinceEpoch());
+        if (!since || !dailyReminderOn_) continue;
+        const std::string problemText = HealthText(row.health);
+        const std::string began = TimestampText(QDateTime::fromMSecsSinceEpoch(*since));
+        eventLog_.AddLine(logtext::ReminderLine(static_cast<unsigned>(row.slot), problemText, began));
+        desktopAlerts_.RaiseAlert(
+            Alert{0, row.slot, 0, row.label + " reminder: " + problemText + " since " + began + ".", {}});
+    }
 }
 
 bool MainModule::SetWarningTemperature(unsigned celsius) {

@@ -36,6 +36,7 @@
 #include "monitor/worker_threads.h"
 #include "monitor/enclosure_health.h"
 #include "notify/alert_mail.h"
+#include "notify/daily_reminder.h"
 #include "notify/desktop_alerts.h"
 #include "notify/email_page.h"
 #include "notify/mail_delivery.h"
@@ -165,6 +166,10 @@ public:
     bool SetWarningTemperature(unsigned celsius);
     // False (and the status bar says why) when the settings file was not written.
     bool SetKeepInTray(bool on);
+    // The daily reminder mail while a problem lasts, stored beside the
+    // settings; off by default.
+    bool DailyReminderOn() const { return dailyReminderOn_; }
+    bool SetDailyReminder(bool on);
 
     // The event program and the metrics file in use: the command line's,
     // else the settings file's. A change reaches the next event, the next
@@ -187,6 +192,7 @@ public:
 
 private:
     void UpdateHealth(const SlotRecords& polled);
+    void RemindLastingProblems();
     // Marks the Status page drawn and hands the redraw to the window.
     void ShowStatusPage(const StatusPageUpdate& update);
     bool StoreSetting(const char* name, uint32_t value);
@@ -233,6 +239,8 @@ private:
     HealthBoard health_;
     std::function<void()> desktopView_;
     bool keepInTray_ = false;
+    bool dailyReminderOn_ = false;
+    DailyReminder reminder_;
     EventLog eventLog_;
     StatusPage statusPage_;
     StatusPoll statusPoll_;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "app/direct_detection.h"
+#include "eventlog/event_log.h"
 #include "maintenance/firmware_upgrade.h"
 #include "platform/file_replace.h"
 #include "platform/signal_hold.h"
@@ -70,6 +71,12 @@ private:
     int lastPercent_ = -1;
 };
 
+// The one-shot command raises no alert; its outcome is its exit status.
+class NoAlerts final : public AlertSink {
+public:
+    void ComposeAlert(int, int, int) override {}
+};
+
 }  // namespace
 
 int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoChoice devices, std::FILE* out,
@@ -99,7 +106,16 @@ int RunUpgradeCommand(const Options& options, ProductVariant variant, DeviceIoCh
         std::fprintf(stderr, "%s came during the upgrade and waited until the flash was complete.\n",
                      SignalNames(signals).c_str());
     };
-    FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, window, {terminal, terminal, nullptr, held});
+    // The day log records the upgrade as the monitor's would; no monitor
+    // runs meanwhile (the command holds the single-instance lock).
+    NoAlerts noAlerts;
+    EventLogConfig logConfig;
+    logConfig.logDir = options.logDir;
+    logConfig.baseTitle = BaseTitleFor(variant);
+    EventLog log(drives, noAlerts, terminal, std::move(logConfig));
+    FirmwareUpgrade upgrade(flash, lock, reader, drives, flags, window,
+                            {terminal, terminal, nullptr, held, nullptr,
+                             [&log](const std::string& line) { log.AddLine(line); }});
     const unsigned slot = static_cast<unsigned>(options.slot - 1);
     std::string model;
     if (slot < drives.EnclosureCount) {

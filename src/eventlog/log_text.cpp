@@ -74,6 +74,39 @@ std::vector<std::string> DeviceBlock(unsigned index, const Block512& identify, c
     return out;
 }
 
+namespace {
+std::string Failed(const std::string& failure) { return "failed (" + failure + ")"; }
+}  // namespace
+
+std::string UpgradeStartLine(unsigned index, const std::string& oldRevision, const std::string& newCode,
+                             const std::string& checksum) {
+    return DeviceTag(index) + " Firmware upgrade started: F/W Rev. " + oldRevision + ", new firmware " + newCode +
+           " (" + checksum + "), ";
+}
+
+std::string UpgradeEndLine(unsigned index, const std::string& oldRevision, const std::string& newCode,
+                           const std::string& failure) {
+    const std::string revisions = ": F/W Rev. " + oldRevision + ", new firmware " + newCode;
+    if (failure.empty()) return DeviceTag(index) + " Firmware upgrade verified" + revisions + " from the next power-on, ";
+    return DeviceTag(index) + " Firmware upgrade " + Failed(failure) + revisions + ", ";
+}
+
+std::string OperationLine(unsigned index, const std::string& what, const std::string& result,
+                          const std::string& failure) {
+    return DeviceTag(index) + " " + what + " " + (failure.empty() ? result : Failed(failure)) + ", ";
+}
+
+std::string ScheduleLine(unsigned index, bool on, unsigned minutes, const std::string& failure) {
+    const std::string result = !failure.empty() ? "change " + Failed(failure)
+                               : on             ? "set to every " + std::to_string(minutes) + " minutes"
+                                                : std::string("switched off");
+    return DeviceTag(index) + " Backup schedule " + result + ", ";
+}
+
+std::string ReminderLine(unsigned index, const std::string& problem, const std::string& since) {
+    return DeviceTag(index) + " Reminder: " + problem + " since " + since + ", ";
+}
+
 int LinePriority(const std::string& line) {
     auto has = [&](const char* text) { return line.find(text) != std::string::npos; };
     // Event lines begin with their enclosure's tag ("D1 "); device blocks,
@@ -81,11 +114,12 @@ int LinePriority(const std::string& line) {
     const bool event = line.size() > 3 && line[0] == 'D' && line[1] >= '1' && line[1] <= '9' && line[2] == ' ';
     if (!event) return 6;
     if (has(" Device was removed.")) return 2;
-    if (has(" was failed, ") || has(" upgrade failed")) return 3;
-    if (has(" was removed, ") || has(" began (") || has(" Bad Sector was found. ") || has(" while not monitored: "))
+    if (has(" was failed, ") || has(" failed (")) return 3;
+    if (has(" was removed, ") || has(" began (") || has(" Bad Sector was found. ") || has(" while not monitored: ") ||
+        has(" Reminder: "))
         return 4;
-    if (has(" New Device was found.") || has(" ended (") || has(" upgrade ") || has(" Initialize") ||
-        has(" rebuild started") || has(" schedule "))
+    if (has(" New Device was found.") || has(" ended (") || has(" Firmware upgrade ") || has(" Initialize ") ||
+        has(" Rebuild of ") || has(" Backup schedule "))
         return 5;
     return 6;
 }

@@ -32,10 +32,30 @@ void AppendDetailLines(std::vector<std::string>& out, const MemberStatus& member
 // block and current status record).
 std::vector<std::string> DeviceBlock(unsigned index, const Block512& identify, const EnclosureStatus& status);
 
+// Lines of the maintenance operations, without the timestamp the log adds.
+// A failure's reason is the operation's own text, in parentheses.
+// "D1 Firmware upgrade started: F/W Rev. 100126.1.R1A, new firmware R1B (Chksum:0012AB34), "
+std::string UpgradeStartLine(unsigned index, const std::string& oldRevision, const std::string& newCode,
+                             const std::string& checksum);
+// "D1 Firmware upgrade verified: F/W Rev. 100126.1.R1A, new firmware R1B from the next power-on, " or
+// "D1 Firmware upgrade failed (SPI Program Fail.): F/W Rev. 100126.1.R1A, new firmware R1B, "
+std::string UpgradeEndLine(unsigned index, const std::string& oldRevision, const std::string& newCode,
+                           const std::string& failure);
+// What a maintenance operation did: "D1 Initialize started, ", "D1 Initialize completed, ",
+// "D1 Initialize failed (Clr LBA0 Fail.), ". what: "Initialize", "Rebuild of HDD1 from HDD2".
+std::string OperationLine(unsigned index, const std::string& what, const std::string& result,
+                          const std::string& failure = {});
+// "D1 Backup schedule set to every 30 minutes, ", "D1 Backup schedule switched off, ",
+// "D1 Backup schedule change failed (reason), ".
+std::string ScheduleLine(unsigned index, bool on, unsigned minutes, const std::string& failure = {});
+// "D1 Reminder: Degraded since <when>, ": a problem that lasts.
+std::string ReminderLine(unsigned index, const std::string& problem, const std::string& since);
+
 // The journal priority of a day-log line (syslog levels: 2 crit, 3 err,
 // 4 warning, 5 notice, 6 info): a removed enclosure is critical, a failed
-// disk an error, a lost disk, an alarm or bad sectors a warning, a new
-// device or an alarm's end a notice; progress and everything else info.
+// disk or a failed maintenance operation an error, a lost disk, an alarm,
+// bad sectors or a reminder a warning, a new device, an alarm's end or a
+// maintenance operation a notice; progress and everything else info.
 int LinePriority(const std::string& line);
 
 }  // namespace kestrel::logtext

@@ -239,6 +239,7 @@ void TForm1::Start(WindowModule& module) {
     }
     SpinBox_WarningTemperature->setValue(static_cast<int>(module_->WarningTemperature()));
     Edit_EventProgram->setText(QString::fromLocal8Bit(module_->EventProgramPath().c_str()));
+    CheckBox_DailyReminder->setChecked(module_->DailyReminderOn());
     UpdateDesktop();
     started_ = true;
 }
@@ -673,6 +674,10 @@ void TForm1::BuildEmailPage(QWidget* page) {
     SpinBox_WarningTemperature->setSpecialValueText("Off");
     SpinBox_WarningTemperature->setSuffix(" \u00b0C");
     SpinBox_WarningTemperature->setToolTip("An alert and a day-log line when a minute's mean temperature passes it");
+    CheckBox_DailyReminder = new QCheckBox("Daily reminder", setup);
+    CheckBox_DailyReminder->setObjectName("CheckBox_DailyReminder");
+    CheckBox_DailyReminder->setGeometry(590, 128, 110, 24);
+    CheckBox_DailyReminder->setToolTip("A reminder mail once a day while an enclosure stays degraded, failed or in alarm");
     ButtonTestMail = new QPushButton("Send test mail", setup);
     ButtonTestMail->setObjectName("ButtonTestMail");
     ButtonTestMail->setGeometry(490, 176, 160, 30);
@@ -760,6 +765,11 @@ void TForm1::ConnectEmailPage() {
             [this] { Edit_EventProgram->setText(QString::fromLocal8Bit(module_->EventProgramPath().c_str())); });
     connect(ButtonTestEvent, &QPushButton::clicked, this,
             [this] { module_->TestEventClick(Edit_EventProgram->text().toLocal8Bit().toStdString()); });
+    // So is the daily reminder.
+    connect(Image3_OK, &PictureButton::clicked, this,
+            [this] { module_->SetDailyReminder(CheckBox_DailyReminder->isChecked()); });
+    connect(Image3_Ignore, &PictureButton::clicked, this,
+            [this] { CheckBox_DailyReminder->setChecked(module_->DailyReminderOn()); });
     connect(ButtonTestMail, &QPushButton::clicked, this, act([this] { module_->SendTestMailClick(); }));
     for (PictureButton* button : {Image3_1P, Image3_1M, Image3_2P, Image3_2M}) AddPressedLook(button);
     SyncEmailPage();

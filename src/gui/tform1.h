@@ -96,6 +96,7 @@ public:
     QSpinBox* SpinBox_WarningTemperature = nullptr;  // the E-mail page's Setup: 0 = off
     QLineEdit* Edit_EventProgram = nullptr;          // the E-mail page's Setup: empty = none
     QPushButton* ButtonTestEvent = nullptr;
+    QCheckBox* CheckBox_DailyReminder = nullptr;     // the E-mail page's Setup
     PictureButton* Image2_Load = nullptr;
     PictureButton* Image2_Upgrade = nullptr;
     PictureButton* Image1_Set = nullptr;

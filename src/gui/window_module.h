@@ -81,6 +81,9 @@ public:
     virtual std::string EventProgramPath() const = 0;
     virtual bool SetEventProgram(const std::string& path) = 0;
     virtual void TestEventClick(const std::string& path) = 0;
+    // The daily reminder mail while a problem lasts; false when it was not stored.
+    virtual bool DailyReminderOn() const = 0;
+    virtual bool SetDailyReminder(bool on) = 0;
 };
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "eventlog/log_text.h"
 #include "maintenance/controller_command.h"
 
 namespace kestrel {
@@ -41,6 +42,8 @@ constexpr DiskStep kRebuildSteps[] = {
      "Start Rebuilding HDD2 to HDD1 Fail."},
 };
 constexpr int kInitializeStepCount = 8;
+constexpr const char* kInitialize = "Initialize";
+constexpr const char* kRebuild = "Rebuild of HDD1 from HDD2";
 
 }  // namespace
 
@@ -85,6 +88,8 @@ DiskOutcome DiskOperations::Initialize(int slot) {
     if (Busy()) return DiskOutcome::Ignored;
     lock_.BeginMaintenance();
     drives_.LockedEnclosure = static_cast<unsigned>(slot);
+    const unsigned index = static_cast<unsigned>(slot);
+    Log(logtext::OperationLine(index, kInitialize, "started"));
 
     MaintenanceView& view = window_.Model().maintenance;
     view.setupUpdateText = "Auto Partition...";
@@ -113,6 +118,7 @@ DiskOutcome DiskOperations::Initialize(int slot) {
     if (ports_.timer1) ports_.timer1(false);
     view.setupStepPanelVisible = false;
     window_.Sync();
+    Log(logtext::OperationLine(index, kInitialize, "completed", result.failure));
     // The polls run again while the closing box waits; panel 4 keeps the
     // last step's text.
     lock_.EndMaintenance();
@@ -132,13 +138,14 @@ DiskOutcome DiskOperations::StartRebuild(int slot) {
     if (Busy() || slot < 0 || slot > 1) return DiskOutcome::Ignored;
     lock_.BeginMaintenance();
     drives_.LockedEnclosure = static_cast<unsigned>(slot);
-    bool ok = true;
+    OpResult result = OpResult::Success();
     for (const DiskStep& s : kRebuildSteps) {
         if (ports_.letEventsRun) ports_.letEventsRun();
-        if (!(ok = RunStep(s.code, s.argument, s.success, s.failure).ok)) break;
+        if (!(result = RunStep(s.code, s.argument, s.success, s.failure))) break;
     }
+    Log(logtext::OperationLine(static_cast<unsigned>(slot), kRebuild, "started", result.failure));
     lock_.EndMaintenance();
-    return ok ? DiskOutcome::Completed : DiskOutcome::Failed;
+    return result.ok ? DiskOutcome::Completed : DiskOutcome::Failed;
 }
 
 }  // namespace kestrel

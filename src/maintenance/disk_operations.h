@@ -6,6 +6,7 @@
 // controller does the work.
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "device/transport.h"
 #include "maintenance/maintenance_lock.h"
@@ -42,6 +43,9 @@ struct DiskOperationPorts {
     std::function<void(bool)> timer1;
     // Runs pending window events between steps; may be empty.
     std::function<void()> letEventsRun;
+    // Receives the day-log lines: Initialize's start and result, a rebuild's
+    // start; may be empty.
+    std::function<void(const std::string& line)> logLine = {};
 };
 
 class DiskOperations {
@@ -67,6 +71,9 @@ private:
     // Sends one step and puts its success or failure text in panel 4.
     OpResult RunStep(uint8_t code, uint8_t argument, const char* success, const char* failure);
     void ShowInitializeStep(int k);
+    void Log(const std::string& line) {
+        if (ports_.logLine) ports_.logLine(line);
+    }
 
     Transport& transport_;
     MaintenanceLock& lock_;

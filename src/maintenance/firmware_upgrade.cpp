@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "eventlog/log_text.h"
 #include "platform/signal_hold.h"
+#include "wire/device_text.h"
 #include "wire/enclosure_status.h"
 
 namespace kestrel {
@@ -50,6 +52,10 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
     if (decoded.Running())
         return Refuse("Don't upgrade new firmware when device is rebuilding or scanning.", "", hold);
 
+    const std::string oldRevision = DeviceText(SlotRevision(drives_, slot)) + "." + decoded.firmwareCode;
+    const std::string newCode = ImageFirmwareCode(image);
+    Log(logtext::UpgradeStartLine(slot, oldRevision, newCode, ChecksumText(ImageByteSum(image.bytes))));
+
     MaintenanceView& view = window_.Model().maintenance;
     view.updateText = "Firmware Update...";
     flags_.ProgressCounter.store(0);
@@ -69,6 +75,7 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(unsigned slot, const FirmwareImage& imag
     if (ports_.timer1) ports_.timer1(false);
     view.stepPanelVisible = false;
     window_.Sync();
+    Log(logtext::UpgradeEndLine(slot, oldRevision, newCode, verified ? std::string() : written.failure));
     if (verified)
         return Finish(UpgradeOutcome::Verified, [this] {
             ports_.boxes.ShowWithIcon(std::string("Firmware Upgrade 3/3 completed!\n") +

@@ -5,6 +5,7 @@
 // when no image is loaded, the controller's configuration version differs
 // from the image's, or a rebuild or media scan is running.
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "device/status_reader.h"
@@ -46,6 +47,9 @@ struct UpgradePorts {
     // Failed) once the lock is released, before the closing box waits for
     // a person; may be empty.
     std::function<void(UpgradeOutcome)> ended = {};
+    // Receives the day-log lines of an upgrade that touched the flash: its
+    // start and its result, with the old and the new revision; may be empty.
+    std::function<void(const std::string& line)> logLine = {};
 };
 
 class FirmwareUpgrade {
@@ -64,6 +68,9 @@ private:
     // Ends maintenance, then shows the outcome's box: the polls run while
     // it waits.
     UpgradeOutcome Finish(UpgradeOutcome outcome, const std::function<void()>& box);
+    void Log(const std::string& line) {
+        if (ports_.logLine) ports_.logLine(line);
+    }
     void DeliverHeld(SignalHold& hold);
     OpResult EraseProgramVerify(const FirmwareImage& image);
     void ShowStep(const char* text);

@@ -1,5 +1,6 @@
 #include "maintenance/setup_page.h"
 
+#include "eventlog/log_text.h"
 #include "maintenance/controller_command.h"
 #include "wire/enclosure_status.h"
 
@@ -146,7 +147,18 @@ OpResult SetupPage::SendSettingsCommand(unsigned slot) {
     }
     sector.bytes[kScheduleOn] = on;
     sector.bytes[kSchedulePeriod] = period;
-    return SendControllerCommandTo(transport_, drives_, m, slot);
+    // The option boxes send the same command: only a schedule the
+    // controller does not have yet is a change of its own.
+    bool scheduleChanges = false;
+    if (slot < drives_.EnclosureCount) {
+        const EnclosureStatus s = SlotStatus(drives_, slot);
+        scheduleChanges = (on != 0) != s.scheduledBackup || (on != 0 && period != s.backupPeriod);
+    }
+    OpResult sent = SendControllerCommandTo(transport_, drives_, m, slot);
+    if (scheduleChanges && logLine_)
+        logLine_(logtext::ScheduleLine(slot, on != 0, period,
+                                       sent.ok ? std::string() : sent.failure.empty() ? "no answer" : sent.failure));
+    return sent;
 }
 
 }  // namespace kestrel

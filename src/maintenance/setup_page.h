@@ -54,6 +54,9 @@ public:
     uint8_t BackupPeriod() const { return backupPeriod_; }
     // The window shows the state after every change; may be empty.
     void SetView(std::function<void()> view) { view_ = std::move(view); }
+    // Receives the day-log line of a settings command that changed an
+    // enclosure's backup schedule (or failed to); may be empty.
+    void SetLogLine(std::function<void(const std::string&)> log) { logLine_ = std::move(log); }
 
     void Image1_InitializeClick();
     void Image1_ScheduleClick();
@@ -99,6 +102,7 @@ private:
     bool scheduleLoaded_ = false;
     unsigned loadedDrive_ = 0;
     std::function<void()> view_;
+    std::function<void(const std::string&)> logLine_;
 };
 
 }  // namespace kestrel

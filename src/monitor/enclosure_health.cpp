@@ -12,6 +12,9 @@ std::string SlotLabel(int slot) { return "Device" + std::to_string(slot + 1); }
 EnclosureHealth ReadHealth(const EnclosureStatus& s) {
     EnclosureHealth h;
     h.bothDisksPresent = s.BothPresent();
+    for (size_t d = 0; d < s.disks.size() && !h.bothDisksPresent && h.missingDisk.empty(); ++d)
+        if (s.disks[d].condition != DiskCondition::Present)
+            h.missingDisk = "HDD" + std::to_string(d + 1) + " " + ConditionName(s.disks[d].condition);
     if (s.Running()) {
         h.scanning = s.activity == Activity::Scan;
         h.rebuilding = !h.scanning;
@@ -51,7 +54,7 @@ std::string HealthText(const EnclosureHealth& h) {
     switch (h.state) {
         case HealthState::Normal: return "Normal";
         case HealthState::Scanning: return "Scanning" + percent;
-        case HealthState::Degraded: return "Degraded";
+        case HealthState::Degraded: return h.missingDisk.empty() ? "Degraded" : "Degraded (" + h.missingDisk + ")";
         case HealthState::Rebuilding: return "Rebuilding" + percent;
         case HealthState::FanFailure:
         case HealthState::OverHeated: return SensorAlarmLine(h);

@@ -25,6 +25,7 @@ struct EnclosureHealth {
     bool scanning = false;
     int percent = -1;          // progress of a rebuild or scan; -1 none
     bool bothDisksPresent = true;
+    std::string missingDisk;   // "HDD2 absent": the member disk the array lacks, named as on the Status page
     bool fanFailure = false;
     bool overTemperature = false;
     int temperature = 0;       // degrees Celsius as the enclosure reports it
@@ -32,7 +33,7 @@ struct EnclosureHealth {
 
 EnclosureHealth ReadHealth(const EnclosureStatus& status);
 HealthLevel LevelOf(HealthState state);
-// "Normal", "Rebuilding 24%", "Fan failure", "Gone" ...
+// "Normal", "Degraded (HDD2 absent)", "Rebuilding 24%", "Fan failure", "Gone" ...
 std::string HealthText(const EnclosureHealth& health);
 // The Status page's line while a sensor alarm lasts ("Fan failure",
 // "Over temperature: 58 °C", or both); empty otherwise.

@@ -19,6 +19,14 @@ std::string AlertHeading(int kind, int enclosureIndex, int memberDisk) {
     }
 }
 
+std::string AlertAbout(int kind, int enclosureIndex, int memberDisk, const std::string& heading) {
+    if (kind == static_cast<int>(NotificationEvent::HddFail) &&
+        (heading.empty() || heading == AlertHeading(kind, enclosureIndex, memberDisk)))
+        return "Device" + std::to_string(enclosureIndex + 1) + " HDD" + std::to_string(memberDisk + 1) +
+               " was removed.";
+    return heading.empty() ? AlertHeading(kind, enclosureIndex, memberDisk) : heading;
+}
+
 AlertComposer::AlertComposer(const DriveTable& drives, const MailSettingsStore& settings, MailFlags& flags,
                              std::string baseTitle, std::function<std::vector<std::string>()> systemInfo)
     : drives_(drives),
@@ -82,6 +90,7 @@ void AlertComposer::RaiseAlert(const Alert& alert) {
     const MailQueue::AddResult added = queue_.Add(std::move(mail));
     MailOutcome outcome;
     outcome.heading = heading;
+    outcome.about = AlertAbout(kind, enclosureIndex, alert.memberDisk, heading);
     outcome.waiting = queue_.Size();
     if (!added.queued) {
         outcome.kind = MailOutcome::Kind::Undelivered;
@@ -126,9 +135,12 @@ AlertMail AlertComposer::BuildAlertMail(const QueuedMail& queued) const {
     const std::vector<std::string>& contents = ownKind ? settings_.ContentsList(queued.kind) : kNone;
     mail.body.insert(mail.body.end(), contents.begin(), contents.end());
     const std::vector<std::string>& subject = ownKind ? settings_.SubjectList(queued.kind) : kNone;
-    // Without a stored subject the mail still says what happened where.
+    // Without a stored subject the mail still says what happened where, in
+    // our own words: a disk by the name the Status page gives it.
     const bool stored = !subject.empty() && subject.front().find_first_not_of(' ') != std::string::npos;
-    mail.subject = "[" + baseTitle_ + " Message] " + (stored ? subject.front() : queued.heading);
+    mail.subject = "[" + baseTitle_ + " Message] " +
+                   (stored ? subject.front()
+                           : AlertAbout(queued.kind, queued.enclosureIndex, queued.memberDisk, queued.heading));
     return mail;
 }
 

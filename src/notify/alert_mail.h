@@ -15,6 +15,11 @@
 
 namespace kestrel {
 
+// What an alert is about in our own words: a disk alert's own heading
+// counts the disks from 0 ("P1"), so it is told as the Status page and the
+// log name the disk ("Device1 HDD2 was removed."); any other heading as it is.
+std::string AlertAbout(int kind, int enclosureIndex, int memberDisk, const std::string& heading);
+
 // The heading line of an alert ("Device1 P0 Hard Disk Drive fail."); empty
 // for a kind that is none of the four.
 std::string AlertHeading(int kind, int enclosureIndex, int memberDisk);

@@ -31,13 +31,7 @@ void DesktopAlerts::RaiseAlert(const Alert& alert) {
     composed_.reset();
     mail_.RaiseAlert(alert);
     composing_ = false;
-    // The mail's heading counts the disks from 0; the desktop, like the
-    // Status page and the log, names them HDD1 and HDD2.
-    std::string heading = alert.heading;
-    if (heading.empty() && alert.kind == static_cast<int>(NotificationEvent::HddFail))
-        heading = Device(alert.enclosureIndex) + " HDD" + std::to_string(alert.memberDisk + 1) + " was removed.";
-    else if (heading.empty())
-        heading = AlertHeading(alert.kind, alert.enclosureIndex, alert.memberDisk);
+    const std::string heading = AlertAbout(alert.kind, alert.enclosureIndex, alert.memberDisk, alert.heading);
     if (heading.empty()) return;
     Send({heading, MailLine(alert.kind), Urgency::Critical});
     composed_.reset();
@@ -48,7 +42,7 @@ void DesktopAlerts::AlertMailOutcome(const MailOutcome& outcome) {
         composed_ = outcome;  // the alert's own note says it
         return;
     }
-    const std::string what = outcome.subject.empty() ? outcome.heading : outcome.subject;
+    const std::string& what = outcome.about;
     switch (outcome.kind) {
         case MailOutcome::Kind::Queued: break;
         case MailOutcome::Kind::Delivered: Send({"Alert mail delivered.", what, Urgency::Normal}); break;

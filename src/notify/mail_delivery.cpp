@@ -153,6 +153,7 @@ void MailDelivery::Finish(const Job& job, const SmtpOutcome& outcome) {
     MailOutcome told;
     told.heading = head->heading;
     told.subject = job.message.subject;
+    told.about = AlertAbout(head->kind, head->enclosureIndex, head->memberDisk, head->heading);
     told.attempts = ++head->attempts;
     if (outcome.sent) {
         for (const std::string& r : outcome.refused) told.reason += (told.reason.empty() ? "" : ", ") + r;
@@ -190,7 +191,7 @@ void MailDelivery::Tell(const MailOutcome& outcome) {
             break;
         case MailOutcome::Kind::Delivered:
             if (!outcome.reason.empty()) panel = "Mail sent; the server refused " + outcome.reason;
-            line = "Alert mail delivered: " + outcome.subject +
+            line = "Alert mail delivered: " + outcome.about +
                    (outcome.reason.empty() ? "" : " (the server refused " + outcome.reason + ")");
             break;
         case MailOutcome::Kind::Delayed: {
@@ -202,7 +203,7 @@ void MailDelivery::Tell(const MailOutcome& outcome) {
         }
         case MailOutcome::Kind::Undelivered:
             panel = "Alert mail not delivered: " + outcome.reason;
-            line = panel + " (" + (outcome.subject.empty() ? outcome.heading : outcome.subject) + ")";
+            line = panel + " (" + outcome.about + ")";
             break;
     }
     if (!panel.empty()) bar_.SetPanel(3, panel);

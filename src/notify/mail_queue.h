@@ -36,6 +36,9 @@ struct MailOutcome {
     Kind kind = Kind::Queued;
     std::string heading;  // the alert's heading
     std::string subject;  // the mail's subject, when it was built
+    // What happened where, as the Status page and the log name it
+    // ("Device1 HDD2 was removed."): what our own texts about the mail say.
+    std::string about;
     std::string reason;   // why it was delayed or not delivered; refused recipients
     size_t waiting = 0;   // mails still waiting after this outcome
     int attempts = 0;     // exchanges tried for this mail so far

@@ -1,14 +1,19 @@
 // The Hybrid program's module, headless, on a simulated PC: the restore
 // question's Yes starts the rebuild on the enclosure that asked (and on
 // nothing once it is gone), the Status page then shows the rebuild, and the
-// monitoring worker sends the settings command an option box raised.
+// monitoring worker sends the settings command an option box raised; the
+// maintenance operations write day-log lines of their own.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "app/main_module.h"
+#include "eventlog/log_text.h"
+#include "sim/controller.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
 #include "support/serve_until.h"
@@ -115,6 +120,64 @@ TEST(HybridSetup, TheMonitoringWorkerSendsTheSettingsCommandAnOptionBoxRaised) {
     // The schedule sub-page was never opened: the controller's own schedule goes back.
     EXPECT_EQ((std::vector<int>{sent[2], sent[3], sent[4], sent[5], sent[6]}), (std::vector<int>{0x20, 0, 0, 1, 30}));
     EXPECT_EQ(m.module->flags().RefreshFlags.load() & refresh::kConfigWrite, 0);
+}
+
+// Lines of today's file that begin with prefix, without their timestamps.
+std::vector<std::string> DayFileLines(const QTemporaryDir& dir, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const QString& name : QDir(dir.path()).entryList({"*.log"})) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const std::string text = line.trimmed().toStdString();
+            if (text.rfind(prefix, 0) == 0) found.push_back(text.substr(0, text.rfind(", ") + 2));
+        }
+    }
+    return found;
+}
+
+TEST(HybridSetup, MaintenanceOperationsWriteTheirOwnDayLogLines) {
+    HybridModule m;
+    m.module->shell().SetDeviceChecked(0, true);
+    ASSERT_TRUE(ServeUntil([&] { return m.Settled() && m.boxes.OpenCount() > 0; }));
+    const std::string image = m.dir.filePath("sample.bin").toStdString();
+    {
+        const std::vector<uint8_t> bytes = sim::MakeDefaultFlashImage();
+        QFile f(QString::fromStdString(image));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    ASSERT_TRUE(m.module->OpenDialog1CanClose(image));
+    const std::string sum = m.bar.Panel(kChecksumPanel);
+    EXPECT_EQ(m.module->Image2_UpgradeClick(), UpgradeOutcome::Verified);
+    sim::Step fail;
+    fail.action = sim::Action::Fail;
+    fail.enclosure = "duo";
+    fail.request = sim::RequestKind::FlashProgram;
+    m.simulated->RunStep(fail);
+    EXPECT_EQ(m.module->Image2_UpgradeClick(), UpgradeOutcome::Failed);
+
+    m.boxes.answers.push_back(MessageAnswer::Yes);
+    EXPECT_EQ(m.module->diskOperations().Initialize(0), DiskOutcome::Completed);
+    EXPECT_EQ(m.module->diskOperations().StartRebuild(0), DiskOutcome::Completed);
+    // The controller runs its backup every 30 minutes; unticking it goes out at once.
+    m.module->setupPage().LoadScheduleControls();
+    m.module->setupPage().SetBackupChecked(false);
+    ASSERT_TRUE(ServeUntil([&] { return !DayFileLines(m.dir, "D1 Backup").empty(); }));
+
+    const std::string revisions = ": F/W Rev. 100126.1.C00, new firmware C00";
+    EXPECT_EQ(DayFileLines(m.dir, "D1 Firmware"),
+              (std::vector<std::string>{"D1 Firmware upgrade started" + revisions + " (" + sum + "), ",
+                                        "D1 Firmware upgrade verified" + revisions + " from the next power-on, ",
+                                        "D1 Firmware upgrade started" + revisions + " (" + sum + "), ",
+                                        "D1 Firmware upgrade failed (SPI Program Fail.)" + revisions + ", "}));
+    EXPECT_EQ(DayFileLines(m.dir, "D1 Initialize"),
+              (std::vector<std::string>{"D1 Initialize started, ", "D1 Initialize completed, "}));
+    EXPECT_EQ(DayFileLines(m.dir, "D1 Rebuild"), std::vector<std::string>{"D1 Rebuild of HDD1 from HDD2 started, "});
+    EXPECT_EQ(DayFileLines(m.dir, "D1 Backup"), std::vector<std::string>{"D1 Backup schedule switched off, "});
+    // A failed operation is an error in the journal, the others a notice.
+    EXPECT_EQ(logtext::LinePriority("D1 Firmware upgrade failed (SPI Program Fail.)" + revisions + ", T"), 3);
+    EXPECT_EQ(logtext::LinePriority("D1 Initialize completed, T"), 5);
 }
 
 }  // namespace

@@ -14,9 +14,12 @@
 #include <tuple>
 
 #include "platform/headless_ui.h"
+#include "eventlog/log_clock.h"
+#include "support/mail_settings.h"
 #include "support/recording_ui.h"
 #include "support/sim_scenarios.h"
 #include "support/serve_until.h"
+#include "support/smtp_server.h"
 
 namespace kestrel {
 namespace {
@@ -267,6 +270,56 @@ TEST(MainModule, TimersRunOnlyWithWorkAndTheLogKeepsItsStampsAcrossMidnight) {
     EXPECT_TRUE(has("D2 Device was removed." + TimestampText(now)));
     EXPECT_FALSE(timers.Timer4.isActive()) << "committed: Timer4 stopped again";
     EXPECT_EQ(m.module->flags().LastTick, log.PassTime());
+    m.module->FormClose();
+}
+
+// The daily reminder on a fake clock: none within a day of the alert, one a
+// day while the array stays degraded (a mail and a day-log line), none once
+// both disks are back.
+TEST(MainModule, TheDailyReminderMailsOnceADayWhileTheArrayStaysDegraded) {
+    testing::SmtpTestServer server;
+    Module m(R"({"enclosures": [{"name": "desk", "paths": ["mailbox"], "status": {"diskState": "0x42"}}],
+                 "drives": [{"number": 0}, {"number": 1, "enclosure": "desk"}]})");
+    MailPageFields page = testing::LocalServerPage(server.port());
+    page.addresses = {"ops@example.com"};
+    testing::StoreAsThePageDoes(QString::fromStdString(m.options.registryFile), page);
+    const QDateTime start(QDate(2026, 3, 14), QTime(9, 0));
+    QDateTime now = start;
+    m.module->SetLogClock([&] { return now; });
+    m.module->FormCreate();
+    ASSERT_TRUE(m.module->SetDailyReminder(true));
+    const EventLog& log = m.module->eventLog();
+    auto reminders = [&] {
+        return std::count_if(log.Lines().begin(), log.Lines().end(),
+                             [](const std::string& l) { return l.rfind("D1 Reminder: ", 0) == 0; });
+    };
+    auto passAt = [&](QDateTime when) {
+        now = when;
+        return ServeUntil([&] { return log.PassTime() == when; });
+    };
+    ASSERT_TRUE(ServeUntil([&] { return Settled(m) && server.MailCount() == 1; })) << "the alert at start";
+    ASSERT_TRUE(passAt(start.addSecs(23 * 3600)));
+    EXPECT_EQ(reminders(), 0);
+    const QDateTime day = start.addSecs(24 * 3600 + 1);
+    ASSERT_TRUE(passAt(day));
+    EXPECT_EQ(log.Lines().back(), "D1 Reminder: Degraded (HDD2 absent) since " + TimestampText(start) + ", " + TimestampText(day));
+    ASSERT_TRUE(ServeUntil([&] { return server.MailCount() == 2; }));
+    EXPECT_TRUE(server.Mail(2)["data"].toString().contains(
+        QString::fromStdString("Subject: [RAID GUI V0.23.6 Message] Device1 reminder: Degraded (HDD2 absent) since " +
+                               TimestampText(start) + ".\r\n")));
+    ASSERT_TRUE(passAt(day.addSecs(3600)));
+    EXPECT_EQ(reminders(), 1);
+
+    sim::Step repaired;
+    repaired.action = sim::Action::Set;
+    repaired.enclosure = "desk";
+    repaired.fields = {{"diskState", sim::FieldValue(uint64_t{0x22})}};
+    m.simulated->RunStep(repaired);
+    ASSERT_TRUE(ServeUntil([&] { return m.module->health().Worst() == HealthState::Normal; }));
+    // Days later (today's lines only): no reminder.
+    ASSERT_TRUE(passAt(day.addSecs(3 * 24 * 3600)));
+    EXPECT_EQ(reminders(), 0);
+    EXPECT_EQ(server.MailCount(), 2);
     m.module->FormClose();
 }
 

@@ -74,6 +74,15 @@ TEST_F(UpgradeCommandRun, VerifiedUpgradeExitsZero) {
         // Not a terminal: plain lines, no carriage returns.
         EXPECT_EQ(out.find('\r'), std::string::npos);
     }
+    // The day log holds each upgrade's start and result.
+    QString log;
+    for (const QString& name : QDir(program_.logDir()).entryList({"*.log"})) {
+        QFile day(program_.logDir() + "/" + name);
+        if (day.open(QIODevice::ReadOnly)) log += QString::fromUtf8(day.readAll());
+    }
+    for (const char* line : {"\r\nD1 Firmware upgrade started: F/W Rev. ", "\r\nD1 Firmware upgrade verified: F/W Rev. ",
+                             "\r\nD2 Firmware upgrade started: F/W Rev. ", "\r\nD2 Firmware upgrade verified: F/W Rev. "})
+        EXPECT_TRUE(log.contains(line)) << line << log.toStdString();
 }
 
 TEST_F(UpgradeCommandRun, RefusedOrFailedExitsOne) {

@@ -13,7 +13,7 @@ Record Fine() { return Record().diskState(0x22).sensorSupport(0x11).env(0xA0).te
 
 TEST(EnclosureHealth, EachRecordReadsAsItsWorstCondition) {
     EXPECT_EQ(HealthText(ReadHealth(Decoded(Fine(), true))), "Normal");
-    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).diskState(0x24), true))), "Degraded");
+    EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).diskState(0x24), true))), "Degraded (HDD1 absent)");
     EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).diskState(0x44), true))), "Failed");
     EXPECT_EQ(HealthText(ReadHealth(Decoded(Record(Fine()).diskState(0x12).activity(0x02).progress(24), true))),
               "Rebuilding 24%");

@@ -406,6 +406,23 @@ TEST(AlertComposer, SubjectsNeverEmptyAndAFullQueueRefusesTheAlertAndSaysSo) {
     EXPECT_EQ(heard.back().kind, MailOutcome::Kind::Undelivered);
     EXPECT_EQ(heard.back().heading, "Device1 RAID system fail.");
     EXPECT_EQ(heard.back().reason, "The mail queue is full (200 mails wait); this alert is not mailed");
+    // A disk alert's heading counts the disks from 0; what our own texts say
+    // about its mail names the disk as the Status page does.
+    EXPECT_EQ(heard[1].heading, "Device1 P0 Hard Disk Drive fail.");
+    EXPECT_EQ(heard[1].about, "Device1 HDD1 was removed.");
+    QueuedMail unnamed;
+    unnamed.kind = 1;
+    unnamed.enclosureIndex = 1;
+    unnamed.memberDisk = 1;
+    unnamed.heading = AlertHeading(1, 1, 1);
+    MailPageFields page;
+    page.fields = {"25", "127.0.0.1", "RAID box", "raid@example.com", "", "pw"};
+    page.fieldChanged = 0x3F;
+    page.addresses = {"ops@example.com"};
+    page.subjects = {"", ""};
+    ASSERT_TRUE(m.store->SaveMailSettings(page).ok);
+    m.store->LoadMailSettings();
+    EXPECT_EQ(m.composer->BuildAlertMail(unnamed).subject, "[RAID GUI V0.23.6 Message] Device2 HDD2 was removed.");
 }
 
 TEST(MailQueue, MailsSurviveInPrivateFilesInOrderAndForeignFilesAreLeftAlone) {

@@ -66,6 +66,8 @@ public:
     std::string EventProgramPath() const override { return m_.EventProgramPath(); }
     bool SetEventProgram(const std::string& path) override { return m_.SetEventProgram(path); }
     void TestEventClick(const std::string& path) override { m_.TestEventClick(path); }
+    bool DailyReminderOn() const override { return m_.DailyReminderOn(); }
+    bool SetDailyReminder(bool on) override { return m_.SetDailyReminder(on); }
     void StatusBar1DblClick() override { m_.StatusBar1DblClick(); }
     bool Image2_LoadClickAllowed() const override { return m_.Image2_LoadClickAllowed(); }
     void OpenDialog1CanClose(const std::string& path) override {
