@@ -6,17 +6,12 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "support/serve_until.h"
+
 namespace kestrel {
 namespace {
 
-// Serves the user-interface thread's events until cond holds or time is up.
-template <typename Cond>
-bool ServeUntil(Cond cond, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return cond();
-}
+using testing::ServeUntil;
 
 TEST(TRaidThread, RunsOneJobAtATimeOnTheUserInterfaceThreadByPriority) {
     SchedulerFlags flags;
