@@ -140,19 +140,19 @@ MainModule::MainModule(const Options& options, ProductVariant variant, UiPorts p
                             .bar = ports.statusBar,
                             .timer1 = [this](bool on) { RunTimer1(on); },
                             .ended = [this](UpgradeOutcome outcome) { UpgradeEnded(outcome); },
-                            .logLine = [this](const std::string& line) { eventLog_.AddLine(line); }}),
+                            .logLine = DayLogLine()}),
       diskOperations_(transport_, maintenance_, drives_, flags_, shell_,
                       DiskOperationPorts{ports.messages, ports.statusBar, [this](bool on) { RunTimer1(on); },
                                          [this] {
                                              if (betweenBlocks_) betweenBlocks_();
                                          },
-                                         [this](const std::string& line) { eventLog_.AddLine(line); }}),
+                                         DayLogLine()}),
       setupPage_(variant, transport_, maintenance_, drives_, flags_, shell_, diskOperations_) {
     // A close held by a maintenance operation runs after its handler returned.
     maintenance_.SetPoster([this](std::function<void()> close) {
         QMetaObject::invokeMethod(&timers_, std::move(close), Qt::QueuedConnection);
     });
-    setupPage_.SetLogLine([this](const std::string& line) { eventLog_.AddLine(line); });
+    setupPage_.SetLogLine(DayLogLine());
     if (devices_.simulated) devices_.simulated->SetTimeScale(options.timeScale);
     ShellHooks& hooks = shell_.Hooks();
     hooks.drawStatusPage = [this](bool force) { DrawStatusPage(force); };

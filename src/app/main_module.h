@@ -193,6 +193,10 @@ public:
 private:
     void UpdateHealth(const SlotRecords& polled);
     void RemindLastingProblems();
+    // What the maintenance operations tell the day log: a line of their own.
+    std::function<void(const std::string&)> DayLogLine() {
+        return [this](const std::string& line) { eventLog_.AddLine(line); };
+    }
     // Marks the Status page drawn and hands the redraw to the window.
     void ShowStatusPage(const StatusPageUpdate& update);
     bool StoreSetting(const char* name, uint32_t value);
